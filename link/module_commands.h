@@ -1,0 +1,33 @@
+#pragma once
+
+#include "frame_layer.h"
+
+#include <QByteArray>
+
+struct CommandResult {
+    bool ok = false;
+    QByteArray value; // only meaningful when ok
+};
+
+// Characters of a reply text by 1-based position (position 1 is the 0x0F), at most count.
+QByteArray replyField(const QByteArray &replyText, int start, int count);
+
+// The module's five commands, each a single request with no retry and no pause.
+class ModuleCommands {
+public:
+    explicit ModuleCommands(FrameLayer &frames);
+
+    CommandResult readSerialNumber();    // "S01", reply must be 15 bytes
+    CommandResult readFirmwareVersion(); // "V01"
+    CommandResult readCustomerRegister(); // "G06"
+    bool setModuleBaudRate(int index);   // "E01" + code; index outside 0..11 sends nothing
+    bool clearCustomerRegister();        // "F06" + 32 asterisks
+
+    // "E010" .. "E019", "E01A", "E01B"; empty for an index outside 0..11.
+    static QByteArray baudRateCommand(int index);
+
+    FrameLayer &frames() { return m_frames; }
+
+private:
+    FrameLayer &m_frames;
+};

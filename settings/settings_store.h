@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// "ChineseGB" -> 1, "ChineseBIG5" -> 2, anything else -> 0 (English); exact and case-sensitive.
+int languageIndexForName(const QString &name);
+
+// Where the module was last found and which language was chosen, for the whole run.
+// The operations read and write the fields directly.
+class SettingsStore {
+public:
+    int portNumber = 0; // 0: none stored
+    QByteArray lineSettings = "19200,e,8,1";
+    int lineSettingsIndex = 5;
+    QString languageName = QStringLiteral("English");
+    int languageIndex = 0;
+    bool moduleFound = false; // never stored
+
+    // Never fails: anything missing, of the wrong type or out of range gives its default.
+    void loadSettings();
+    // Silent when the store cannot be written; the values in memory serve on.
+    void saveScanSettings();
+    void saveLanguage();
+
+    void selectLanguage(int index, const QString &name);
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+enum class InfoPanel { Msg, Serial, Version, Customer };
+
+// Indicator fill colours, 0x00BBGGRR.
+constexpr std::uint32_t kIndicatorRed = 0x0000FF;
+constexpr std::uint32_t kIndicatorYellow = 0x00FFFF;
+
+constexpr int kHighToneHz = 1000;
+constexpr int kLowToneHz = 300;
+constexpr int kToneMs = 300;
+
+// What the operations need of the window; a recording view stands in for it in tests.
+class ModuleView {
+public:
+    virtual ~ModuleView() = default;
+
+    virtual void setPanelText(InfoPanel panel, const QString &text) = 0;
+    virtual void fillIndicator(std::uint32_t colour) = 0;
+    virtual void beep(int frequencyHz, int durationMs) = 0;
+    virtual void selectLineSettings(int index) = 0;
+    // -1 when the list has no valid selection.
+    virtual int selectedLineSettings() const = 0;
+    virtual bool lockChecked() const = 0;
+    // Busy mode: blinking indicator and a window that takes no input.
+    virtual void setBusy(bool on) = 0;
+    virtual void setWaitCursor(bool on) = 0;
+    virtual void setWindowEnabled(bool on) = 0;
+    virtual void processMessages() = 0;
+};

@@ -1,0 +1,3 @@
+#include "module_operations.h"
+
+void ScanOperation::run() {}
