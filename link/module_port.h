@@ -26,6 +26,8 @@ public:
     PortError lastError() const { return m_lastError; }
 
 private:
+    void writeNow(const char *bytes, int count);
+
     struct Private;
     std::unique_ptr<Private> d;
     Clock &m_clock;

@@ -1,0 +1,97 @@
+#include "frame_layer.h"
+
+#include <algorithm>
+#include <utility>
+
+FrameLayer::FrameLayer(SerialDevice &port, Clock &clock) : m_port(port), m_clock(clock) {}
+
+void FrameLayer::setIdleCallback(std::function<void()> callback)
+{
+    m_idle = std::move(callback);
+}
+
+std::uint8_t FrameLayer::frameCheck(const QByteArray &text)
+{
+    std::uint8_t check = static_cast<std::uint8_t>(kStartByte);
+    for (char c : text)
+        check ^= static_cast<std::uint8_t>(c);
+    return check;
+}
+
+QByteArray FrameLayer::checkDigits(std::uint8_t check)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    QByteArray digits(2, '0');
+    digits[0] = kDigits[check >> 4];
+    digits[1] = kDigits[check & 0x0F];
+    return digits;
+}
+
+QByteArray FrameLayer::buildFrame(const QByteArray &text)
+{
+    QByteArray frame;
+    frame.reserve(text.size() + 4);
+    frame.append(kStartByte);
+    frame.append(text);
+    frame.append(checkDigits(frameCheck(text)));
+    frame.append(kEndByte);
+    return frame;
+}
+
+bool FrameLayer::sendCommand(const QByteArray &command)
+{
+    // The length travels nowhere, but a longer text is not a command of this module.
+    if (command.size() > kMaxCommandLength)
+        return false;
+
+    m_replyBuffer.fill(0);
+    m_replyLength = 0;
+    const QByteArray digits = checkDigits(frameCheck(command));
+
+    // A late reply to an earlier command must not pass for this one's.
+    m_port.discardInput();
+    m_port.writeByte(kStartByte);
+    m_port.writeBlock(command.constData(), static_cast<int>(command.size()));
+    m_port.writeByte(digits[0]);
+    m_port.writeByte(digits[1]);
+    // Nothing that arrives before the end byte went out can answer this request.
+    m_port.discardInput();
+    m_port.writeByte(kEndByte);
+
+    const std::uint32_t start = m_clock.milliseconds();
+    std::uint32_t elapsed = 0;
+    while (elapsed <= kReplyTimeoutMs) {
+        char byte = 0;
+        if (m_port.readByte(byte)) {
+            if (byte == kStartByte)
+                m_replyLength = 0;
+            m_replyBuffer[static_cast<std::size_t>(m_replyLength)] = byte;
+            if (++m_replyLength == kReplyBufferSize)
+                m_replyLength = 0;
+            if (byte == kEndByte && m_replyBuffer[0] == kStartByte) {
+                m_replyBuffer[static_cast<std::size_t>(m_replyLength)] = 0;
+                const auto end = std::find(m_replyBuffer.begin(), m_replyBuffer.end(), '\0');
+                m_replyText = QByteArray(m_replyBuffer.data(), static_cast<int>(end - m_replyBuffer.begin()));
+                return replyCheckHolds();
+            }
+        } else if (m_idle) {
+            m_idle();
+        }
+        // Also after a byte: a device that streams without pause must not hold the tool.
+        elapsed = m_clock.milliseconds() - start;
+    }
+    return false;
+}
+
+bool FrameLayer::replyCheckHolds() const
+{
+    const int length = m_replyLength;
+    if (length < 4)
+        return false;
+    std::uint8_t check = 0;
+    for (int i = 0; i <= length - 4; ++i)
+        check ^= static_cast<std::uint8_t>(m_replyBuffer[static_cast<std::size_t>(i)]);
+    const QByteArray digits = checkDigits(check);
+    return m_replyBuffer[static_cast<std::size_t>(length - 3)] == digits[0]
+        && m_replyBuffer[static_cast<std::size_t>(length - 2)] == digits[1];
+}

@@ -1,0 +1,79 @@
+#include "module_commands.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kSerialReplyLength = 15;
+constexpr int kValueStart = 5;
+constexpr int kSerialNumberLength = 8;
+constexpr int kVersionLength = 8;
+constexpr int kCustomerLength = 30;
+constexpr int kFrameTailLength = 3; // two check digits and the end byte
+
+const QByteArray kClearCommand = QByteArray("F06") + QByteArray(32, '*');
+
+// The reply without its check digits and end byte, so a short reply never lends them to a value.
+// A zero byte in the text already cut ReplyText short of them.
+QByteArray replyWithoutTail(const FrameLayer &frames)
+{
+    const QByteArray &text = frames.replyText();
+    const int textEnd = std::max(0, frames.replyLength() - kFrameTailLength);
+    return text.left(std::min(static_cast<int>(text.size()), textEnd));
+}
+
+} // namespace
+
+QByteArray replyField(const QByteArray &replyText, int start, int count)
+{
+    if (start < 1 || count <= 0 || replyText.size() < start)
+        return {};
+    return replyText.mid(start - 1, count);
+}
+
+ModuleCommands::ModuleCommands(FrameLayer &frames) : m_frames(frames) {}
+
+CommandResult ModuleCommands::readSerialNumber()
+{
+    CommandResult result;
+    result.ok = m_frames.sendCommand("S01") && m_frames.replyLength() == kSerialReplyLength;
+    if (result.ok)
+        result.value = replyField(replyWithoutTail(m_frames), kValueStart, kSerialNumberLength);
+    return result;
+}
+
+CommandResult ModuleCommands::readFirmwareVersion()
+{
+    CommandResult result;
+    result.ok = m_frames.sendCommand("V01");
+    if (result.ok)
+        result.value = replyField(replyWithoutTail(m_frames), kValueStart, kVersionLength);
+    return result;
+}
+
+CommandResult ModuleCommands::readCustomerRegister()
+{
+    CommandResult result;
+    result.ok = m_frames.sendCommand("G06");
+    if (result.ok)
+        result.value = replyField(replyWithoutTail(m_frames), kValueStart, kCustomerLength);
+    return result;
+}
+
+bool ModuleCommands::setModuleBaudRate(int index)
+{
+    const QByteArray command = baudRateCommand(index);
+    return !command.isEmpty() && m_frames.sendCommand(command);
+}
+
+bool ModuleCommands::clearCustomerRegister()
+{
+    return m_frames.sendCommand(kClearCommand);
+}
+
+QByteArray ModuleCommands::baudRateCommand(int index)
+{
+    if (index < 0 || index > 11)
+        return {};
+    return QByteArray("E01") + "0123456789AB"[index];
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "serial_device.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+// What the platform needs around QSerialPort's own open and close: exclusive hold of the
+// device, the device's settings as found, and (Windows) the 1 ms timer resolution.
+class PortGuard {
+public:
+    PortGuard();
+    ~PortGuard();
+    PortGuard(const PortGuard &) = delete;
+    PortGuard &operator=(const PortGuard &) = delete;
+
+    // Before QSerialPort opens the device: takes the device and saves its settings, or says why not.
+    PortError acquire(const QString &devicePath);
+    // Right after QSerialPort opened it; keepLineSettings puts back the device's own baud rate,
+    // parity, data bits, stop bits and flow control over those QSerialPort applied.
+    void opened(qintptr handle, bool keepLineSettings);
+    // Before QSerialPort closes it: the settings found at acquire go back.
+    void restore(qintptr handle);
+    // After QSerialPort closed it, or when its open failed.
+    void release();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

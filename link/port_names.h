@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// The device behind "COMn": empty when the number names no device.
+// Read afresh at every call, so a changed environment or link takes effect at the next open.
+QString devicePathForPort(int portNumber);

@@ -1,0 +1,54 @@
+#include "port_names.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace {
+
+QString configHome()
+{
+    const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!home.isEmpty())
+        return home;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QStringList configDirs()
+{
+    const QString dirs = qEnvironmentVariable("XDG_CONFIG_DIRS");
+    if (dirs.isEmpty())
+        return {QStringLiteral("/etc/xdg")};
+    return dirs.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+}
+
+QString tablePath(int portNumber)
+{
+    if (portNumber >= 1 && portNumber <= 4)
+        return QStringLiteral("/dev/ttyS%1").arg(portNumber - 1);
+    if (portNumber >= 5 && portNumber <= 12)
+        return QStringLiteral("/dev/ttyUSB%1").arg(portNumber - 5);
+    if (portNumber >= 13 && portNumber <= 16)
+        return QStringLiteral("/dev/ttyACM%1").arg(portNumber - 13);
+    return {};
+}
+
+} // namespace
+
+QString devicePathForPort(int portNumber)
+{
+    if (portNumber < 1)
+        return {};
+    const QString linkName = QStringLiteral("/KAVOR/ports/COM%1").arg(portNumber);
+    QStringList folders{configHome()};
+    folders += configDirs();
+    for (const QString &folder : folders) {
+        const QFileInfo link(folder + linkName);
+        // A link that leads nowhere still claims its number, so the table is never tried for it.
+        if (link.isSymLink())
+            return link.canonicalFilePath();
+        if (link.exists())
+            return link.absoluteFilePath();
+    }
+    return tablePath(portNumber);
+}
