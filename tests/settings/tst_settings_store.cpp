@@ -137,7 +137,7 @@ void TestSettingsStore::storedValues_data()
                                            << 0 << QByteArray("19200,e,8,1") << 5 << "English" << 0;
     QTest::newRow("index past the table") << QByteArray("ScanBaudRateNo=12\n")
                                           << 0 << QByteArray("19200,e,8,1") << 5 << "English" << 0;
-    QTest::newRow("first and last index") << QByteArray("ScanBaudRateNo=0\n[General]\nScanCommNo=16\n")
+    QTest::newRow("first index, COM16") << QByteArray("ScanBaudRateNo=0\nScanCommNo=16\n")
                                           << 16 << QByteArray("19200,e,8,1") << 0 << "English" << 0;
     QTest::newRow("last index") << QByteArray("ScanBaudRateNo=11\n")
                                 << 0 << QByteArray("19200,e,8,1") << 11 << "English" << 0;
