@@ -7,6 +7,9 @@
 #include "serial_device.h"
 #include "settings_store.h"
 
+#include <QString>
+#include <functional>
+
 // Everything an operation works with; all of it is owned elsewhere.
 struct OperationContext {
     ModuleView &view;
@@ -17,32 +20,48 @@ struct OperationContext {
     Clock &clock; // for the blocking 200 ms pauses
 };
 
+// What the three operations share: texts, the outcome report and the confirm-then-command pair.
+class ModuleOperation {
+protected:
+    explicit ModuleOperation(const OperationContext &context) : m_ctx(context) {}
+
+    static constexpr int kPauseMs = 200;
+
+    // Message k in the current language.
+    QString message(int k) const;
+    // The stored index if it names a list entry, otherwise the default entry.
+    int storedLineSettingsIndex() const;
+    // Colour first, then the text, then the beep.
+    void report(bool success, const QString &text);
+    // Opens the stored port, then up to 2 times: pause, serial-number request, pause, command.
+    bool confirmThen(const std::function<bool()> &command);
+
+    OperationContext m_ctx;
+};
+
 // Finds the module, stores where it was found and shows its identity.
-class ScanOperation {
+class ScanOperation : private ModuleOperation {
 public:
-    explicit ScanOperation(const OperationContext &context) : m_ctx(context) {}
+    explicit ScanOperation(const OperationContext &context) : ModuleOperation(context) {}
     void run();
 
 private:
-    OperationContext m_ctx;
+    bool quickAttempt(QByteArray &serial);
+    bool search(QByteArray &serial);
+    bool readInformation(const QByteArray &serial);
+    void showPortTried(int portNumber);
 };
 
 // Moves the module found by the last scan to the line settings selected in the list.
-class BaudRateOperation {
+class BaudRateOperation : private ModuleOperation {
 public:
-    explicit BaudRateOperation(const OperationContext &context) : m_ctx(context) {}
+    explicit BaudRateOperation(const OperationContext &context) : ModuleOperation(context) {}
     void run();
-
-private:
-    OperationContext m_ctx;
 };
 
 // Clears the customer register of the module found by the last scan.
-class ClearOperation {
+class ClearOperation : private ModuleOperation {
 public:
-    explicit ClearOperation(const OperationContext &context) : m_ctx(context) {}
+    explicit ClearOperation(const OperationContext &context) : ModuleOperation(context) {}
     void run();
-
-private:
-    OperationContext m_ctx;
 };

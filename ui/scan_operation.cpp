@@ -1,3 +1,194 @@
 #include "module_operations.h"
 
-void ScanOperation::run() {}
+#include "line_settings.h"
+
+namespace {
+
+constexpr int kQuickAttempts = 3;
+constexpr int kSearchAttempts = 2;
+constexpr int kVersionAttempts = 2;
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 16;
+
+const QString kSerialPlaceholder = QStringLiteral(" : ________");
+const QString kVersionPlaceholder = QStringLiteral(" : __.__-__");
+const QString kCustomerPlaceholder = QStringLiteral(" : ******************************");
+
+bool isLineSettingsIndex(int index)
+{
+    return index >= 0 && index < kLineSettingsCount;
+}
+
+} // namespace
+
+QString ModuleOperation::message(int k) const
+{
+    int language = m_ctx.settings.languageIndex;
+    if (language < 0 || language >= MessageTable::kLanguageCount)
+        language = 0;
+    return m_ctx.messages.text(k, language);
+}
+
+int ModuleOperation::storedLineSettingsIndex() const
+{
+    // The table must never be indexed out of range, whatever the store holds.
+    const int index = m_ctx.settings.lineSettingsIndex;
+    return isLineSettingsIndex(index) ? index : kDefaultLineSettingsIndex;
+}
+
+void ModuleOperation::report(bool success, const QString &text)
+{
+    m_ctx.view.fillIndicator(success ? kIndicatorYellow : kIndicatorRed);
+    m_ctx.view.setPanelText(InfoPanel::Msg, text);
+    m_ctx.view.beep(success ? kHighToneHz : kLowToneHz, kToneMs);
+}
+
+bool ModuleOperation::confirmThen(const std::function<bool()> &command)
+{
+    if (!m_ctx.port.open(m_ctx.settings.portNumber, m_ctx.settings.lineSettings))
+        return false;
+    bool ok = false;
+    for (int attempt = 0; attempt < 2 && !ok; ++attempt) {
+        m_ctx.clock.sleep(kPauseMs);
+        if (!m_ctx.commands.readSerialNumber().ok)
+            continue;
+        m_ctx.clock.sleep(kPauseMs);
+        ok = command();
+    }
+    m_ctx.port.close();
+    return ok;
+}
+
+void ScanOperation::run()
+{
+    ModuleView &view = m_ctx.view;
+    SettingsStore &settings = m_ctx.settings;
+
+    view.setWaitCursor(true);
+    view.processMessages();
+    view.setBusy(true);
+    view.setPanelText(InfoPanel::Msg, message(11) + QStringLiteral(" ...."));
+    view.setPanelText(InfoPanel::Serial, message(12) + kSerialPlaceholder);
+    view.setPanelText(InfoPanel::Version, message(14) + kVersionPlaceholder);
+    view.setPanelText(InfoPanel::Customer, message(22) + kCustomerPlaceholder);
+    view.processMessages();
+
+    settings.moduleFound = false;
+    QByteArray serial;
+    bool found = false;
+    if (settings.portNumber > 0)
+        found = quickAttempt(serial);
+    if (!found)
+        found = search(serial);
+
+    if (found) {
+        const bool complete = readInformation(serial);
+        view.setBusy(false);
+        view.fillIndicator(complete ? kIndicatorYellow : kIndicatorRed);
+        view.beep(complete ? kHighToneHz : kLowToneHz, kToneMs);
+    } else {
+        view.setBusy(false);
+        view.fillIndicator(kIndicatorRed);
+        view.selectLineSettings(kDefaultLineSettingsIndex);
+        view.setPanelText(InfoPanel::Msg, message(18));
+        view.beep(kLowToneHz, kToneMs);
+    }
+    view.setWaitCursor(false);
+}
+
+void ScanOperation::showPortTried(int portNumber)
+{
+    m_ctx.view.setPanelText(InfoPanel::Msg, message(15) + QStringLiteral(" : #") + QString::number(portNumber));
+}
+
+bool ScanOperation::quickAttempt(QByteArray &serial)
+{
+    const SettingsStore &settings = m_ctx.settings;
+    m_ctx.view.selectLineSettings(storedLineSettingsIndex());
+    // The stored string itself opens the port, even where it disagrees with the stored index.
+    if (!m_ctx.port.open(settings.portNumber, settings.lineSettings))
+        return false;
+    showPortTried(settings.portNumber);
+    bool found = false;
+    for (int attempt = 0; attempt < kQuickAttempts && !found; ++attempt) {
+        const CommandResult reply = m_ctx.commands.readSerialNumber();
+        if (reply.ok) {
+            found = true;
+            serial = reply.value;
+        }
+    }
+    m_ctx.port.close();
+    return found;
+}
+
+bool ScanOperation::search(QByteArray &serial)
+{
+    ModuleView &view = m_ctx.view;
+    SettingsStore &settings = m_ctx.settings;
+    for (int port = kFirstPort; port <= kLastPort; ++port) {
+        // The lock box is read afresh before and after every line setting tried.
+        for (int index = 0; index < kLineSettingsCount; ++index) {
+            if (view.lockChecked())
+                index = storedLineSettingsIndex();
+            view.selectLineSettings(index);
+            if (!m_ctx.port.open(port, kLineSettingsTable[index]))
+                break;
+            showPortTried(port);
+            bool found = false;
+            for (int attempt = 0; attempt < kSearchAttempts && !found; ++attempt) {
+                const CommandResult reply = m_ctx.commands.readSerialNumber();
+                if (reply.ok) {
+                    found = true;
+                    serial = reply.value;
+                    settings.portNumber = port;
+                    settings.lineSettings = kLineSettingsTable[index];
+                    settings.lineSettingsIndex = index;
+                    settings.saveScanSettings();
+                }
+            }
+            m_ctx.port.close();
+            if (found)
+                return true;
+            if (view.lockChecked())
+                break;
+        }
+    }
+    return false;
+}
+
+bool ScanOperation::readInformation(const QByteArray &serial)
+{
+    ModuleView &view = m_ctx.view;
+    SettingsStore &settings = m_ctx.settings;
+    const QString portSuffix = QStringLiteral(" : #") + QString::number(settings.portNumber) + QStringLiteral(")");
+
+    view.selectLineSettings(storedLineSettingsIndex());
+    view.setPanelText(InfoPanel::Serial, message(12) + QStringLiteral(" : ") + QString::fromLatin1(serial));
+
+    bool complete = false;
+    if (m_ctx.port.open(settings.portNumber, settings.lineSettings)) {
+        for (int attempt = 0; attempt < kVersionAttempts; ++attempt) {
+            m_ctx.clock.sleep(kPauseMs);
+            const CommandResult version = m_ctx.commands.readFirmwareVersion();
+            if (!version.ok)
+                continue;
+            m_ctx.clock.sleep(kPauseMs);
+            view.setPanelText(InfoPanel::Version,
+                              message(14) + QStringLiteral(" : ") + QString::fromLatin1(version.value));
+            // One customer-register request only: a failure here ends the read.
+            const CommandResult customer = m_ctx.commands.readCustomerRegister();
+            if (customer.ok) {
+                complete = true;
+                view.setPanelText(InfoPanel::Customer,
+                                  message(22) + QStringLiteral(" : ") + QString::fromLatin1(customer.value));
+                view.setPanelText(InfoPanel::Msg, message(16) + portSuffix);
+                settings.moduleFound = true;
+            }
+            break;
+        }
+        m_ctx.port.close();
+    }
+    if (!complete)
+        view.setPanelText(InfoPanel::Msg, message(17) + portSuffix);
+    return complete;
+}

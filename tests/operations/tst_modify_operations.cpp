@@ -1,0 +1,235 @@
+#include "operation_rig.h"
+
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+const QString kCustomerBlank = QStringLiteral("Customer : ******************************");
+
+enum class Operation { BaudRate, Clear };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Operation)
+
+// The baud-rate change and the clearing: both confirm the module with a serial-number request first.
+class TestModifyOperations : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        r = std::make_unique<OperationRig>();
+        // As left by a complete scan that found the module on COM7.
+        r->module.modulePort = 7;
+        r->settings.portNumber = 7;
+        r->settings.moduleFound = true;
+        r->view.panels[InfoPanel::Customer] = QStringLiteral("Customer : read by the scan");
+    }
+    void cleanup()
+    {
+        QVERIFY2(r->portDisciplineHolds(), qPrintable(r->log.join(QLatin1Char('\n'))));
+        r.reset();
+    }
+
+    void refusedWithoutAModuleFound_data()
+    {
+        QTest::addColumn<Operation>("operation");
+        QTest::newRow("baud rate") << Operation::BaudRate;
+        QTest::newRow("clear") << Operation::Clear;
+    }
+    void refusedWithoutAModuleFound()
+    {
+        QFETCH(Operation, operation);
+        r->settings.moduleFound = false;
+        run(operation);
+        QCOMPARE(r->log, QStringList({"cursor wait", "enabled 0", "process", "fill red",
+                                      "text pnMsg Start Scan Module!", "beep 300 300", "enabled 1",
+                                      "cursor default"}));
+        QCOMPARE(r->view.panel(InfoPanel::Customer), QStringLiteral("Customer : read by the scan"));
+        QCOMPARE(r->settings.lineSettingsIndex, 5);
+    }
+
+    void refusedAfterAnInformationError()
+    {
+        r->settings.moduleFound = false;
+        r->module.neverAnswered.insert("V01");
+        r->scan();
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Error. (COM : #7)"));
+        r->clear();
+        QVERIFY(r->only({"open"}).isEmpty());
+        QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Start Scan Module!"});
+    }
+
+    void baudRateChangeSucceeds()
+    {
+        r->view.selected = 6;
+        r->changeBaudRate();
+
+        QCOMPARE(r->only({"open", "close", "send", "sleep"}),
+                 QStringList({"open 7 19200,e,8,1", "sleep 200", "send S01", "sleep 200", "send E016", "close"}));
+        QCOMPARE(r->texts(InfoPanel::Msg),
+                 QStringList({"Set Module BaudRate = 38400,n,8,1", "Set Module BaudRate Ok"}));
+        QCOMPARE(r->log.mid(r->indexOf("close")),
+                 QStringList({"close", "fill yellow", "text pnMsg Set Module BaudRate Ok", "beep 1000 300",
+                              "enabled 1", "cursor default"}));
+        QCOMPARE(r->log.mid(0, 3), QStringList({"cursor wait", "enabled 0", "process"}));
+        QVERIFY(r->only({"select", "busy"}).isEmpty());
+        QCOMPARE(r->view.selected, 6);
+        QCOMPARE(r->settings.lineSettingsIndex, 6);
+        QCOMPARE(r->settings.lineSettings, QByteArray("38400,n,8,1"));
+        QCOMPARE(r->settings.portNumber, 7);
+        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->configFiles().isEmpty());
+    }
+
+    void baudCodeOfEveryKindOfIndex_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("0") << 0 << QByteArray("E010") << "4800,n,8,1";
+        QTest::newRow("3") << 3 << QByteArray("E013") << "9600,e,8,1";
+        QTest::newRow("5, the one stored") << 5 << QByteArray("E015") << "19200,e,8,1";
+        QTest::newRow("9") << 9 << QByteArray("E019") << "57600,e,8,1";
+        QTest::newRow("10") << 10 << QByteArray("E01A") << "115200,n,8,1";
+        QTest::newRow("11") << 11 << QByteArray("E01B") << "115200,e,8,1";
+    }
+    void baudCodeOfEveryKindOfIndex()
+    {
+        QFETCH(int, index);
+        QFETCH(QByteArray, command);
+        QFETCH(QString, shown);
+        r->view.selected = index;
+        r->changeBaudRate();
+        QCOMPARE(r->module.requests, QList<QByteArray>({"S01", command}));
+        QCOMPARE(r->texts(InfoPanel::Msg).first(), "Set Module BaudRate = " + shown);
+        QCOMPARE(r->settings.lineSettings, shown.toLatin1());
+        QCOMPARE(r->module.moduleLineSettings, shown.toLatin1());
+    }
+
+    void unansweredCommandRepeatsThePair_data()
+    {
+        QTest::addColumn<Operation>("operation");
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("baud rate") << Operation::BaudRate << QByteArray("E018") << "Set Module BaudRate Error";
+        QTest::newRow("clear") << Operation::Clear << "F06" + QByteArray(32, '*') << "Clear Customer Register Error";
+    }
+    void unansweredCommandRepeatsThePair()
+    {
+        QFETCH(Operation, operation);
+        QFETCH(QByteArray, command);
+        QFETCH(QString, failure);
+        r->view.selected = 8;
+        r->module.neverAnswered.insert(command.left(3));
+        run(operation);
+        const QString send = "send " + QString::fromLatin1(command);
+        QCOMPARE(r->only({"open", "close", "send", "sleep"}),
+                 QStringList({"open 7 19200,e,8,1", "sleep 200", "send S01", "sleep 200", send, "sleep 200",
+                              "send S01", "sleep 200", send, "close"}));
+        QCOMPARE(r->log.mid(r->indexOf("close")),
+                 QStringList({"close", "fill red", "text pnMsg " + failure, "beep 300 300", "enabled 1",
+                              "cursor default"}));
+        QCOMPARE(r->settings.lineSettingsIndex, 5);
+        QCOMPARE(r->settings.lineSettings, QByteArray("19200,e,8,1"));
+        QVERIFY(r->settings.moduleFound);
+    }
+
+    void unansweredSerialNumberSendsNoCommand_data() { unansweredCommandRepeatsThePair_data(); }
+    void unansweredSerialNumberSendsNoCommand()
+    {
+        QFETCH(Operation, operation);
+        QFETCH(QString, failure);
+        r->view.selected = 8;
+        r->module.neverAnswered.insert("S01");
+        run(operation);
+        QCOMPARE(r->only({"open", "close", "send", "sleep"}),
+                 QStringList({"open 7 19200,e,8,1", "sleep 200", "send S01", "sleep 200", "send S01", "close"}));
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), failure);
+    }
+
+    void serialNumberAnsweredAtTheSecondRequest_data() { unansweredCommandRepeatsThePair_data(); }
+    void serialNumberAnsweredAtTheSecondRequest()
+    {
+        QFETCH(Operation, operation);
+        QFETCH(QByteArray, command);
+        r->view.selected = 8;
+        r->module.unansweredFirst["S01"] = 1;
+        run(operation);
+        QCOMPARE(r->only({"send", "sleep"}),
+                 QStringList({"sleep 200", "send S01", "sleep 200", "send S01", "sleep 200",
+                              "send " + QString::fromLatin1(command)}));
+        QCOMPARE(r->view.colour, kIndicatorYellow);
+    }
+
+    void portThatDoesNotOpen_data() { unansweredCommandRepeatsThePair_data(); }
+    void portThatDoesNotOpen()
+    {
+        QFETCH(Operation, operation);
+        QFETCH(QString, failure);
+        r->module.presentPorts.remove(7);
+        run(operation);
+        QCOMPARE(r->only({"open", "close", "send", "sleep"}), QStringList{"open 7 19200,e,8,1 failed"});
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), failure);
+        QCOMPARE(r->view.colour, kIndicatorRed);
+        if (operation == Operation::Clear)
+            QCOMPARE(r->view.panel(InfoPanel::Customer), kCustomerBlank);
+    }
+
+    void baudRateWithoutAValidSelectionSendsNothing()
+    {
+        r->view.selected = -1;
+        r->changeBaudRate();
+        QVERIFY(r->only({"open"}).isEmpty());
+        QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Set Module BaudRate Error"});
+        QCOMPARE(r->log.mid(3), QStringList({"fill red", "text pnMsg Set Module BaudRate Error", "beep 300 300",
+                                             "enabled 1", "cursor default"}));
+    }
+
+    void clearSucceedsWithThirtyTwoAsterisksSentAndThirtyShown()
+    {
+        r->clear();
+        QCOMPARE(r->module.requests, QList<QByteArray>({"S01", "F06" + QByteArray(32, '*')}));
+        QCOMPARE(r->texts(InfoPanel::Customer), QStringList{kCustomerBlank});
+        QVERIFY(r->indexOf("text pnCustomer " + kCustomerBlank) < r->indexOf("open 7 19200,e,8,1"));
+        QCOMPARE(r->log.mid(r->indexOf("close")),
+                 QStringList({"close", "fill yellow", "text pnMsg Clear Customer Register Ok", "beep 1000 300",
+                              "enabled 1", "cursor default"}));
+        QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Clear Customer Register Ok"});
+        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->configFiles().isEmpty());
+    }
+
+    void laterOperationsUseTheNewLineSettings()
+    {
+        r->view.selected = 10;
+        r->changeBaudRate();
+        QCOMPARE(r->view.colour, kIndicatorYellow);
+
+        r->clear();
+        QCOMPARE(r->only({"open"}), QStringList{"open 7 115200,n,8,1"});
+        QCOMPARE(r->view.colour, kIndicatorYellow);
+
+        r->scan();
+        QCOMPARE(r->only({"open"}), QStringList({"open 7 115200,n,8,1", "open 7 115200,n,8,1"}));
+        QCOMPARE(r->only({"send S01"}).size(), 1);
+        QCOMPARE(r->view.selected, 10);
+        QCOMPARE(r->view.panel(InfoPanel::Customer), QStringLiteral("Customer : ") + QString(30, ' '));
+        QVERIFY(r->configFiles().isEmpty());
+    }
+
+private:
+    void run(Operation operation)
+    {
+        if (operation == Operation::BaudRate)
+            r->changeBaudRate();
+        else
+            r->clear();
+    }
+
+    std::unique_ptr<OperationRig> r;
+};
+
+QTEST_GUILESS_MAIN(TestModifyOperations)
+#include "tst_modify_operations.moc"

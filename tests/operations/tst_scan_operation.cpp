@@ -1,0 +1,393 @@
+#include "operation_rig.h"
+
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+const QString kSerialBlank = QStringLiteral("S/N : ________");
+const QString kVersionBlank = QStringLiteral("VER : __.__-__");
+const QString kCustomerBlank = QStringLiteral("Customer : ******************************");
+
+QStringList scanComTexts(std::initializer_list<int> ports)
+{
+    QStringList texts;
+    for (int port : ports)
+        texts << QStringLiteral("Scan COM : #%1").arg(port);
+    return texts;
+}
+
+QStringList opensAt(std::initializer_list<int> ports, const QString &lineSettings)
+{
+    QStringList opens;
+    for (int port : ports)
+        opens << QStringLiteral("open %1 %2").arg(port).arg(lineSettings);
+    return opens;
+}
+
+} // namespace
+
+class TestScanOperation : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { r = std::make_unique<OperationRig>(); }
+    void cleanup()
+    {
+        QVERIFY2(r->portDisciplineHolds(), qPrintable(r->log.join(QLatin1Char('\n'))));
+        r.reset();
+    }
+
+    void firstRunSearchesEveryPortAtTheDefaultSetting()
+    {
+        r->module.modulePort = 7;
+        r->scan();
+
+        QCOMPARE(r->log.mid(0, 8),
+                 QStringList({"cursor wait", "process", "busy 1", "text pnMsg Scan Module ....",
+                              "text pnSerial " + kSerialBlank, "text pnVersion " + kVersionBlank,
+                              "text pnCustomer " + kCustomerBlank, "process"}));
+        QCOMPARE(r->only({"open"}), opensAt({1, 2, 3, 4, 5, 6, 7, 7}, "19200,e,8,1"));
+        QCOMPARE(r->module.count("S01"), 6 * 2 + 1);
+        QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Scan Module ...."} + scanComTexts({1, 2, 3, 4, 5, 6, 7})
+                                               + QStringList{"Get Module Info Ok. (COM : #7)"});
+        QCOMPARE(r->texts(InfoPanel::Serial), QStringList({kSerialBlank, "S/N : A1B2C3D4"}));
+        QCOMPARE(r->texts(InfoPanel::Version), QStringList({kVersionBlank, "VER : 03.20-01"}));
+        QCOMPARE(r->texts(InfoPanel::Customer),
+                 QStringList({kCustomerBlank, "Customer : ACME WAREHOUSE NORTH 012345678"}));
+
+        // The information read opens the port once more: pause, version, pause, customer register.
+        const QStringList traffic = r->only({"open", "close", "send", "sleep"});
+        QCOMPARE(traffic.mid(traffic.lastIndexOf("open 7 19200,e,8,1")),
+                 QStringList({"open 7 19200,e,8,1", "sleep 200", "send V01", "sleep 200", "send G06", "close"}));
+        QCOMPARE(r->only({"busy", "fill", "beep", "cursor"}).mid(2),
+                 QStringList({"busy 0", "fill yellow", "beep 1000 300", "cursor default"}));
+        QCOMPARE(r->view.selected, 5);
+        QVERIFY(r->settings.moduleFound);
+
+        const SettingsStore stored = r->reloaded();
+        QVERIFY(!r->configFiles().isEmpty());
+        QCOMPARE(stored.portNumber, 7);
+        QCOMPARE(stored.lineSettingsIndex, 5);
+        QCOMPARE(stored.lineSettings, QByteArray("19200,e,8,1"));
+    }
+
+    void quickAttemptFindsTheStoredPortAndWritesNothing()
+    {
+        r->settings.portNumber = 7;
+        r->module.modulePort = 7;
+        r->scan();
+
+        QCOMPARE(r->only({"open", "close", "send", "sleep", "select"}),
+                 QStringList({"select 5", "open 7 19200,e,8,1", "send S01", "close", "select 5",
+                              "open 7 19200,e,8,1", "sleep 200", "send V01", "sleep 200", "send G06", "close"}));
+        QCOMPARE(r->texts(InfoPanel::Msg),
+                 QStringList({"Scan Module ....", "Scan COM : #7", "Get Module Info Ok. (COM : #7)"}));
+        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->configFiles().isEmpty());
+    }
+
+    void quickAttemptOpensWithTheStoredTextNotTheTableEntry()
+    {
+        r->settings.portNumber = 4;
+        r->settings.lineSettings = "38400,n,8,1";
+        r->module.modulePort = 4;
+        r->module.moduleLineSettings = "38400,n,8,1";
+        r->scan();
+
+        QCOMPARE(r->only({"open"}), opensAt({4, 4}, "38400,n,8,1"));
+        QCOMPARE(r->only({"select"}), QStringList({"select 5", "select 5"}));
+        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->configFiles().isEmpty());
+    }
+
+    void quickAttemptGivesUpAfterThreeRequestsAndTheSearchStoresAgain()
+    {
+        r->settings.portNumber = 3;
+        r->module.modulePort = 3;
+        r->module.unansweredFirst["S01"] = 3;
+        r->scan();
+
+        QCOMPARE(r->only({"open"}), opensAt({3, 1, 2, 3, 3}, "19200,e,8,1"));
+        QCOMPARE(r->module.count("S01"), 3 + 2 + 2 + 1);
+        QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Scan Module ...."} + scanComTexts({3, 1, 2, 3})
+                                               + QStringList{"Get Module Info Ok. (COM : #3)"});
+        // Found by the search at exactly the stored place: written all the same.
+        QVERIFY(!r->configFiles().isEmpty());
+        QCOMPARE(r->reloaded().portNumber, 3);
+    }
+
+    void storedPortAbove16IsTriedOnlyByTheQuickAttempt()
+    {
+        r->module.presentPorts.insert(20);
+        r->settings.portNumber = 20;
+        r->module.modulePort = 20;
+        r->scan();
+        QCOMPARE(r->texts(InfoPanel::Msg).at(1), QStringLiteral("Scan COM : #20"));
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Ok. (COM : #20)"));
+        QVERIFY(r->settings.moduleFound);
+
+        r->module.modulePort = 0;
+        r->scan();
+        QCOMPARE(r->only({"open"}),
+                 opensAt({20, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, "19200,e,8,1"));
+        QCOMPARE(r->only({"send S01"}).size(), 3 + 16 * 2);
+        QVERIFY(!r->settings.moduleFound);
+    }
+
+    void unlockedSearchTriesEveryLineSettingInTableOrder()
+    {
+        r->view.lock = false;
+        r->module.presentPorts = {1, 2};
+        r->module.modulePort = 2;
+        r->module.moduleLineSettings = "57600,n,8,1";
+        r->scan();
+
+        QStringList expected;
+        for (int index = 0; index < 12; ++index)
+            expected << QStringLiteral("open 1 %1").arg(kLineSettingsTable[index]);
+        for (int index = 0; index <= 8; ++index)
+            expected << QStringLiteral("open 2 %1").arg(kLineSettingsTable[index]);
+        expected << "open 2 57600,n,8,1";
+        QCOMPARE(r->only({"open"}), expected);
+        QCOMPARE(r->module.count("S01"), 12 * 2 + 8 * 2 + 1);
+
+        QStringList selections;
+        for (int index = 0; index < 12; ++index)
+            selections << QStringLiteral("select %1").arg(index);
+        for (int index = 0; index <= 8; ++index)
+            selections << QStringLiteral("select %1").arg(index);
+        selections << "select 8";
+        QCOMPARE(r->only({"select"}), selections);
+
+        QCOMPARE(r->settings.lineSettingsIndex, 8);
+        const SettingsStore stored = r->reloaded();
+        QCOMPARE(stored.portNumber, 2);
+        QCOMPARE(stored.lineSettingsIndex, 8);
+        QCOMPARE(stored.lineSettings, QByteArray("57600,n,8,1"));
+        QVERIFY(r->settings.moduleFound);
+    }
+
+    void lockedSearchTriesOnlyTheStoredIndexWhateverTheList()
+    {
+        r->view.selected = 2;
+        r->module.modulePort = 4;
+        r->module.moduleLineSettings = "9600,n,8,1";
+        r->scan();
+
+        QCOMPARE(r->only({"open"}).size(), 16);
+        QVERIFY(r->only({"open"}).filter("19200,e,8,1").size() == 16);
+        QCOMPARE(r->only({"select"}).first(), QStringLiteral("select 5"));
+        QCOMPARE(r->module.count("S01"), 32);
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Module Not Find"));
+    }
+
+    void lockBoxIsReadBeforeAndAfterEveryStep_data()
+    {
+        QTest::addColumn<bool>("lockAtStart");
+        QTest::addColumn<QStringList>("opens");
+        QStringList checkedLater{"open 1 4800,n,8,1", "open 2 19200,e,8,1"};
+        QStringList uncheckedLater{"open 1 19200,e,8,1"};
+        for (int index = 6; index < 12; ++index)
+            uncheckedLater << QStringLiteral("open 1 %1").arg(kLineSettingsTable[index]);
+        for (int index = 0; index < 12; ++index)
+            uncheckedLater << QStringLiteral("open 2 %1").arg(kLineSettingsTable[index]);
+        QTest::newRow("checked during the first step") << false << checkedLater;
+        QTest::newRow("unchecked during the first step") << true << uncheckedLater;
+    }
+    void lockBoxIsReadBeforeAndAfterEveryStep()
+    {
+        QFETCH(bool, lockAtStart);
+        QFETCH(QStringList, opens);
+        r->module.presentPorts = {1, 2};
+        r->view.lock = lockAtStart;
+        r->view.onSelect = [this, lockAtStart](int) { r->view.lock = !lockAtStart; };
+        r->scan();
+        QCOMPARE(r->opened(), opens);
+    }
+
+    void notFoundEndsAtTheDefaultEntryAndKeepsTheStoredIndex()
+    {
+        r->settings.moduleFound = true;
+        r->settings.lineSettingsIndex = 8;
+        r->settings.lineSettings = "57600,n,8,1";
+        r->module.modulePort = 3; // at another setting than the one tried
+        r->scan();
+
+        QCOMPARE(r->module.count("S01"), 32);
+        QCOMPARE(r->only({"open"}).filter("57600,n,8,1").size(), 16);
+        QVERIFY(!r->settings.moduleFound);
+        QCOMPARE(r->settings.lineSettingsIndex, 8);
+        QCOMPARE(r->view.selected, 5);
+        QCOMPARE(r->log.mid(r->indexOf("busy 0")),
+                 QStringList({"busy 0", "fill red", "select 5", "text pnMsg Module Not Find", "beep 300 300",
+                              "cursor default"}));
+        QCOMPARE(r->texts(InfoPanel::Serial), QStringList{kSerialBlank});
+        QVERIFY(r->configFiles().isEmpty());
+    }
+
+    void portsThatDoNotOpenAreSkippedSilently()
+    {
+        r->module.presentPorts.clear();
+        r->settings.portNumber = 5;
+        r->scan();
+        QCOMPARE(r->only({"open"}).size(), 17);
+        QCOMPARE(r->module.opens, 0);
+        QVERIFY(r->module.requests.isEmpty());
+        QCOMPARE(r->texts(InfoPanel::Msg), QStringList({"Scan Module ....", "Module Not Find"}));
+    }
+
+    void serialReplyMustBeFifteenBytes_data()
+    {
+        QTest::addColumn<QByteArray>("serial");
+        QTest::addColumn<int>("padding");
+        QTest::newRow("14 bytes") << QByteArray("A1B2C3D") << 0;
+        QTest::newRow("16 bytes") << QByteArray("A1B2C3D4") << 1;
+    }
+    void serialReplyMustBeFifteenBytes()
+    {
+        QFETCH(QByteArray, serial);
+        QFETCH(int, padding);
+        r->settings.portNumber = 1;
+        r->module.modulePort = 1;
+        r->module.serial = serial;
+        r->module.serialReplyPadding = padding;
+        r->scan();
+        QCOMPARE(r->module.count("S01"), 3 + 32);
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Module Not Find"));
+        QVERIFY(r->module.count("V01") == 0);
+    }
+
+    void versionNeverAnswered()
+    {
+        r->module.modulePort = 2;
+        r->module.neverAnswered.insert("V01");
+        r->scan();
+
+        const QStringList traffic = r->only({"open", "close", "send", "sleep"});
+        QCOMPARE(traffic.mid(traffic.lastIndexOf("open 2 19200,e,8,1")),
+                 QStringList({"open 2 19200,e,8,1", "sleep 200", "send V01", "sleep 200", "send V01", "close"}));
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Error. (COM : #2)"));
+        QCOMPARE(r->view.panel(InfoPanel::Serial), QStringLiteral("S/N : A1B2C3D4"));
+        QCOMPARE(r->view.panel(InfoPanel::Version), kVersionBlank);
+        QCOMPARE(r->view.panel(InfoPanel::Customer), kCustomerBlank);
+        QCOMPARE(r->log.mid(r->indexOf("busy 0")),
+                 QStringList({"busy 0", "fill red", "beep 300 300", "cursor default"}));
+        QVERIFY(!r->settings.moduleFound);
+        QCOMPARE(r->reloaded().portNumber, 2); // the search had found it
+        QCOMPARE(r->view.selected, 5);
+    }
+
+    void customerRegisterGetsOneRequestOnly()
+    {
+        r->settings.portNumber = 2;
+        r->module.modulePort = 2;
+        r->module.neverAnswered.insert("G06");
+        r->scan();
+
+        QCOMPARE(r->module.count("V01"), 1);
+        QCOMPARE(r->module.count("G06"), 1);
+        QCOMPARE(r->view.panel(InfoPanel::Version), QStringLiteral("VER : 03.20-01"));
+        QCOMPARE(r->view.panel(InfoPanel::Customer), kCustomerBlank);
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Error. (COM : #2)"));
+        QVERIFY(!r->settings.moduleFound);
+        QVERIFY(r->configFiles().isEmpty()); // found by the quick attempt
+    }
+
+    void versionAnsweredAtTheSecondRequest()
+    {
+        r->settings.portNumber = 2;
+        r->module.modulePort = 2;
+        r->module.unansweredFirst["V01"] = 1;
+        r->scan();
+        const QStringList traffic = r->only({"open", "close", "send", "sleep"});
+        QCOMPARE(traffic.mid(traffic.lastIndexOf("open 2 19200,e,8,1")),
+                 QStringList({"open 2 19200,e,8,1", "sleep 200", "send V01", "sleep 200", "send V01", "sleep 200",
+                              "send G06", "close"}));
+        QVERIFY(r->settings.moduleFound);
+    }
+
+    void portThatDoesNotReopenGivesTheInformationError()
+    {
+        r->settings.portNumber = 9;
+        r->module.modulePort = 9;
+        r->module.refuseOpen = [this](int) { return r->module.count("S01") > 0; };
+        r->scan();
+        QCOMPARE(r->only({"open"}), QStringList({"open 9 19200,e,8,1", "open 9 19200,e,8,1 failed"}));
+        QVERIFY(r->module.count("V01") == 0);
+        QCOMPARE(r->view.panel(InfoPanel::Serial), QStringLiteral("S/N : A1B2C3D4"));
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Error. (COM : #9)"));
+        QCOMPARE(r->view.colour, kIndicatorRed);
+    }
+
+    void moduleValuesAreShownAsLatin1()
+    {
+        r->settings.portNumber = 1;
+        r->module.modulePort = 1;
+        r->module.serial = QByteArray("\xE9\xFC\xB5" "12345");
+        r->module.version = QByteArray("V\xB0" "1.2-03");
+        r->scan();
+        QCOMPARE(r->view.panel(InfoPanel::Serial), QStringLiteral("S/N : ") + QString::fromLatin1("\xE9\xFC\xB5" "12345"));
+        QCOMPARE(r->view.panel(InfoPanel::Version), QStringLiteral("VER : ") + QString::fromLatin1("V\xB0" "1.2-03"));
+    }
+
+    void laterFailedScanResetsPanelsAndModuleFound()
+    {
+        r->module.modulePort = 1;
+        r->scan();
+        QVERIFY(r->settings.moduleFound);
+
+        r->module.modulePort = 0;
+        r->scan();
+        QVERIFY(!r->settings.moduleFound);
+        QCOMPARE(r->texts(InfoPanel::Serial), QStringList{kSerialBlank});
+        QCOMPARE(r->view.panel(InfoPanel::Customer), kCustomerBlank);
+
+        r->changeBaudRate();
+        QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Start Scan Module!"});
+        QVERIFY(r->only({"open"}).isEmpty());
+    }
+
+    void storedIndexOutOfRangeNeverLeavesTheTable()
+    {
+        r->settings.lineSettingsIndex = 42;
+        r->module.modulePort = 2;
+        r->scan();
+        QCOMPARE(r->only({"open"}), opensAt({1, 2, 2}, "19200,e,8,1"));
+        QVERIFY(r->only({"select"}).filter("42").isEmpty());
+        QCOMPARE(r->settings.lineSettingsIndex, 5);
+        QVERIFY(r->settings.moduleFound);
+    }
+
+    void textsFollowTheLanguage_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<bool>("present");
+        QTest::newRow("ChineseGB, found") << 1 << true;
+        QTest::newRow("ChineseBIG5, found") << 2 << true;
+        QTest::newRow("ChineseBIG5, not found") << 2 << false;
+    }
+    void textsFollowTheLanguage()
+    {
+        QFETCH(int, language);
+        QFETCH(bool, present);
+        r->settings.languageIndex = language;
+        r->module.presentPorts = {3};
+        r->module.modulePort = present ? 3 : 0;
+        r->scan();
+        const MessageTable &m = r->messages;
+        const QStringList msg = r->texts(InfoPanel::Msg);
+        QCOMPARE(msg.first(), m.text(11, language) + " ....");
+        QCOMPARE(msg.at(1), m.text(15, language) + " : #3");
+        QCOMPARE(msg.last(), present ? m.text(16, language) + " : #3)" : m.text(18, language));
+        QVERIFY(msg.last() != (present ? m.text(16, 0) + " : #3)" : m.text(18, 0)));
+        QCOMPARE(r->texts(InfoPanel::Serial).first(), m.text(12, language) + " : ________");
+        QCOMPARE(r->texts(InfoPanel::Version).first(), m.text(14, language) + " : __.__-__");
+        QCOMPARE(r->texts(InfoPanel::Customer).first(), m.text(22, language) + " : " + QString(30, '*'));
+    }
+
+private:
+    std::unique_ptr<OperationRig> r;
+};
+
+QTEST_GUILESS_MAIN(TestScanOperation)
+#include "tst_scan_operation.moc"
