@@ -9,14 +9,114 @@
 #include "settings_store.h"
 #include "tone_player.h"
 
+#include <QColor>
+#include <QPointer>
 #include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+
+// The round communication indicator; its fill colour is readable as the property "brushColor".
+class CircleShape : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(QColor brushColor READ brushColor)
+public:
+    explicit CircleShape(QWidget *parent = nullptr);
+    QColor brushColor() const { return m_brushColor; }
+    void setBrushColor(const QColor &colour);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QColor m_brushColor;
+};
 
 // The tool's one window. Controls carry their names as object names (btnScan, pnMsg, ...).
 class TfrmModule : public QWidget, public ModuleView {
     Q_OBJECT
 public:
+    static constexpr int kClientWidth = 359;
+    static constexpr int kClientHeight = 353;
+    static constexpr int kBusyIntervalMs = 200;
+
     TfrmModule(SettingsStore &settings, const MessageTable &messages, SerialDevice &port,
                FrameLayer &frames, ModuleCommands &commands, Clock &clock, TonePlayer &tones,
                QWidget *parent = nullptr);
     ~TfrmModule() override;
+
+    // ModuleView
+    void setPanelText(InfoPanel panel, const QString &text) override;
+    void fillIndicator(std::uint32_t colour) override;
+    void beep(int frequencyHz, int durationMs) override;
+    void selectLineSettings(int index) override;
+    int selectedLineSettings() const override;
+    bool lockChecked() const override;
+    void setBusy(bool on) override;
+    void setWaitCursor(bool on) override;
+    void setWindowEnabled(bool on) override;
+    void processMessages() override;
+
+    bool operationRunning() const { return m_operationRunning; }
+    int busyPhase() const { return m_busyPhase; }
+
+public slots:
+    void FormShow();
+    void btnScanClick();
+    void btnBaudRateClick();
+    void btnClearClick();
+    void btnExitClick();
+    void btnEngClick();
+    void btnGBClick();
+    void btnBIG5Click();
+    void tmrBusyTimer();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void createControls();
+    void FormCreate();
+    void selectLanguage(int index, const QString &name);
+    QString message(int k) const;
+    void enableWindow(bool on);
+    template <class Operation> void runOperation();
+
+    SettingsStore &m_settings;
+    const MessageTable &m_messages;
+    SerialDevice &m_port;
+    FrameLayer &m_frames;
+    ModuleCommands &m_commands;
+    Clock &m_clock;
+    TonePlayer &m_tones;
+
+    bool m_operationRunning = false;
+    bool m_windowEnabled = true;
+    bool m_waitCursor = false;
+    int m_busyPhase = 0; // the blink timer's one-bit tag, kept between busy periods
+    QPointer<QWidget> m_focusBeforeDisable;
+
+    // Controls, in declaration order; owned by the window.
+    QPushButton *btnScan = nullptr;
+    QLabel *pnSerial = nullptr;
+    QLabel *lblBaudRate = nullptr;
+    QComboBox *cmbBaudRate = nullptr;
+    QPushButton *btnBaudRate = nullptr;
+    QLabel *pnVersion = nullptr;
+    QLabel *pnMsg = nullptr;
+    CircleShape *shComm = nullptr;
+    QTimer *tmrBusy = nullptr;
+    QPushButton *btnExit = nullptr;
+    QPushButton *btnEng = nullptr;
+    QPushButton *btnGB = nullptr;
+    QPushButton *btnBIG5 = nullptr;
+    QLabel *pnCustomer = nullptr;
+    QPushButton *btnClear = nullptr;
+    QLabel *pnKAVOR = nullptr;
+    QCheckBox *chkLock = nullptr;
 };

@@ -1,0 +1,49 @@
+#include "clock.h"
+#include "frame_layer.h"
+#include "message_table.h"
+#include "module_commands.h"
+#include "module_port.h"
+#include "module_window.h"
+#include "settings_store.h"
+#include "tone_player.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <exception>
+#include <memory>
+
+namespace {
+
+const QString kApplicationTitle = QStringLiteral("KAVOR MARDEN-F Module Config");
+
+int runTool(QApplication &app)
+{
+    SystemClock clock;
+    ModulePort port(clock);
+    FrameLayer frames(port, clock);
+    ModuleCommands commands(frames);
+    SettingsStore settings;
+    const auto messages = std::make_unique<const MessageTable>();
+    TonePlayer tones;
+
+    TfrmModule frmModule(settings, *messages, port, frames, commands, clock, tones);
+    frmModule.show();
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(kApplicationTitle);
+    try {
+        return runTool(app);
+    } catch (const std::exception &error) {
+        QMessageBox::critical(nullptr, kApplicationTitle, QString::fromLocal8Bit(error.what()));
+    } catch (...) {
+        QMessageBox::critical(nullptr, kApplicationTitle, QStringLiteral("Unknown error"));
+    }
+    return 1;
+}

@@ -1,0 +1,500 @@
+#include "module_window.h"
+
+#include "line_settings.h"
+#include "module_operations.h"
+#include "window_platform.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTimer>
+
+// The pictures live in this static library; nothing else would pull their initialiser into the program.
+static void initResources()
+{
+    Q_INIT_RESOURCE(ui_resources);
+}
+
+namespace {
+
+const QString kSerialPlaceholder = QStringLiteral(" : ________");
+const QString kVersionPlaceholder = QStringLiteral(" : __.__-__");
+const QString kCustomerPlaceholder = QStringLiteral(" : ******************************");
+
+constexpr int kComboItemHeight = 20;
+
+// The first family present is used; the CJK family supplies the Chinese glyphs where the others have none.
+QFont makeFont(const QStringList &families, QFont::StyleHint hint, int pixels, bool bold)
+{
+    QFont font(families.first());
+    font.setFamilies(families);
+    font.setStyleHint(hint);
+    font.setPixelSize(pixels);
+    font.setBold(bold);
+    return font;
+}
+
+QFont sansFont(int pixels, bool bold)
+{
+    return makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                     QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")},
+                    QFont::SansSerif, pixels, bold);
+}
+
+QFont microsoftSansFont(int pixels)
+{
+    return makeFont({QStringLiteral("Microsoft Sans Serif"), QStringLiteral("MS Sans Serif"),
+                     QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")},
+                    QFont::SansSerif, pixels, false);
+}
+
+QFont serifFont(int pixels, bool bold)
+{
+    QFont font = makeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
+                           QStringLiteral("DejaVu Serif"), QStringLiteral("WenQuanYi Micro Hei")},
+                          QFont::Serif, pixels, bold);
+    // DejaVu Serif is far wider than Times; its condensed face keeps 30 characters inside the panel.
+    if (QFontInfo(font).family().startsWith(QLatin1String("DejaVu")))
+        font.setStretch(QFont::Condensed);
+    return font;
+}
+
+QColor colourFromBgr(std::uint32_t bgr)
+{
+    return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
+}
+
+class FixedHeightDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), kComboItemHeight};
+    }
+};
+
+QLabel *makePanel(QWidget *parent, const char *name, const QRect &geometry, const QString &caption,
+                  const QColor &background, const QColor &text, const QFont &font)
+{
+    auto *panel = new QLabel(caption, parent);
+    panel->setObjectName(QLatin1String(name));
+    panel->setGeometry(geometry);
+    panel->setTextFormat(Qt::PlainText);
+    panel->setAlignment(Qt::AlignCenter);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setLineWidth(1);
+    panel->setAutoFillBackground(true);
+    QPalette palette = panel->palette();
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
+    panel->setPalette(palette);
+    panel->setFont(font);
+    return panel;
+}
+
+QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry, const QString &caption,
+                        const QIcon &icon, const QSize &iconSize)
+{
+    auto *button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setIcon(icon);
+    button->setIconSize(iconSize);
+    // Enter presses the focused button, as on the platform's dialogs.
+    button->setAutoDefault(true);
+    return button;
+}
+
+} // namespace
+
+CircleShape::CircleShape(QWidget *parent) : QWidget(parent) {}
+
+void CircleShape::setBrushColor(const QColor &colour)
+{
+    if (colour == m_brushColor)
+        return;
+    m_brushColor = colour;
+    update();
+}
+
+void CircleShape::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(Qt::black, 1));
+    painter.setBrush(m_brushColor);
+    const int diameter = qMin(width(), height()) - 1;
+    const QRectF circle((width() - 1 - diameter) / 2.0 + 0.5, (height() - 1 - diameter) / 2.0 + 0.5,
+                        diameter, diameter);
+    painter.drawEllipse(circle);
+}
+
+TfrmModule::TfrmModule(SettingsStore &settings, const MessageTable &messages, SerialDevice &port,
+                       FrameLayer &frames, ModuleCommands &commands, Clock &clock, TonePlayer &tones,
+                       QWidget *parent)
+    : QWidget(parent, fixedWindowFlags()),
+      m_settings(settings),
+      m_messages(messages),
+      m_port(port),
+      m_frames(frames),
+      m_commands(commands),
+      m_clock(clock),
+      m_tones(tones)
+{
+    initResources();
+    setObjectName(QStringLiteral("frmModule"));
+    setWindowIcon(QIcon(QStringLiteral(":/images/modulebench.png")));
+    setFixedSize(kClientWidth, kClientHeight);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+    createControls();
+    FormCreate();
+    m_frames.setIdleCallback([this] { processMessages(); });
+}
+
+TfrmModule::~TfrmModule()
+{
+    m_frames.setIdleCallback({});
+    setWaitCursor(false);
+}
+
+void TfrmModule::createControls()
+{
+    const SystemColours colours = systemColours(palette());
+    const QColor yellow(Qt::yellow);
+    const QColor white(Qt::white);
+
+    setFont(sansFont(16, true));
+    setAutoFillBackground(true);
+    QPalette windowPalette = palette();
+    windowPalette.setColor(QPalette::Window, colours.buttonFace);
+    windowPalette.setColor(QPalette::Button, colours.buttonFace);
+    setPalette(windowPalette);
+    setWindowTitle(QStringLiteral("KAVOR MARDEN-F Module Config"));
+
+    const QSize smallPicture(16, 16);
+    const QSize languagePicture(34, 16);
+
+    btnScan = makeButton(this, "btnScan", {8, 78, 345, 33}, QStringLiteral("&Scan Module"),
+                         QIcon(QStringLiteral(":/images/scan.png")), smallPicture);
+    btnScan->setAutoDefault(false); // an auto-default button gives up being the default when it loses focus
+    btnScan->setDefault(true);
+
+    pnSerial = makePanel(this, "pnSerial", {8, 48, 169, 28}, QStringLiteral("S/N : ________"),
+                         colours.highlight, yellow, sansFont(16, true));
+
+    lblBaudRate = new QLabel(QStringLiteral("Baud Rate :"), this);
+    lblBaudRate->setObjectName(QStringLiteral("lblBaudRate"));
+    lblBaudRate->setGeometry(8, 125, 153, 22);
+    lblBaudRate->setTextFormat(Qt::PlainText);
+    lblBaudRate->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblBaudRate->setFont(sansFont(13, false));
+
+    cmbBaudRate = new QComboBox(this);
+    cmbBaudRate->setObjectName(QStringLiteral("cmbBaudRate"));
+    cmbBaudRate->setGeometry(168, 120, 161, 28);
+    cmbBaudRate->setEditable(false);
+    for (const char *entry : kLineSettingsTable)
+        cmbBaudRate->addItem(QString::fromLatin1(entry));
+    cmbBaudRate->setItemDelegate(new FixedHeightDelegate(cmbBaudRate));
+    cmbBaudRate->setFont(sansFont(16, true));
+    QPalette comboPalette = cmbBaudRate->palette();
+    for (QPalette::ColorRole role : {QPalette::Button, QPalette::Base, QPalette::Window})
+        comboPalette.setColor(role, colours.highlight);
+    for (QPalette::ColorRole role : {QPalette::ButtonText, QPalette::Text, QPalette::WindowText})
+        comboPalette.setColor(role, yellow);
+    comboPalette.setColor(QPalette::Highlight, colours.highlight.darker(150));
+    comboPalette.setColor(QPalette::HighlightedText, yellow);
+    cmbBaudRate->setPalette(comboPalette);
+
+    btnBaudRate = makeButton(this, "btnBaudRate", {8, 150, 345, 33},
+                             QStringLiteral("Set Module &Baud Rate (Reset)"),
+                             QIcon(QStringLiteral(":/images/telephone.png")), smallPicture);
+
+    pnVersion = makePanel(this, "pnVersion", {184, 48, 169, 28}, QStringLiteral("VER : __.__-__"),
+                          colours.highlight, yellow, sansFont(16, true));
+
+    pnMsg = makePanel(this, "pnMsg", {8, 4, 345, 40}, QStringLiteral("Start Scan Module"),
+                      colours.activeCaption, white, sansFont(16, true));
+    pnMsg->setLineWidth(2); // the border and the lowered inner bevel
+
+    shComm = new CircleShape(pnMsg);
+    shComm->setObjectName(QStringLiteral("shComm"));
+    shComm->setGeometry(310, 8, 23, 20);
+    shComm->setBrushColor(colourFromBgr(kIndicatorRed));
+
+    tmrBusy = new QTimer(this);
+    tmrBusy->setObjectName(QStringLiteral("tmrBusy"));
+    tmrBusy->setInterval(kBusyIntervalMs);
+    connect(tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
+
+    btnExit = makeButton(this, "btnExit", {8, 296, 345, 33}, QStringLiteral("&Exit"),
+                         style()->standardIcon(QStyle::SP_DialogCloseButton), smallPicture);
+
+    btnEng = makeButton(this, "btnEng", {7, 264, 106, 24}, QStringLiteral("English"), QIcon(), {});
+    btnEng->setFont(sansFont(13, false));
+    QPalette engPalette = btnEng->palette();
+    engPalette.setColor(QPalette::ButtonText, Qt::red);
+    btnEng->setPalette(engPalette);
+
+    btnGB = makeButton(this, "btnGB", {128, 264, 105, 24}, QString(),
+                       QIcon(QStringLiteral(":/images/simplified.png")), languagePicture);
+    btnBIG5 = makeButton(this, "btnBIG5", {248, 264, 105, 24}, QString(),
+                         QIcon(QStringLiteral(":/images/traditional.png")), languagePicture);
+
+    pnCustomer = makePanel(this, "pnCustomer", {8, 192, 345, 28},
+                           QStringLiteral("Customer : ******************************"), colours.highlight,
+                           yellow, serifFont(16, true));
+
+    btnClear = makeButton(this, "btnClear", {8, 224, 345, 33}, QStringLiteral("&Clear Customer Register"),
+                          QIcon(QStringLiteral(":/images/clear.png")), smallPicture);
+
+    pnKAVOR = makePanel(this, "pnKAVOR", {2, 332, 354, 21}, QString(), QColor(128, 0, 128), white,
+                        microsoftSansFont(11));
+
+    chkLock = new QCheckBox(this);
+    chkLock->setObjectName(QStringLiteral("chkLock"));
+    chkLock->setGeometry(336, 124, 17, 17);
+    chkLock->setChecked(true);
+
+    connect(btnScan, &QPushButton::clicked, this, &TfrmModule::btnScanClick);
+    connect(btnBaudRate, &QPushButton::clicked, this, &TfrmModule::btnBaudRateClick);
+    connect(btnClear, &QPushButton::clicked, this, &TfrmModule::btnClearClick);
+    connect(btnExit, &QPushButton::clicked, this, &TfrmModule::btnExitClick);
+    connect(btnEng, &QPushButton::clicked, this, &TfrmModule::btnEngClick);
+    connect(btnGB, &QPushButton::clicked, this, &TfrmModule::btnGBClick);
+    connect(btnBIG5, &QPushButton::clicked, this, &TfrmModule::btnBIG5Click);
+
+    // Panels and the label take no focus, so the chain holds the focusable controls in tab order.
+    const QList<QWidget *> tabOrder{btnScan, cmbBaudRate, btnBaudRate, btnExit, btnEng,
+                                    btnGB, btnBIG5, btnClear, chkLock};
+    for (int i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    btnScan->setFocus(Qt::OtherFocusReason);
+}
+
+void TfrmModule::FormCreate()
+{
+    m_settings.loadSettings();
+    removeCloseCommand(*this);
+    m_settings.moduleFound = false;
+    selectLineSettings(m_settings.lineSettingsIndex);
+}
+
+QString TfrmModule::message(int k) const
+{
+    int language = m_settings.languageIndex;
+    if (language < 0 || language >= MessageTable::kLanguageCount)
+        language = 0;
+    return m_messages.text(k, language);
+}
+
+void TfrmModule::FormShow()
+{
+    setWindowTitle(message(1));
+    pnKAVOR->setText(message(0));
+    pnMsg->setText(message(2));
+    pnSerial->setText(message(12) + kSerialPlaceholder);
+    pnVersion->setText(message(14) + kVersionPlaceholder);
+    pnCustomer->setText(message(22) + kCustomerPlaceholder);
+    lblBaudRate->setText(message(5) + QLatin1Char(':'));
+    btnScan->setText(message(11));
+    btnBaudRate->setText(message(6));
+    btnExit->setText(message(8));
+    btnClear->setText(message(23));
+}
+
+void TfrmModule::selectLanguage(int index, const QString &name)
+{
+    m_settings.selectLanguage(index, name);
+    m_settings.saveLanguage();
+    FormShow();
+}
+
+void TfrmModule::btnEngClick()
+{
+    selectLanguage(0, QStringLiteral("English"));
+}
+
+void TfrmModule::btnGBClick()
+{
+    selectLanguage(1, QStringLiteral("ChineseGB"));
+}
+
+void TfrmModule::btnBIG5Click()
+{
+    selectLanguage(2, QStringLiteral("ChineseBIG5"));
+}
+
+template <class Operation> void TfrmModule::runOperation()
+{
+    if (m_operationRunning)
+        return;
+    m_operationRunning = true;
+    Operation operation(OperationContext{*this, m_port, m_commands, m_settings, m_messages, m_clock});
+    operation.run();
+    m_operationRunning = false;
+}
+
+void TfrmModule::btnScanClick()
+{
+    runOperation<ScanOperation>();
+}
+
+void TfrmModule::btnBaudRateClick()
+{
+    runOperation<BaudRateOperation>();
+}
+
+void TfrmModule::btnClearClick()
+{
+    runOperation<ClearOperation>();
+}
+
+void TfrmModule::btnExitClick()
+{
+    close();
+}
+
+void TfrmModule::tmrBusyTimer()
+{
+    if (m_busyPhase == 1) {
+        m_busyPhase = 0;
+        fillIndicator(kIndicatorYellow);
+    } else {
+        m_busyPhase = 1;
+        fillIndicator(kIndicatorRed);
+    }
+}
+
+void TfrmModule::setPanelText(InfoPanel panel, const QString &text)
+{
+    switch (panel) {
+    case InfoPanel::Msg:
+        pnMsg->setText(text);
+        break;
+    case InfoPanel::Serial:
+        pnSerial->setText(text);
+        break;
+    case InfoPanel::Version:
+        pnVersion->setText(text);
+        break;
+    case InfoPanel::Customer:
+        pnCustomer->setText(text);
+        break;
+    }
+}
+
+void TfrmModule::fillIndicator(std::uint32_t colour)
+{
+    shComm->setBrushColor(colourFromBgr(colour));
+}
+
+void TfrmModule::beep(int frequencyHz, int durationMs)
+{
+    m_tones.play(frequencyHz, durationMs);
+}
+
+void TfrmModule::selectLineSettings(int index)
+{
+    // An index that names no entry leaves the list without a selection.
+    cmbBaudRate->setCurrentIndex(index >= 0 && index < cmbBaudRate->count() ? index : -1);
+}
+
+int TfrmModule::selectedLineSettings() const
+{
+    return cmbBaudRate->currentIndex();
+}
+
+bool TfrmModule::lockChecked() const
+{
+    return chkLock->isChecked();
+}
+
+void TfrmModule::setBusy(bool on)
+{
+    if (on) {
+        tmrBusy->start();
+        enableWindow(false);
+    } else {
+        enableWindow(true);
+        tmrBusy->stop();
+    }
+}
+
+void TfrmModule::setWaitCursor(bool on)
+{
+    if (on == m_waitCursor)
+        return;
+    m_waitCursor = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void TfrmModule::setWindowEnabled(bool on)
+{
+    enableWindow(on);
+}
+
+void TfrmModule::processMessages()
+{
+    // All events, input included: the disabled window drops input now instead of it being replayed later.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TfrmModule::enableWindow(bool on)
+{
+    if (on == m_windowEnabled)
+        return;
+    if (on) {
+        // Input that queued up during a blocking pause reaches the still disabled window and is dropped.
+        processMessages();
+        m_windowEnabled = true;
+        setEnabled(true);
+        // Disabling took the focus away; give it back to the control that had it.
+        if (m_focusBeforeDisable && m_focusBeforeDisable->isEnabled())
+            m_focusBeforeDisable->setFocus(Qt::OtherFocusReason);
+        m_focusBeforeDisable = nullptr;
+    } else {
+        m_focusBeforeDisable = focusWidget();
+        m_windowEnabled = false;
+        setEnabled(false);
+    }
+}
+
+void TfrmModule::showEvent(QShowEvent *event)
+{
+    // Restoring from the task bar is spontaneous; only showing the window writes the captions.
+    if (!event->spontaneous())
+        FormShow();
+    QWidget::showEvent(event);
+}
+
+void TfrmModule::closeEvent(QCloseEvent *event)
+{
+    // An operation runs to its end: the window manager's close request waits for nobody and is refused.
+    if (m_operationRunning)
+        event->ignore();
+    else
+        event->accept();
+}
+
+void TfrmModule::keyPressEvent(QKeyEvent *event)
+{
+    // Enter that no focused control took presses the default button.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && btnScan->isEnabled()) {
+        btnScan->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

@@ -1,0 +1,36 @@
+#include "window_platform.h"
+
+#include <QWidget>
+
+#include <windows.h>
+
+Qt::WindowFlags fixedWindowFlags()
+{
+    // The close box stays in the title bar; removeCloseCommand greys it by taking Close from the menu.
+    return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+}
+
+void removeCloseCommand(QWidget &window)
+{
+    const HWND handle = reinterpret_cast<HWND>(window.winId());
+    const HMENU menu = GetSystemMenu(handle, FALSE);
+    if (!menu)
+        return;
+    // On the standard system menu the last item is Close.
+    const int count = GetMenuItemCount(menu);
+    if (count > 0)
+        RemoveMenu(menu, static_cast<UINT>(count - 1), MF_BYPOSITION);
+    DrawMenuBar(handle);
+}
+
+static QColor fromSysColor(int index)
+{
+    const DWORD value = GetSysColor(index);
+    return QColor(GetRValue(value), GetGValue(value), GetBValue(value));
+}
+
+SystemColours systemColours(const QPalette &)
+{
+    return {fromSysColor(COLOR_HIGHLIGHT), fromSysColor(COLOR_BTNFACE), fromSysColor(COLOR_ACTIVECAPTION)};
+}
