@@ -134,6 +134,11 @@ private slots:
         QCOMPARE(r->settings.lineSettingsIndex, 5);
         QCOMPARE(r->settings.lineSettings, QByteArray("19200,e,8,1"));
         QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->only({"select", "busy"}).isEmpty());
+        QCOMPARE(r->view.selected, 8);
+        if (operation == Operation::Clear)
+            QCOMPARE(r->view.panel(InfoPanel::Customer), kCustomerBlank);
+        QVERIFY(r->configFiles().isEmpty());
     }
 
     void unansweredSerialNumberSendsNoCommand_data() { unansweredCommandRepeatsThePair_data(); }

@@ -167,6 +167,39 @@ private slots:
         QVERIFY(r->settings.moduleFound);
     }
 
+    void unlockedSearchWithoutTheModuleTriesEverySettingOfEveryPortThatOpens_data()
+    {
+        QTest::addColumn<QList<int>>("present");
+        QTest::newRow("all sixteen ports") << QList<int>({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+        QTest::newRow("COM2 and COM5 only") << QList<int>({2, 5});
+    }
+    void unlockedSearchWithoutTheModuleTriesEverySettingOfEveryPortThatOpens()
+    {
+        QFETCH(QList<int>, present);
+        r->view.lock = false;
+        r->module.presentPorts = QSet<int>(present.begin(), present.end());
+        r->scan();
+
+        // A port that does not open is left at once: no other line setting is tried on it.
+        QStringList expected;
+        for (int port = 1; port <= 16; ++port) {
+            if (!present.contains(port)) {
+                expected << QStringLiteral("open %1 4800,n,8,1 failed").arg(port);
+                continue;
+            }
+            for (int index = 0; index < 12; ++index)
+                expected << QStringLiteral("open %1 %2").arg(port).arg(kLineSettingsTable[index]);
+        }
+        QCOMPARE(r->only({"open"}), expected);
+        QCOMPARE(r->module.count("S01"), int(present.size()) * 12 * 2);
+        QVERIFY(r->module.count("S01") <= 384);
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Module Not Find"));
+        QCOMPARE(r->view.selected, 5);
+        QCOMPARE(r->settings.lineSettingsIndex, 5);
+        QVERIFY(!r->settings.moduleFound);
+        QVERIFY(r->configFiles().isEmpty());
+    }
+
     void lockedSearchTriesOnlyTheStoredIndexWhateverTheList()
     {
         r->view.selected = 2;
@@ -289,8 +322,33 @@ private slots:
         QCOMPARE(r->view.panel(InfoPanel::Version), QStringLiteral("VER : 03.20-01"));
         QCOMPARE(r->view.panel(InfoPanel::Customer), kCustomerBlank);
         QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Error. (COM : #2)"));
+        QCOMPARE(r->log.mid(r->indexOf("busy 0")),
+                 QStringList({"busy 0", "fill red", "beep 300 300", "cursor default"}));
         QVERIFY(!r->settings.moduleFound);
         QVERIFY(r->configFiles().isEmpty()); // found by the quick attempt
+    }
+
+    void informationErrorLeavesTheListAtTheSettingFound()
+    {
+        r->view.lock = false;
+        r->module.presentPorts = {3};
+        r->module.modulePort = 3;
+        r->module.moduleLineSettings = "57600,n,8,1";
+        r->module.neverAnswered.insert("V01");
+        r->scan();
+
+        QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Error. (COM : #3)"));
+        QCOMPARE(r->module.count("V01"), 2);
+        QCOMPARE(r->module.count("G06"), 0);
+        QCOMPARE(r->view.selected, 8);
+        QCOMPARE(r->only({"select"}).last(), QStringLiteral("select 8"));
+        QCOMPARE(r->view.colour, kIndicatorRed);
+        QVERIFY(!r->settings.moduleFound);
+        // Saved by the search before the information read began.
+        const SettingsStore stored = r->reloaded();
+        QCOMPARE(stored.portNumber, 3);
+        QCOMPARE(stored.lineSettingsIndex, 8);
+        QCOMPARE(stored.lineSettings, QByteArray("57600,n,8,1"));
     }
 
     void versionAnsweredAtTheSecondRequest()
