@@ -173,14 +173,20 @@ void SimLoop::sendReply(const Answer &answer)
     const std::int64_t startNs = nowNs();
     double lastByteMs = 0.0;
     int dropped = 0;
-    for (int i = 0; i < answer.bytes.size(); ++i) {
-        if (!waitUntil(startNs + (i + 1) * byteNs))
-            return;
-        if (::write(m_line.masterFd(), answer.bytes.constData() + i, 1) != 1)
-            ++dropped;
+    int sent = 0;
+    for (; sent < answer.bytes.size(); ++sent) {
+        if (!waitUntil(startNs + (sent + 1) * byteNs))
+            break;
+        // Stamped before the write: the tool cannot have the byte earlier, so a reader that measures
+        // from here never gets a time below the real one, even if the sim is preempted after the write.
         lastByteMs = TrafficLog::nowMs();
+        if (::write(m_line.masterFd(), answer.bytes.constData() + sent, 1) != 1)
+            ++dropped;
     }
-    m_log.sent(answer.bytes, lastByteMs);
+    if (sent == 0)
+        return;
+    // A reply cut short by a stop signal is logged as far as it went.
+    m_log.sent(answer.bytes.left(sent), lastByteMs);
     if (dropped > 0)
         m_log.note(QByteArray::number(dropped) + " bytes dropped: the line's input is full", lastByteMs);
 }

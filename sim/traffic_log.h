@@ -6,7 +6,8 @@
 #include <cstdio>
 
 // One line per event, "<CLOCK_MONOTONIC ms> <rx|tx|--> <hex bytes> |<text>|", flushed at once
-// so that a test or benchmark can read it while the sim runs.
+// so that a test or benchmark can read it while the sim runs. A reply (tx) carries the time its last
+// byte was handed to the line; received bytes (rx) the time the sim read them.
 class TrafficLog {
 public:
     TrafficLog() = default;
