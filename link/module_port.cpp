@@ -68,6 +68,10 @@ bool ModulePort::open(int portNumber, const QByteArray &lineSettings)
     const std::optional<LineSettings> settings = parseLineSettings(lineSettings);
     if (settings)
         applyLineSettings(d->serial, *settings);
+    // QSerialPort fails its whole open when the device refuses a stored setting, and a pseudo-terminal
+    // refuses the parity bit (tcsetattr reports EINVAL once nothing else changes, as on a line left by
+    // a port that was never closed). Parity therefore follows the open, where a refusal changes nothing.
+    d->serial.setParity(QSerialPort::NoParity);
     d->serial.setFlowControl(QSerialPort::NoFlowControl);
     d->serial.setPortName(path);
     if (!d->serial.open(QIODevice::ReadWrite)) {
@@ -75,6 +79,10 @@ bool ModulePort::open(int portNumber, const QByteArray &lineSettings)
         d->serial.clearError();
         d->guard.release();
         return false;
+    }
+    if (settings && settings->parity == 'e') {
+        d->serial.setParity(QSerialPort::EvenParity);
+        d->serial.clearError();
     }
     // QSerialPort applies its stored settings at every open; an unreadable string must not change the line.
     d->guard.opened(d->serial.handle(), !settings.has_value());
