@@ -16,6 +16,7 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <qdrawutil.h>
 
 // The pictures live in this static library; nothing else would pull their initialiser into the program.
 static void initResources()
@@ -30,8 +31,10 @@ const QString kVersionPlaceholder = QStringLiteral(" : __.__-__");
 const QString kCustomerPlaceholder = QStringLiteral(" : ******************************");
 
 constexpr int kComboItemHeight = 20;
+constexpr std::uint32_t kMakerPurple = 0x800080;
 
 // The first family present is used; the CJK family supplies the Chinese glyphs where the others have none.
+// The width is set on every font, so none takes it over from the window's font.
 QFont makeFont(const QStringList &families, QFont::StyleHint hint, int pixels, bool bold)
 {
     QFont font(families.first());
@@ -39,14 +42,20 @@ QFont makeFont(const QStringList &families, QFont::StyleHint hint, int pixels, b
     font.setStyleHint(hint);
     font.setPixelSize(pixels);
     font.setBold(bold);
+    font.setStretch(QFont::Unstretched);
     return font;
 }
 
 QFont sansFont(int pixels, bool bold)
 {
-    return makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                     QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")},
-                    QFont::SansSerif, pixels, bold);
+    QFont font = makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                           QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")},
+                          QFont::SansSerif, pixels, bold);
+    // Bold DejaVu Sans is far wider than the narrow bitmap face the layout was drawn for; semi-condensed,
+    // the long status texts keep to about the room the panel gives them.
+    if (bold && QFontInfo(font).family().startsWith(QLatin1String("DejaVu")))
+        font.setStretch(QFont::SemiCondensed);
+    return font;
 }
 
 QFont microsoftSansFont(int pixels)
@@ -81,17 +90,13 @@ public:
     }
 };
 
-QLabel *makePanel(QWidget *parent, const char *name, const QRect &geometry, const QString &caption,
-                  const QColor &background, const QColor &text, const QFont &font)
+Panel *makePanel(QWidget *parent, const char *name, const QRect &geometry, const QString &caption,
+                 const QColor &background, const QColor &text, const QFont &font)
 {
-    auto *panel = new QLabel(caption, parent);
+    auto *panel = new Panel(parent);
     panel->setObjectName(QLatin1String(name));
     panel->setGeometry(geometry);
-    panel->setTextFormat(Qt::PlainText);
-    panel->setAlignment(Qt::AlignCenter);
-    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    panel->setLineWidth(1);
-    panel->setAutoFillBackground(true);
+    panel->setText(caption);
     QPalette palette = panel->palette();
     palette.setColor(QPalette::Window, background);
     palette.setColor(QPalette::WindowText, text);
@@ -114,6 +119,34 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry
 }
 
 } // namespace
+
+Panel::Panel(QWidget *parent) : QLabel(parent)
+{
+    setTextFormat(Qt::PlainText);
+    setAlignment(Qt::AlignCenter);
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(1);
+    setAutoFillBackground(true);
+}
+
+void Panel::setInnerBevel(bool on)
+{
+    m_innerBevel = on;
+    // One pixel of border width and one of bevel inside the frame; the text keeps clear of both.
+    const int inset = on ? 2 : 0;
+    setContentsMargins(inset, inset, inset, inset);
+    update();
+}
+
+void Panel::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    if (!m_innerBevel)
+        return;
+    QPainter painter(this);
+    const int inset = frameWidth() + 1;
+    qDrawShadeRect(&painter, frameRect().adjusted(inset, inset, -inset, -inset), palette(), true, 1);
+}
 
 CircleShape::CircleShape(QWidget *parent) : QWidget(parent) {}
 
@@ -195,7 +228,7 @@ void TfrmModule::createControls()
     lblBaudRate->setObjectName(QStringLiteral("lblBaudRate"));
     lblBaudRate->setGeometry(8, 125, 153, 22);
     lblBaudRate->setTextFormat(Qt::PlainText);
-    lblBaudRate->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblBaudRate->setAlignment(Qt::AlignRight | Qt::AlignTop);
     lblBaudRate->setFont(sansFont(13, false));
 
     cmbBaudRate = new QComboBox(this);
@@ -224,7 +257,7 @@ void TfrmModule::createControls()
 
     pnMsg = makePanel(this, "pnMsg", {8, 4, 345, 40}, QStringLiteral("Start Scan Module"),
                       colours.activeCaption, white, sansFont(16, true));
-    pnMsg->setLineWidth(2); // the border and the lowered inner bevel
+    pnMsg->setInnerBevel(true);
 
     shComm = new CircleShape(pnMsg);
     shComm->setObjectName(QStringLiteral("shComm"));
@@ -257,8 +290,8 @@ void TfrmModule::createControls()
     btnClear = makeButton(this, "btnClear", {8, 224, 345, 33}, QStringLiteral("&Clear Customer Register"),
                           QIcon(QStringLiteral(":/images/clear.png")), smallPicture);
 
-    pnKAVOR = makePanel(this, "pnKAVOR", {2, 332, 354, 21}, QString(), QColor(128, 0, 128), white,
-                        microsoftSansFont(11));
+    pnKAVOR = makePanel(this, "pnKAVOR", {2, 332, 354, 21}, m_messages.text(0, 0), colourFromBgr(kMakerPurple),
+                        white, microsoftSansFont(11));
 
     chkLock = new QCheckBox(this);
     chkLock->setObjectName(QStringLiteral("chkLock"));
@@ -273,9 +306,10 @@ void TfrmModule::createControls()
     connect(btnGB, &QPushButton::clicked, this, &TfrmModule::btnGBClick);
     connect(btnBIG5, &QPushButton::clicked, this, &TfrmModule::btnBIG5Click);
 
-    // Panels and the label take no focus, so the chain holds the focusable controls in tab order.
+    // Panels and the label take no focus (and setTabOrder ignores such widgets), so the chain holds the
+    // focusable controls in their tab order.
     const QList<QWidget *> tabOrder{btnScan, cmbBaudRate, btnBaudRate, btnExit, btnEng,
-                                    btnGB, btnBIG5, btnClear, chkLock};
+                                    btnGB,   btnBIG5,     btnClear,    chkLock};
     for (int i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
     btnScan->setFocus(Qt::OtherFocusReason);

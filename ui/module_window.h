@@ -10,12 +10,12 @@
 #include "tone_player.h"
 
 #include <QColor>
+#include <QLabel>
 #include <QPointer>
 #include <QWidget>
 
 class QCheckBox;
 class QComboBox;
-class QLabel;
 class QPushButton;
 class QTimer;
 
@@ -33,6 +33,21 @@ protected:
 
 private:
     QColor m_brushColor;
+};
+
+// A panel with a single border; the status panel adds a lowered inner bevel one pixel inside it.
+class Panel : public QLabel {
+    Q_OBJECT
+public:
+    explicit Panel(QWidget *parent = nullptr);
+    bool hasInnerBevel() const { return m_innerBevel; }
+    void setInnerBevel(bool on);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    bool m_innerBevel = false;
 };
 
 // The tool's one window. Controls carry their names as object names (btnScan, pnMsg, ...).
@@ -103,20 +118,20 @@ private:
 
     // Controls, in declaration order; owned by the window.
     QPushButton *btnScan = nullptr;
-    QLabel *pnSerial = nullptr;
+    Panel *pnSerial = nullptr;
     QLabel *lblBaudRate = nullptr;
     QComboBox *cmbBaudRate = nullptr;
     QPushButton *btnBaudRate = nullptr;
-    QLabel *pnVersion = nullptr;
-    QLabel *pnMsg = nullptr;
+    Panel *pnVersion = nullptr;
+    Panel *pnMsg = nullptr;
     CircleShape *shComm = nullptr;
     QTimer *tmrBusy = nullptr;
     QPushButton *btnExit = nullptr;
     QPushButton *btnEng = nullptr;
     QPushButton *btnGB = nullptr;
     QPushButton *btnBIG5 = nullptr;
-    QLabel *pnCustomer = nullptr;
+    Panel *pnCustomer = nullptr;
     QPushButton *btnClear = nullptr;
-    QLabel *pnKAVOR = nullptr;
+    Panel *pnKAVOR = nullptr;
     QCheckBox *chkLock = nullptr;
 };
