@@ -5,6 +5,7 @@
 #include "module_port.h"
 #include "module_window.h"
 #include "settings_store.h"
+#include "startup.h"
 #include "tone_player.h"
 
 #include <QApplication>
@@ -15,10 +16,9 @@
 
 namespace {
 
-const QString kApplicationTitle = QStringLiteral("KAVOR MARDEN-F Module Config");
-
 int runTool(QApplication &app)
 {
+    setUpApplication();
     SystemClock clock;
     ModulePort port(clock);
     FrameLayer frames(port, clock);
@@ -37,13 +37,12 @@ int runTool(QApplication &app)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(kApplicationTitle);
     try {
         return runTool(app);
     } catch (const std::exception &error) {
-        QMessageBox::critical(nullptr, kApplicationTitle, QString::fromLocal8Bit(error.what()));
+        QMessageBox::critical(nullptr, applicationTitle(), QString::fromLocal8Bit(error.what()));
     } catch (...) {
-        QMessageBox::critical(nullptr, kApplicationTitle, QStringLiteral("Unknown error"));
+        QMessageBox::critical(nullptr, applicationTitle(), QStringLiteral("Unknown error"));
     }
     return 1;
 }

@@ -6,6 +6,7 @@
 #include "module_port.h"
 #include "module_window.h"
 #include "settings_store.h"
+#include "startup.h"
 #include "tone_player.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@ int main(int argc, char *argv[])
     qputenv("XDG_CONFIG_DIRS", QFile::encodeName(configHome.filePath(QStringLiteral("dirs"))));
 
     QApplication app(argc, argv);
+    setUpApplication();
     const QStringList args = QCoreApplication::arguments();
     if (args.size() != 2) {
         std::fprintf(stderr, "usage: screenshots OUTPUT_FOLDER\n");
