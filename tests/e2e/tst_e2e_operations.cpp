@@ -3,10 +3,13 @@
 #include "module_window.h"
 #include "window_rig.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -31,6 +34,36 @@ QList<QByteArray> since(const SimProcess *module, int count)
 }
 
 const QByteArray kClearCommand = "F06" + QByteArray(32, '*');
+
+// Looks at the window whenever its pending events are processed while an operation runs.
+class Sampler {
+public:
+    explicit Sampler(const WindowRig &rig) : m_rig(rig)
+    {
+        m_timer.setInterval(20);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            ++samples;
+            enabledSeen |= m_rig.window().isEnabled();
+            const QCursor *cursor = QApplication::overrideCursor();
+            waitCursorAlways &= cursor && cursor->shape() == Qt::WaitCursor;
+            colours.insert(m_rig.indicator().rgb());
+        });
+        m_timer.start();
+    }
+    int samples = 0;
+    bool enabledSeen = false;
+    bool waitCursorAlways = true;
+    std::set<QRgb> colours;
+
+private:
+    const WindowRig &m_rig;
+    QTimer m_timer;
+};
+
+bool defaultCursor()
+{
+    return QApplication::overrideCursor() == nullptr;
+}
 
 } // namespace
 
@@ -156,7 +189,17 @@ private slots:
         r->click("btnScan");
         QCOMPARE(r->text("pnCustomer"), "Customer : " + kCustomer);
 
-        r->click("btnClear");
+        {
+            // Disabled without busy mode: the indicator keeps its colour until the outcome.
+            Sampler sampler(*r);
+            r->click("btnClear");
+            QVERIFY(sampler.samples > 0);
+            QVERIFY(!sampler.enabledSeen);
+            QVERIFY(sampler.waitCursorAlways);
+            QCOMPARE(sampler.colours, std::set<QRgb>({kYellow.rgb()}));
+        }
+        QVERIFY(defaultCursor());
+        QVERIFY(r->window().isEnabled());
         QCOMPARE(r->text("pnMsg"), QStringLiteral("Clear Customer Register Ok"));
         QCOMPARE(r->text("pnCustomer"), "Customer : " + kStars30);
         QCOMPARE(r->indicator(), kYellow);
@@ -180,7 +223,16 @@ private slots:
         QVERIFY(r->start());
         QCOMPARE(r->listIndex(), 8);
 
-        r->click("btnScan");
+        {
+            // While replies are awaited the window repaints and blinks, disabled, under the hourglass.
+            Sampler sampler(*r);
+            r->click("btnScan");
+            QVERIFY(sampler.samples > 10);
+            QVERIFY(!sampler.enabledSeen);
+            QVERIFY(sampler.waitCursorAlways);
+            QCOMPARE(sampler.colours, std::set<QRgb>({kRed.rgb(), kYellow.rgb()}));
+        }
+        QVERIFY(defaultCursor());
         QCOMPARE(r->text("pnMsg"), QStringLiteral("Module Not Find"));
         QCOMPARE(r->indicator(), kRed);
         QCOMPARE(r->listIndex(), 5);
