@@ -14,7 +14,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -252,7 +252,7 @@ int main(int argc, char *argv[])
     int runs = 10;
     int searchRuns = 3;
     if (argc > 1) {
-        runs = std::max(1, atoi(argv[1]));
+        runs = std::max(1, std::atoi(argv[1]));
         searchRuns = std::max(1, (runs + 2) / 3);
     }
     std::printf("Durations of the operations against modulebench-sim on pseudo-terminals (real window offscreen).\n"

@@ -7,6 +7,7 @@
 #include "module_port.h"
 #include "module_window.h"
 #include "settings_store.h"
+#include "startup.h"
 #include "tone_player.h"
 
 #include <QCheckBox>
@@ -16,7 +17,7 @@
 #include <QPushButton>
 #include <QTest>
 
-// Built in the order the program builds them; destroyed in reverse.
+// Built in the order the program builds them, after the same application set-up; destroyed in reverse.
 struct WindowRig::Tool {
     SystemClock clock;
     ModulePort port{clock};
@@ -61,6 +62,7 @@ SimProcess *WindowRig::addModule(int com, const QStringList &options)
 bool WindowRig::start()
 {
     stop();
+    setUpApplication();
     m_tool = std::make_unique<Tool>();
     m_tool->window.show();
     return QTest::qWaitForWindowExposed(&m_tool->window);
