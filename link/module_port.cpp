@@ -6,6 +6,8 @@
 
 #include <QSerialPort>
 
+#include <type_traits>
+
 namespace {
 
 // Writes have no time-out of their own; this only keeps a stuck line from holding the tool for ever.
@@ -33,6 +35,21 @@ void applyLineSettings(QSerialPort &serial, const LineSettings &settings)
     serial.setParity(settings.parity == 'e' ? QSerialPort::EvenParity : QSerialPort::NoParity);
     serial.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits));
     serial.setStopBits(settings.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+}
+
+// QSerialPort's handle is a descriptor on POSIX systems and a HANDLE pointer on Windows.
+template <typename Handle>
+qintptr toNativeHandle(Handle handle)
+{
+    if constexpr (std::is_pointer_v<Handle>)
+        return reinterpret_cast<qintptr>(handle);
+    else
+        return static_cast<qintptr>(handle);
+}
+
+qintptr nativeHandle(const QSerialPort &serial)
+{
+    return toNativeHandle(serial.handle());
 }
 
 } // namespace
@@ -85,7 +102,7 @@ bool ModulePort::open(int portNumber, const QByteArray &lineSettings)
         d->serial.clearError();
     }
     // QSerialPort applies its stored settings at every open; an unreadable string must not change the line.
-    d->guard.opened(d->serial.handle(), !settings.has_value());
+    d->guard.opened(nativeHandle(d->serial), !settings.has_value());
     d->open = true;
     return true;
 }
@@ -94,7 +111,7 @@ void ModulePort::close()
 {
     if (!d->open)
         return;
-    d->guard.restore(d->serial.handle());
+    d->guard.restore(nativeHandle(d->serial));
     // QSerialPort may already have closed the device after losing it.
     if (d->serial.isOpen())
         d->serial.close();
