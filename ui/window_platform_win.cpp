@@ -7,8 +7,9 @@
 Qt::WindowFlags fixedWindowFlags()
 {
     // The close box stays in the title bar; removeCloseCommand greys it by taking Close from the menu.
+    // The fixed-size hint gives the single border without a sizing frame.
     return Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
 }
 
 void removeCloseCommand(QWidget &window)
@@ -24,11 +25,15 @@ void removeCloseCommand(QWidget &window)
     DrawMenuBar(handle);
 }
 
-static QColor fromSysColor(int index)
+namespace {
+
+QColor fromSysColor(int index)
 {
     const DWORD value = GetSysColor(index);
     return QColor(GetRValue(value), GetGValue(value), GetBValue(value));
 }
+
+} // namespace
 
 SystemColours systemColours(const QPalette &)
 {
