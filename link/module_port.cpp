@@ -29,6 +29,9 @@ PortError errorFromSerialPort(QSerialPort::SerialPortError error)
     }
 }
 
+// 9600 baud, no parity, 8 data bits, 1 stop bit: what any serial device accepts.
+const LineSettings kSafeLineSettings{9600, 'n', 8, 1};
+
 void applyLineSettings(QSerialPort &serial, const LineSettings &settings)
 {
     serial.setBaudRate(settings.baudRate);
@@ -83,12 +86,11 @@ bool ModulePort::open(int portNumber, const QByteArray &lineSettings)
     }
 
     const std::optional<LineSettings> settings = parseLineSettings(lineSettings);
-    if (settings)
-        applyLineSettings(d->serial, *settings);
-    // QSerialPort fails its whole open when the device refuses a stored setting, and a pseudo-terminal
-    // refuses the parity bit (tcsetattr reports EINVAL once nothing else changes, as on a line left by
-    // a port that was never closed). Parity therefore follows the open, where a refusal changes nothing.
-    d->serial.setParity(QSerialPort::NoParity);
+    // QSerialPort fails its whole open when the device refuses one of its stored settings (a baud rate
+    // the UART cannot make; a pseudo-terminal refuses the parity bit once nothing else changes). So the
+    // open uses settings every device takes, and the line settings follow it, where a refusal leaves the
+    // line as the device allows and the port open.
+    applyLineSettings(d->serial, kSafeLineSettings);
     d->serial.setFlowControl(QSerialPort::NoFlowControl);
     d->serial.setPortName(path);
     if (!d->serial.open(QIODevice::ReadWrite)) {
@@ -97,8 +99,8 @@ bool ModulePort::open(int portNumber, const QByteArray &lineSettings)
         d->guard.release();
         return false;
     }
-    if (settings && settings->parity == 'e') {
-        d->serial.setParity(QSerialPort::EvenParity);
+    if (settings) {
+        applyLineSettings(d->serial, *settings);
         d->serial.clearError();
     }
     // QSerialPort applies its stored settings at every open; an unreadable string must not change the line.
