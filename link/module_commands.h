@@ -26,8 +26,6 @@ public:
     // "E010" .. "E019", "E01A", "E01B"; empty for an index outside 0..11.
     static QByteArray baudRateCommand(int index);
 
-    FrameLayer &frames() { return m_frames; }
-
 private:
     FrameLayer &m_frames;
 };
