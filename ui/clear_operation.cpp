@@ -12,7 +12,7 @@ void ClearOperation::run()
         report(false, message(2));
     } else {
         // The register is not read back: the placeholder stands whatever the outcome.
-        view.setPanelText(InfoPanel::Customer, message(22) + QStringLiteral(" : ******************************"));
+        view.setPanelText(InfoPanel::Customer, message(22) + kCustomerPlaceholder);
         const bool ok = confirmThen([&] { return m_ctx.commands.clearCustomerRegister(); });
         report(ok, message(ok ? 24 : 25));
     }

@@ -13,6 +13,11 @@ constexpr int kHighToneHz = 1000;
 constexpr int kLowToneHz = 300;
 constexpr int kToneMs = 300;
 
+// What the information panels show after their title while they hold no value.
+inline const QString kSerialPlaceholder = QStringLiteral(" : ________");
+inline const QString kVersionPlaceholder = QStringLiteral(" : __.__-__");
+inline const QString kCustomerPlaceholder = QStringLiteral(" : ******************************"); // 30
+
 // What the operations need of the window; a recording view stands in for it in tests.
 class ModuleView {
 public:

@@ -26,10 +26,6 @@ static void initResources()
 
 namespace {
 
-const QString kSerialPlaceholder = QStringLiteral(" : ________");
-const QString kVersionPlaceholder = QStringLiteral(" : __.__-__");
-const QString kCustomerPlaceholder = QStringLiteral(" : ******************************");
-
 constexpr int kComboItemHeight = 20;
 constexpr std::uint32_t kMakerPurple = 0x800080;
 

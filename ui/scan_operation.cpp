@@ -10,10 +10,6 @@ constexpr int kVersionAttempts = 2;
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 16;
 
-const QString kSerialPlaceholder = QStringLiteral(" : ________");
-const QString kVersionPlaceholder = QStringLiteral(" : __.__-__");
-const QString kCustomerPlaceholder = QStringLiteral(" : ******************************");
-
 bool isLineSettingsIndex(int index)
 {
     return index >= 0 && index < kLineSettingsCount;
