@@ -44,19 +44,21 @@ CommandResult ModuleCommands::readSerialNumber()
 
 CommandResult ModuleCommands::readFirmwareVersion()
 {
-    CommandResult result;
-    result.ok = m_frames.sendCommand("V01");
-    if (result.ok)
-        result.value = replyField(replyWithoutTail(m_frames), kValueStart, kVersionLength);
-    return result;
+    return readValue("V01", kVersionLength);
 }
 
 CommandResult ModuleCommands::readCustomerRegister()
 {
+    return readValue("G06", kCustomerLength);
+}
+
+// Any good reply counts; the value is whatever of its field the reply text holds.
+CommandResult ModuleCommands::readValue(const QByteArray &command, int valueLength)
+{
     CommandResult result;
-    result.ok = m_frames.sendCommand("G06");
+    result.ok = m_frames.sendCommand(command);
     if (result.ok)
-        result.value = replyField(replyWithoutTail(m_frames), kValueStart, kCustomerLength);
+        result.value = replyField(replyWithoutTail(m_frames), kValueStart, valueLength);
     return result;
 }
 

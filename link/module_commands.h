@@ -27,5 +27,7 @@ public:
     static QByteArray baudRateCommand(int index);
 
 private:
+    CommandResult readValue(const QByteArray &command, int valueLength);
+
     FrameLayer &m_frames;
 };

@@ -151,5 +151,8 @@ const QByteArray &MessageTable::entry(int message, int language) const
 
 const QString &MessageTable::text(int message, int language) const
 {
+    // A language index that names no column reads English.
+    if (language < 0 || language >= kLanguageCount)
+        language = 0;
     return m_texts[message * kLanguageCount + language];
 }

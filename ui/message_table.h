@@ -14,7 +14,7 @@ public:
 
     // The stored bytes, in the column's code page.
     const QByteArray &entry(int message, int language) const;
-    // The same text decoded for display.
+    // The same text decoded for display; a language outside 0..2 gives the English text.
     const QString &text(int message, int language) const;
 
 private:

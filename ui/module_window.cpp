@@ -321,10 +321,7 @@ void TfrmModule::FormCreate()
 
 QString TfrmModule::message(int k) const
 {
-    int language = m_settings.languageIndex;
-    if (language < 0 || language >= MessageTable::kLanguageCount)
-        language = 0;
-    return m_messages.text(k, language);
+    return m_messages.text(k, m_settings.languageIndex);
 }
 
 void TfrmModule::FormShow()

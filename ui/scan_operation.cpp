@@ -19,10 +19,7 @@ bool isLineSettingsIndex(int index)
 
 QString ModuleOperation::message(int k) const
 {
-    int language = m_ctx.settings.languageIndex;
-    if (language < 0 || language >= MessageTable::kLanguageCount)
-        language = 0;
-    return m_ctx.messages.text(k, language);
+    return m_ctx.messages.text(k, m_ctx.settings.languageIndex);
 }
 
 int ModuleOperation::storedLineSettingsIndex() const
