@@ -16,28 +16,59 @@ constexpr int kReadWaitMs = 1;
 constexpr int kBytePauseMs = 1;
 constexpr int kBlockPauseMs = 5;
 
-PortError errorFromSerialPort(QSerialPort::SerialPortError error)
+PortProblem problemFromSerialPort(QSerialPort::SerialPortError error)
 {
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
-        return PortError::NotFound;
+        return PortProblem::NoSuchPort;
     case QSerialPort::PermissionError:
         // Our own open of the device already succeeded, so this is QSerialPort's lock file.
-        return PortError::Busy;
+        return PortProblem::Busy;
     default:
-        return PortError::Other;
+        return PortProblem::HungUpOrIoError;
     }
 }
 
-// 9600 baud, no parity, 8 data bits, 1 stop bit: what any serial device accepts.
-const LineSettings kSafeLineSettings{9600, 'n', 8, 1};
 
-void applyLineSettings(QSerialPort &serial, const LineSettings &settings)
+struct SerialSettings {
+    qint32 baudRate;
+    QSerialPort::Parity parity;
+    QSerialPort::DataBits dataBits;
+    QSerialPort::StopBits stopBits;
+};
+
+SerialSettings serialSettingsFor(const LineSettings &settings)
 {
-    serial.setBaudRate(settings.baudRate);
-    serial.setParity(settings.parity == 'e' ? QSerialPort::EvenParity : QSerialPort::NoParity);
-    serial.setDataBits(static_cast<QSerialPort::DataBits>(settings.dataBits));
-    serial.setStopBits(settings.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    return {settings.baudRate, settings.parity == 'e' ? QSerialPort::EvenParity : QSerialPort::NoParity,
+            static_cast<QSerialPort::DataBits>(settings.dataBits),
+            settings.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop};
+}
+
+// 9600 baud, no parity, 8 data bits, 1 stop bit: what any serial device accepts.
+const SerialSettings kSafeLineSettings{9600, QSerialPort::NoParity, QSerialPort::Data8, QSerialPort::OneStop};
+
+// Back into the string's terms, as far as they reach: parity 'o' odd, '?' any other.
+LineSettings lineSettingsOf(const SerialSettings &serial)
+{
+    LineSettings settings;
+    settings.baudRate = serial.baudRate;
+    settings.parity = serial.parity == QSerialPort::EvenParity ? 'e'
+        : serial.parity == QSerialPort::OddParity              ? 'o'
+        : serial.parity == QSerialPort::NoParity               ? 'n'
+                                                               : '?';
+    settings.dataBits = int(serial.dataBits);
+    settings.stopBits = serial.stopBits == QSerialPort::TwoStop ? 2 : serial.stopBits == QSerialPort::OneStop ? 1 : 0;
+    return settings;
+}
+
+// False when the device refused one of them (a pseudo-terminal refuses any parity).
+bool applyLineSettings(QSerialPort &serial, const SerialSettings &settings)
+{
+    bool taken = serial.setBaudRate(settings.baudRate);
+    taken = serial.setParity(settings.parity) && taken;
+    taken = serial.setDataBits(settings.dataBits) && taken;
+    taken = serial.setStopBits(settings.stopBits) && taken;
+    return taken;
 }
 
 // QSerialPort's handle is a descriptor on POSIX systems and a HANDLE pointer on Windows.
@@ -73,17 +104,16 @@ ModulePort::~ModulePort()
 bool ModulePort::open(int portNumber, const QByteArray &lineSettings)
 {
     close();
-    m_lastError = PortError::None;
+    m_status = PortStatus{};
+    m_status.portNumber = portNumber;
     const QString path = devicePathForPort(portNumber);
+    m_status.devicePath = path;
     if (path.isEmpty()) {
-        m_lastError = PortError::NotFound;
+        m_status.problem = PortProblem::NoSuchPort;
         return false;
     }
-    const PortError held = d->guard.acquire(path);
-    if (held != PortError::None) {
-        m_lastError = held;
+    if (!d->guard.acquire(portNumber, m_status))
         return false;
-    }
 
     const std::optional<LineSettings> settings = parseLineSettings(lineSettings);
     // QSerialPort fails its whole open when the device refuses one of its stored settings (a baud rate
@@ -94,15 +124,21 @@ bool ModulePort::open(int portNumber, const QByteArray &lineSettings)
     d->serial.setFlowControl(QSerialPort::NoFlowControl);
     d->serial.setPortName(path);
     if (!d->serial.open(QIODevice::ReadWrite)) {
-        m_lastError = errorFromSerialPort(d->serial.error());
+        m_status.problem = problemFromSerialPort(d->serial.error());
         d->serial.clearError();
         d->guard.release();
         return false;
     }
+    m_requested.reset();
     if (settings) {
-        applyLineSettings(d->serial, *settings);
-        d->serial.clearError();
+        const SerialSettings serial = serialSettingsFor(*settings);
+        m_requested = lineSettingsOf(serial);
+        if (!applyLineSettings(d->serial, serial))
+            m_status.problem = PortProblem::LineSettingsRefused;
+    } else {
+        m_status.problem = PortProblem::LineSettingsRefused;
     }
+    d->serial.clearError();
     // QSerialPort applies its stored settings at every open; an unreadable string must not change the line.
     d->guard.opened(nativeHandle(d->serial), !settings.has_value());
     d->open = true;

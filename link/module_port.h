@@ -1,6 +1,7 @@
 #pragma once
 
 #include "clock.h"
+#include "line_settings.h"
 #include "serial_device.h"
 
 #include <memory>
@@ -22,8 +23,13 @@ public:
     bool readByte(char &value) override;
     void discardInput() override;
 
+    PortStatus lastOpenStatus() const override { return m_status; }
+    PortProblem lastProblem() const { return m_status.problem; }
+
     bool isOpen() const;
-    PortError lastError() const { return m_lastError; }
+    // What the last open asked of the device for its line-settings string, in the string's terms
+    // (parity 'o' for odd); nothing when the string did not parse.
+    std::optional<LineSettings> requestedLineSettings() const { return m_requested; }
 
 private:
     void writeNow(const char *bytes, int count);
@@ -31,5 +37,6 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
     Clock &m_clock;
-    PortError m_lastError = PortError::None;
+    PortStatus m_status;
+    std::optional<LineSettings> m_requested;
 };

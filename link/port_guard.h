@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial_device.h"
+#include "port_problem.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -16,8 +16,9 @@ public:
     PortGuard(const PortGuard &) = delete;
     PortGuard &operator=(const PortGuard &) = delete;
 
-    // Before QSerialPort opens the device: takes the device and saves its settings, or says why not.
-    PortError acquire(const QString &devicePath);
+    // Before QSerialPort opens the device at status.devicePath: checks the node, takes the device and
+    // saves its settings. False with status.problem (and the holder, where known) filled when it cannot.
+    bool acquire(int portNumber, PortStatus &status);
     // Right after QSerialPort opened it; keepLineSettings puts back the device's own baud rate,
     // parity, data bits, stop bits and flow control over those QSerialPort applied.
     void opened(qintptr handle, bool keepLineSettings);

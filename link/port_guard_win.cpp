@@ -1,5 +1,7 @@
 #include "port_guard.h"
 
+#include "sim_link.h"
+
 #include <windows.h>
 #include <timeapi.h>
 
@@ -12,17 +14,28 @@ struct PortGuard::Private {
 
 namespace {
 
-PortError errorFromWin32(DWORD error)
+PortProblem problemFromWin32(DWORD error)
 {
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-        return PortError::NotFound;
-    case ERROR_ACCESS_DENIED: // what Windows answers for a port another program holds
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+        return PortProblem::NoSuchPort;
+    // A COM port opened by another program answers "access denied": Windows opens ports exclusively,
+    // and plain users may open every COM port, so this is the port being held, not a permission.
+    case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
-        return PortError::Busy;
-    default:
-        return PortError::Other;
+    case ERROR_BUSY:
+        return PortProblem::Busy;
+    case ERROR_PRIVILEGE_NOT_HELD:
+        return PortProblem::PermissionDenied;
+    case ERROR_NOT_SUPPORTED:
+    case ERROR_INVALID_FUNCTION:
+        return PortProblem::NotATerminal;
+    default: // ERROR_GEN_FAILURE, ERROR_DEVICE_NOT_CONNECTED, ERROR_NOT_READY, ERROR_OPERATION_ABORTED, ...
+        return PortProblem::HungUpOrIoError;
     }
 }
 
@@ -35,22 +48,40 @@ PortGuard::~PortGuard()
     release();
 }
 
-PortError PortGuard::acquire(const QString &devicePath)
+bool PortGuard::acquire(int, PortStatus &status)
 {
     release();
+    status.problem = PortProblem::None;
     // Windows opens a port exclusively; this short open only reads the state QSerialPort would overwrite.
-    const QString name = QStringLiteral("\\\\.\\") + devicePath;
+    const QString name = QStringLiteral("\\\\.\\") + status.devicePath;
     HANDLE handle = ::CreateFileW(reinterpret_cast<LPCWSTR>(name.utf16()), GENERIC_READ | GENERIC_WRITE,
                                   0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return errorFromWin32(::GetLastError());
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        status.problem = problemFromWin32(error);
+        status.systemError = int(error);
+        return false;
+    }
+    // A name in the device namespace may be some other kind of device; a COM port answers GetCommState.
     d->foundState.DCBlength = sizeof(DCB);
-    d->haveFound = ::GetCommState(handle, &d->foundState) && ::GetCommTimeouts(handle, &d->foundTimeouts);
+    if (::GetFileType(handle) != FILE_TYPE_CHAR || !::GetCommState(handle, &d->foundState)) {
+        status.systemError = int(::GetLastError());
+        status.problem = PortProblem::NotATerminal;
+        ::CloseHandle(handle);
+        return false;
+    }
+    d->haveFound = ::GetCommTimeouts(handle, &d->foundTimeouts) != 0;
     ::CloseHandle(handle);
     // Without this every 1 ms wait lasts a whole 15.6 ms tick.
     ::timeBeginPeriod(1);
     d->timerRaised = true;
-    return PortError::None;
+    return true;
+}
+
+// The virtual module runs on pseudo-terminals only; no link of its own exists here.
+bool simLinkOwnerRunning(qint64)
+{
+    return false;
 }
 
 void PortGuard::opened(qintptr handle, bool keepLineSettings)

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QByteArray>
+#include "port_problem.h"
 
-// Why the last open failed, kept for diagnostics; open() itself only says yes or no.
-enum class PortError { None, NotFound, Permission, Busy, Other };
+#include <QByteArray>
 
 // The byte-level port the frame layer talks through. ModulePort is the real one;
 // tests put a scripted port in its place.
@@ -14,6 +13,9 @@ public:
     // True when the device could be opened. A line-settings text that does not parse
     // leaves the device's line settings as they were and still gives true.
     virtual bool open(int portNumber, const QByteArray &lineSettings) = 0;
+    // What the last open attempt found: the device the number mapped to and, when it failed (or
+    // opened without taking the line settings), why. Ports that cannot fail report nothing.
+    virtual PortStatus lastOpenStatus() const { return {}; }
     // Only after an open that returned true; puts back what the port had before.
     virtual void close() = 0;
 

@@ -1,5 +1,8 @@
+#include "line_settings.h"
 #include "module_port.h"
 #include "port_names.h"
+#include "port_problem.h"
+#include "test_support.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,7 +12,10 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -55,6 +61,12 @@ struct Pty {
         ::ioctl(slave, TIOCGEXCL, &on);
         return on;
     }
+    // Whether anything was written to the device and waits on the master side.
+    bool bytesWaiting() const
+    {
+        pollfd p{master, POLLIN, 0};
+        return ::poll(&p, 1, 50) > 0 && (p.revents & POLLIN);
+    }
     QByteArray readMaster(int count) const
     {
         QByteArray got;
@@ -67,6 +79,22 @@ struct Pty {
                 QThread::msleep(1);
         }
         return got;
+    }
+};
+
+// Opens of a node seen through inotify: an open the tool should never have made shows here.
+struct OpenWatch {
+    int fd = -1;
+    explicit OpenWatch(const QString &path)
+    {
+        fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ::inotify_add_watch(fd, QFile::encodeName(path).constData(), IN_OPEN);
+    }
+    ~OpenWatch() { ::close(fd); }
+    bool opened() const
+    {
+        alignas(inotify_event) char buffer[4096];
+        return ::read(fd, buffer, sizeof buffer) > 0;
     }
 };
 
@@ -97,6 +125,13 @@ private slots:
     void unparsableLineSettingsLeaveTheLine_data();
     void unparsableLineSettingsLeaveTheLine();
     void bytesTravelBothWaysAndDiscardDropsWaitingInput();
+    void nodeThatIsNotATerminalIsNeverOpened();
+    void plainFlockOfAnotherProcessRefuses();
+    void exclusiveFlagOfAnotherProgramStaysSet();
+    void permissionDeniedForAnotherUser();
+    void probeLeavesTheDeviceAsFound();
+    void lineSettingsMapToThePort_data();
+    void lineSettingsMapToThePort();
 
 private:
     void linkPort(const QString &folder, int n, const QString &target);
@@ -199,10 +234,24 @@ void TestModulePort::missingDeviceFailsWithNotFound()
 {
     ModulePort port(m_clock);
     QVERIFY(!port.open(1, "19200,e,8,1"));
-    QCOMPARE(port.lastError(), PortError::NotFound);
+    QCOMPARE(port.lastProblem(), PortProblem::NoSuchPort);
     QVERIFY(!port.isOpen());
     QVERIFY(!port.open(40, "19200,e,8,1"));
-    QCOMPARE(port.lastError(), PortError::NotFound);
+    QCOMPARE(port.lastProblem(), PortProblem::NoSuchPort);
+    QCOMPARE(port.lastOpenStatus().portNumber, 40);
+    QVERIFY(port.lastOpenStatus().devicePath.isEmpty());
+
+    // A number in the table whose device is not there: the status names the device looked for.
+    QFile::remove(home() + "/KAVOR/ports/COM9");
+    const QString tableDevice = devicePathForPort(9);
+    if (QFileInfo::exists(tableDevice))
+        QSKIP("this machine has /dev/ttyUSB4; the test never opens a real serial device");
+    QVERIFY(!port.open(9, "19200,e,8,1"));
+    QCOMPARE(port.lastOpenStatus().problem, PortProblem::NoSuchPort);
+    QCOMPARE(port.lastOpenStatus().devicePath, QStringLiteral("/dev/ttyUSB4"));
+    QCOMPARE(port.lastOpenStatus().systemError, ENOENT);
+    QCOMPARE(probePort(9).problem, PortProblem::NoSuchPort);
+    QCOMPARE(probePort(2).problem, PortProblem::NoSuchPort);
 }
 
 void TestModulePort::portIsHeldExclusively()
@@ -212,19 +261,19 @@ void TestModulePort::portIsHeldExclusively()
 
     ModulePort first(m_clock);
     QVERIFY(first.open(3, "19200,e,8,1"));
-    QCOMPARE(first.lastError(), PortError::None);
+    QCOMPARE(first.lastProblem(), PortProblem::LineSettingsRefused); // a pty takes no parity
 
     ModulePort second(m_clock);
     QVERIFY(!second.open(3, "19200,e,8,1"));
-    QCOMPARE(second.lastError(), PortError::Busy);
+    QCOMPARE(second.lastProblem(), PortProblem::Busy);
     QVERIFY(!second.open(4, "9600,n,8,1"));
-    QCOMPARE(second.lastError(), PortError::Busy);
+    QCOMPARE(second.lastProblem(), PortProblem::Busy);
 
     // Another process meets the same refusal, root or not.
     QProcess other;
     other.start(QCoreApplication::applicationFilePath(), {"--try-open", "3"});
     QVERIFY(other.waitForFinished(30000));
-    QCOMPARE(other.exitCode(), 10 + int(PortError::Busy));
+    QCOMPARE(other.exitCode(), 10 + int(PortProblem::Busy));
 
     first.close();
     QCOMPARE(m_pty->exclusiveFlag(), 0);
@@ -312,6 +361,157 @@ void TestModulePort::bytesTravelBothWaysAndDiscardDropsWaitingInput()
     QVERIFY(!port.readByte(value));
 }
 
+void TestModulePort::nodeThatIsNotATerminalIsNeverOpened()
+{
+    // A regular file, a FIFO and a character device that is no terminal: each refused from what the
+    // node is, without an open (an open alone may have an effect: a FIFO's writer wakes, a watchdog arms).
+    QFile file(m_dir->path() + "/plain");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString fifo = m_dir->path() + "/fifo";
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ModulePort port(m_clock);
+    for (const QString &node : {file.fileName(), fifo, QStringLiteral("/dev/null")}) {
+        linkPort(home(), 6, node);
+        OpenWatch watch(node);
+        QVERIFY2(!port.open(6, "19200,e,8,1"), qPrintable(node));
+        QCOMPARE(port.lastProblem(), PortProblem::NotATerminal);
+        QCOMPARE(port.lastOpenStatus().devicePath, node);
+        QCOMPARE(probePort(6).problem, PortProblem::NotATerminal);
+        QVERIFY2(!watch.opened(), qPrintable(node + " was opened"));
+    }
+}
+
+void TestModulePort::plainFlockOfAnotherProcessRefuses()
+{
+    DeviceHolder holder(QStringLiteral("flock"), m_pty->slavePath);
+    QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+
+    ModulePort port(m_clock);
+    QVERIFY(!port.open(3, "19200,e,8,1"));
+    const PortStatus status = port.lastOpenStatus();
+    QCOMPARE(status.problem, PortProblem::Busy);
+    QCOMPARE(status.devicePath, m_pty->slavePath);
+    QCOMPARE(status.holderPid, holder.pid());
+    QCOMPARE(status.holderName, QStringLiteral("mb_port_holder"));
+    QCOMPARE(probePort(3).problem, PortProblem::Busy);
+    QCOMPARE(probePort(3).holderPid, holder.pid());
+    // Nothing went out to the device the other program holds.
+    QVERIFY(!m_pty->bytesWaiting());
+
+    holder.stop();
+    QVERIFY(port.open(3, "19200,n,8,1"));
+    QCOMPARE(port.lastProblem(), PortProblem::None);
+    port.close();
+}
+
+void TestModulePort::exclusiveFlagOfAnotherProgramStaysSet()
+{
+    DeviceHolder holder(QStringLiteral("excl"), m_pty->slavePath);
+    QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+    QCOMPARE(m_pty->exclusiveFlag(), 1);
+    ModulePort port(m_clock);
+    // Root gets past the flag; any other user is refused. Either way the flag is the other program's.
+    if (port.open(3, "19200,n,8,1")) {
+        QVERIFY(::geteuid() == 0);
+        port.close();
+    } else {
+        QCOMPARE(port.lastProblem(), PortProblem::Busy);
+    }
+    QCOMPARE(m_pty->exclusiveFlag(), 1);
+    QCOMPARE(probePort(3).problem, ::geteuid() == 0 ? PortProblem::None : PortProblem::Busy);
+    QCOMPARE(m_pty->exclusiveFlag(), 1);
+}
+
+void TestModulePort::permissionDeniedForAnotherUser()
+{
+    QString reason;
+    if (!canRunAsNobody(&reason))
+        QSKIP(qPrintable(QStringLiteral("permission denied not checked: ") + reason));
+    // A root-owned 0600 terminal, reached through a link another user can follow.
+    QCOMPARE(::fchmod(m_pty->slave, 0600), 0);
+    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                      | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+    std::unique_ptr<QProcess> other(
+        startAsNobody(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-open"), QStringLiteral("3")}));
+    QVERIFY(other->waitForFinished(30000));
+    QCOMPARE(other->readAllStandardOutput().trimmed(),
+             QByteArray("permission-denied ") + QFile::encodeName(m_pty->slavePath));
+    QCOMPARE(other->exitCode(), 10 + int(PortProblem::PermissionDenied));
+}
+
+void TestModulePort::probeLeavesTheDeviceAsFound()
+{
+    m_pty->setSpeedAndCanonical(B4800, true);
+    const termios before = m_pty->attributes();
+    QElapsedTimer timer;
+    timer.start();
+    const PortStatus status = probePort(3);
+    const qint64 elapsed = timer.elapsed();
+    QCOMPARE(status.problem, PortProblem::None);
+    QCOMPARE(status.devicePath, m_pty->slavePath);
+    QCOMPARE(status.portNumber, 3);
+    const termios after = m_pty->attributes();
+    QCOMPARE(::cfgetospeed(&after), ::cfgetospeed(&before));
+    QCOMPARE(after.c_lflag, before.c_lflag);
+    QCOMPARE(after.c_cflag, before.c_cflag);
+    QCOMPARE(after.c_iflag, before.c_iflag);
+    QCOMPARE(m_pty->exclusiveFlag(), 0);
+    QVERIFY(!m_pty->bytesWaiting());
+    // Held by nobody afterwards: an open succeeds at once.
+    ModulePort port(m_clock);
+    QVERIFY(port.open(3, "19200,n,8,1"));
+    QCOMPARE(probePort(3).problem, PortProblem::Busy);
+    port.close();
+    qInfo("probe of one pseudo-terminal: %lld ms", elapsed);
+}
+
+void TestModulePort::lineSettingsMapToThePort_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<char>("parity");
+    QTest::addColumn<speed_t>("speed");
+    const speed_t speeds[] = {B4800, B9600, B19200, B38400, B57600, B115200};
+    for (int i = 0; i < kLineSettingsCount; ++i) {
+        const QByteArray text = kLineSettingsTable[i];
+        QTest::newRow(text.constData()) << text << text.split(',')[0].toInt() << (i % 2 ? 'e' : 'n') << speeds[i / 2];
+    }
+    // Upper-case letters are the same settings.
+    QTest::newRow("upper-case E") << QByteArray("9600,E,8,1") << 9600 << 'e' << speed_t(B9600);
+}
+
+void TestModulePort::lineSettingsMapToThePort()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(int, baud);
+    QFETCH(char, parity);
+    QFETCH(speed_t, speed);
+    ModulePort port(m_clock);
+    QVERIFY(port.open(3, settings));
+    const std::optional<LineSettings> asked = port.requestedLineSettings();
+    QVERIFY(asked.has_value());
+    QCOMPARE(asked->baudRate, baud);
+    QCOMPARE(asked->parity, parity);
+    QCOMPARE(asked->dataBits, 8);
+    QCOMPARE(asked->stopBits, 1);
+    // The baud rate reaches the line; a pseudo-terminal carries no parity and says so.
+    QCOMPARE(::cfgetospeed(&static_cast<const termios &>(m_pty->attributes())), speed);
+    QCOMPARE(port.lastProblem(), parity == 'e' ? PortProblem::LineSettingsRefused : PortProblem::None);
+    port.close();
+
+    // A damaged string maps to nothing: the port opens, leaves the line as it was and says why.
+    for (const QByteArray &damaged : {settings + ",1", settings.replace(',', ';'), QByteArray("19200,o,8,1"),
+                                      QByteArray("19200,e,7,3"), QByteArray("0,n,8,1")}) {
+        m_pty->setSpeedAndCanonical(B1200, false);
+        QVERIFY(port.open(3, damaged));
+        QVERIFY2(!port.requestedLineSettings().has_value(), damaged.constData());
+        QCOMPARE(port.lastProblem(), PortProblem::LineSettingsRefused);
+        QCOMPARE(::cfgetospeed(&static_cast<const termios &>(m_pty->attributes())), speed_t(B1200));
+        port.close();
+    }
+}
+
 // With --try-open N the test binary opens port N once and reports through its exit code.
 int main(int argc, char **argv)
 {
@@ -319,7 +519,9 @@ int main(int argc, char **argv)
         SystemClock clock;
         ModulePort port(clock);
         const bool opened = port.open(QByteArray(argv[2]).toInt(), "9600,n,8,1");
-        return opened ? 0 : 10 + int(port.lastError());
+        std::printf("%s %s\n", portProblemKey(port.lastProblem()).data(),
+                    qPrintable(port.lastOpenStatus().devicePath));
+        return opened ? 0 : 10 + int(port.lastProblem());
     }
     QCoreApplication app(argc, argv);
     TestModulePort test;

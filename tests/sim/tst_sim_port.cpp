@@ -100,9 +100,9 @@ void TestSimPort::holdOfAnotherProcessExcludes()
     QCOMPARE(readLineFrom(holder), QByteArray("held HELD0001"));
 
     QVERIFY(!rig.port.open(SimRig::kPort, kDefaultSettings));
-    QCOMPARE(rig.port.lastError(), PortError::Busy);
+    QCOMPARE(rig.port.lastProblem(), PortProblem::Busy);
     QVERIFY(!rig.port.open(4, "9600,n,8,1"));
-    QCOMPARE(rig.port.lastError(), PortError::Busy);
+    QCOMPARE(rig.port.lastProblem(), PortProblem::Busy);
     QVERIFY(!rig.port.isOpen());
 
     if (killed) {
@@ -115,7 +115,7 @@ void TestSimPort::holdOfAnotherProcessExcludes()
     if (!killed)
         QCOMPARE(holder.exitCode(), 0);
 
-    QVERIFY2(rig.port.open(4, kDefaultSettings), qPrintable(QString::number(int(rig.port.lastError()))));
+    QVERIFY2(rig.port.open(4, kDefaultSettings), qPrintable(QString::number(int(rig.port.lastProblem()))));
     const CommandResult serial = rig.commands.readSerialNumber();
     QVERIFY(serial.ok);
     QCOMPARE(serial.value, QByteArray("HELD0001"));
@@ -207,7 +207,7 @@ void TestSimPort::opensOnALineLeftAsAnOpenPortLeavesIt()
     QCOMPARE(::tcsetattr(fd, TCSANOW, &left), 0);
 
     QVERIFY2(rig.port.open(SimRig::kPort, kLineSettingsTable[index]),
-             qPrintable(QString::number(int(rig.port.lastError()))));
+             qPrintable(QString::number(int(rig.port.lastProblem()))));
     QVERIFY(rig.commands.readSerialNumber().ok);
     rig.port.close();
 }
@@ -227,7 +227,7 @@ void TestSimPort::com1AndCom16ReachTheLinkedDevice()
     }
     // The numbers in between are still linked to nothing.
     QVERIFY(!rig.port.open(2, kDefaultSettings));
-    QCOMPARE(rig.port.lastError(), PortError::NotFound);
+    QCOMPARE(rig.port.lastProblem(), PortProblem::NoSuchPort);
     QVERIFY(!rig.port.open(15, kDefaultSettings));
 }
 
@@ -324,7 +324,7 @@ int holdPort(int number)
     FrameLayer frames(port, clock);
     ModuleCommands commands(frames);
     if (!port.open(number, kDefaultSettings)) {
-        std::printf("busy %d\n", int(port.lastError()));
+        std::printf("busy %d\n", int(port.lastProblem()));
         return 1;
     }
     const CommandResult serial = commands.readSerialNumber();

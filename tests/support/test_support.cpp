@@ -5,6 +5,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
+
+#include <unistd.h>
 
 namespace {
 
@@ -191,4 +194,65 @@ QString SimProcess::errorOutput() const
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromLocal8Bit(file.readAll());
+}
+
+DeviceHolder::DeviceHolder(const QString &mode, const QString &devicePath) : m_args{mode, devicePath} {}
+
+DeviceHolder::~DeviceHolder()
+{
+    stop();
+}
+
+bool DeviceHolder::start()
+{
+    m_process.start(QStringLiteral(MB_PORT_HOLDER_PATH), m_args);
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_process.canReadLine() && timer.elapsed() < kStartTimeoutMs) {
+        if (!m_process.waitForReadyRead(100) && m_process.state() == QProcess::NotRunning)
+            break;
+    }
+    const QByteArray line = m_process.readLine().trimmed();
+    if (!line.startsWith("held ")) {
+        m_error = QString::fromLocal8Bit(m_process.readAllStandardError());
+        stop();
+        return false;
+    }
+    m_pid = line.mid(5).toLongLong();
+    return true;
+}
+
+void DeviceHolder::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.closeWriteChannel();
+    if (!m_process.waitForFinished(kStopTimeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished(kStopTimeoutMs);
+    }
+}
+
+bool canRunAsNobody(QString *reason)
+{
+    if (::geteuid() != 0) {
+        *reason = QStringLiteral("only root can run a check as the user nobody; run the tests as root (as CI does)");
+        return false;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) {
+        *reason = QStringLiteral("setpriv (util-linux) is missing");
+        return false;
+    }
+    return true;
+}
+
+QProcess *startAsNobody(const QString &program, const QStringList &args, QObject *parent)
+{
+    auto *process = new QProcess(parent);
+    process->setProgram(QStringLiteral("setpriv"));
+    process->setArguments(QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                      QStringLiteral("--clear-groups"), QStringLiteral("--"), program}
+                          + args);
+    process->start();
+    return process;
 }

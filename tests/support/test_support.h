@@ -70,3 +70,30 @@ private:
     std::unique_ptr<QTemporaryFile> m_errorFile;
     std::unique_ptr<QProcess> m_process;
 };
+
+// Another program holding a device until this object goes: "flock" takes a plain flock(LOCK_EX),
+// "excl" sets the terminal's exclusive flag (TIOCEXCL) without a lock.
+class DeviceHolder {
+public:
+    DeviceHolder(const QString &mode, const QString &devicePath);
+    ~DeviceHolder();
+    DeviceHolder(const DeviceHolder &) = delete;
+    DeviceHolder &operator=(const DeviceHolder &) = delete;
+
+    // Waits up to 5 s until it holds; false with errorOutput() when it could not.
+    bool start();
+    qint64 pid() const { return m_pid; }
+    // Ends the hold: its input closes and it exits.
+    void stop();
+    QString errorOutput() const { return m_error; }
+
+private:
+    QStringList m_args;
+    QProcess m_process;
+    qint64 m_pid = 0;
+    QString m_error;
+};
+
+// Runs a program as the user nobody (setpriv, as root only): false in *reason when that cannot be.
+bool canRunAsNobody(QString *reason);
+QProcess *startAsNobody(const QString &program, const QStringList &args, QObject *parent = nullptr);
