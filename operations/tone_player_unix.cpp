@@ -1,93 +1,102 @@
 #include "tone_player.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
 #include <QElapsedTimer>
-#include <QIODevice>
-#include <QMediaDevices>
 #include <QThread>
 
+#include <alsa/asoundlib.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <cstring>
+#include <cstdint>
+#include <vector>
 
 namespace {
 
+constexpr unsigned kRate = 48000;
 constexpr double kAmplitude = 0.3;
 // Short fades keep the tone's edges free of clicks.
 constexpr int kFadeMs = 5;
-constexpr int kWriteRetryMs = 5;
+// A short device buffer, so the call ends close to the tone's end.
+constexpr unsigned kLatencyUs = 50000;
+// A device that stops taking samples holds the call at most this long past the tone.
+constexpr int kGraceMs = 200;
+constexpr int kPollMs = 20;
 
-template <typename T>
-void putSample(char *&out, T value)
+std::vector<std::int16_t> sine(int frequencyHz, int durationMs)
 {
-    std::memcpy(out, &value, sizeof value);
-    out += sizeof value;
-}
-
-} // namespace
-
-struct TonePlayer::Private {
-    // One sink for the whole run: stopping a sink when it runs dry cuts the tone short.
-    std::unique_ptr<QAudioSink> sink;
-    QIODevice *stream = nullptr;
-    QAudioFormat format;
-    bool tried = false;
-
-    void openSink();
-    QByteArray sine(int frequencyHz, int durationMs) const;
-};
-
-void TonePlayer::Private::openSink()
-{
-    tried = true;
-    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull())
-        return;
-    format = device.preferredFormat();
-    if (format.sampleFormat() == QAudioFormat::Unknown || format.sampleRate() <= 0 || format.channelCount() <= 0)
-        return;
-    sink = std::make_unique<QAudioSink>(device, format);
-    stream = sink->start();
-    if (!stream || sink->error() != QAudio::NoError) {
-        stream = nullptr;
-        sink.reset();
-    }
-}
-
-QByteArray TonePlayer::Private::sine(int frequencyHz, int durationMs) const
-{
-    const int rate = format.sampleRate();
-    const int channels = format.channelCount();
-    const qint64 frames = qint64(rate) * durationMs / 1000;
-    const double fadeFrames = std::max(1.0, double(rate) * kFadeMs / 1000);
-    const double step = 2.0 * M_PI * frequencyHz / rate;
-    QByteArray pcm(int(frames * channels * format.bytesPerSample()), Qt::Uninitialized);
-    char *out = pcm.data();
-    for (qint64 i = 0; i < frames; ++i) {
+    const long frames = long(kRate) * durationMs / 1000;
+    const double fadeFrames = std::max(1.0, double(kRate) * kFadeMs / 1000);
+    const double step = 2.0 * M_PI * frequencyHz / kRate;
+    std::vector<std::int16_t> pcm(static_cast<std::size_t>(frames));
+    for (long i = 0; i < frames; ++i) {
         const double gain = std::min(1.0, double(std::min(i, frames - 1 - i)) / fadeFrames);
-        const double value = kAmplitude * gain * std::sin(step * double(i));
-        for (int c = 0; c < channels; ++c) {
-            switch (format.sampleFormat()) {
-            case QAudioFormat::UInt8: putSample(out, quint8(128 + std::lround(value * 127))); break;
-            case QAudioFormat::Int16: putSample(out, qint16(std::lround(value * 32767))); break;
-            case QAudioFormat::Int32: putSample(out, qint32(std::lround(value * 2147483647.0))); break;
-            case QAudioFormat::Float: putSample(out, float(value)); break;
-            default: return {};
-            }
-        }
+        pcm[static_cast<std::size_t>(i)] = std::int16_t(std::lround(kAmplitude * gain * std::sin(step * double(i)) * 32767));
     }
     return pcm;
 }
 
-TonePlayer::TonePlayer() : d(std::make_unique<Private>()) {}
+// Without a sound card ALSA reports every step of the failed open on stderr; no device is no fault here.
+void quiet(const char *, int, const char *, int, const char *, ...) {}
 
-TonePlayer::~TonePlayer()
+void sleepUntil(const QElapsedTimer &elapsed, qint64 ms)
 {
-    if (d->sink)
-        d->sink->stop();
+    const qint64 left = ms - elapsed.elapsed();
+    if (left > 0)
+        QThread::msleep(static_cast<unsigned long>(left));
 }
+
+// The default device, or none. Opened for each tone, so an idle tool holds no sound device.
+snd_pcm_t *openDefaultDevice()
+{
+    snd_lib_error_set_handler(quiet);
+    snd_pcm_t *pcm = nullptr;
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+        return nullptr;
+    if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, 1, kRate, 1, kLatencyUs) < 0) {
+        snd_pcm_close(pcm);
+        return nullptr;
+    }
+    return pcm;
+}
+
+// Writes the samples and waits until the device has played them, never past the deadline.
+void playOn(snd_pcm_t *pcm, const std::vector<std::int16_t> &samples, const QElapsedTimer &elapsed, qint64 deadlineMs)
+{
+    const auto frames = snd_pcm_uframes_t(samples.size());
+    snd_pcm_uframes_t offset = 0;
+    while (offset < frames) {
+        const qint64 left = deadlineMs - elapsed.elapsed();
+        if (left <= 0)
+            return;
+        snd_pcm_sframes_t n = snd_pcm_writei(pcm, samples.data() + offset, frames - offset);
+        if (n == -EAGAIN) {
+            snd_pcm_wait(pcm, int(std::min<qint64>(left, kPollMs)));
+            continue;
+        }
+        if (n < 0) {
+            if (snd_pcm_recover(pcm, int(n), 1) < 0)
+                return;
+            continue;
+        }
+        offset += snd_pcm_uframes_t(n);
+    }
+    // A tone shorter than the buffer has not started by itself.
+    if (snd_pcm_state(pcm) == SND_PCM_STATE_PREPARED)
+        snd_pcm_start(pcm);
+    snd_pcm_sframes_t delay = 0;
+    while (elapsed.elapsed() < deadlineMs && snd_pcm_delay(pcm, &delay) == 0 && delay > 0) {
+        const qint64 playsFor = qint64(delay) * 1000 / kRate + 1;
+        QThread::msleep(static_cast<unsigned long>(std::min({playsFor, qint64(kPollMs), deadlineMs - elapsed.elapsed()})));
+    }
+}
+
+} // namespace
+
+struct TonePlayer::Private {};
+
+TonePlayer::TonePlayer() : d(std::make_unique<Private>()) {}
+TonePlayer::~TonePlayer() = default;
 
 void TonePlayer::play(int frequencyHz, int durationMs)
 {
@@ -95,25 +104,12 @@ void TonePlayer::play(int frequencyHz, int durationMs)
     elapsed.start();
     if (durationMs <= 0)
         return;
-    if (!d->tried)
-        d->openSink();
-
-    if (d->stream && frequencyHz > 0) {
-        const QByteArray pcm = d->sine(frequencyHz, durationMs);
-        qint64 written = 0;
-        // The sink keeps playing what it holds after we return; we only never wait past the tone.
-        while (written < pcm.size() && elapsed.elapsed() < durationMs) {
-            const qint64 n = d->stream->write(pcm.constData() + written, pcm.size() - written);
-            if (n < 0)
-                break;
-            written += n;
-            if (written < pcm.size())
-                QThread::msleep(kWriteRetryMs);
+    if (frequencyHz > 0) {
+        if (snd_pcm_t *pcm = openDefaultDevice()) {
+            playOn(pcm, sine(frequencyHz, durationMs), elapsed, durationMs + kGraceMs);
+            snd_pcm_close(pcm);
         }
     }
-
     // Silent or not, the beep takes its time, as the platform's own beep does.
-    const qint64 left = durationMs - elapsed.elapsed();
-    if (left > 0)
-        QThread::msleep(static_cast<unsigned long>(left));
+    sleepUntil(elapsed, durationMs);
 }
