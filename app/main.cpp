@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -36,6 +37,16 @@ int runTool(QApplication &app)
 
 int main(int argc, char *argv[])
 {
+    switch (readCommandLine(argc, argv)) {
+    case StartRequest::Help:
+        std::fputs(qPrintable(helpText()), stdout);
+        return 0;
+    case StartRequest::Version:
+        std::fputs(qPrintable(versionText()), stdout);
+        return 0;
+    case StartRequest::Window:
+        break;
+    }
     QApplication app(argc, argv);
     try {
         return runTool(app);

@@ -180,7 +180,6 @@ TfrmModule::TfrmModule(SettingsStore &settings, const MessageTable &messages, Se
 {
     initResources();
     setObjectName(QStringLiteral("frmModule"));
-    setWindowIcon(QIcon(QStringLiteral(":/images/modulebench.png")));
     setFixedSize(kClientWidth, kClientHeight);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
