@@ -54,7 +54,7 @@ bool readConfig(const QCommandLineParser &parser, SimConfig &config)
     ModuleIdentity &identity = config.identity;
     ModuleFaults &faults = config.faults;
     if (!readField(parser, QStringLiteral("serial"), 8, identity.serialNumber)
-        || !readField(parser, QStringLiteral("version"), 8, identity.firmwareVersion)
+        || !readField(parser, QStringLiteral("firmware"), 8, identity.firmwareVersion)
         || !readField(parser, QStringLiteral("customer"), 30, identity.customerRegister)
         || !readNumber(parser, QStringLiteral("line-settings-index"), 0, kLineSettingsCount - 1,
                        identity.lineSettingsIndex)
@@ -84,13 +84,18 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("modulebench-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MB_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
     parser.addHelpOption();
+    // Read here rather than by the parser, to tell callers of the firmware option's old name where it went.
+    const QCommandLineOption versionOption({QStringLiteral("v"), QStringLiteral("version")},
+                                           QStringLiteral("Print the version and exit."));
+    parser.addOption(versionOption);
     parser.addOptions({
         {QStringLiteral("serial"), QStringLiteral("Serial number, 8 characters."), QStringLiteral("TEXT")},
-        {QStringLiteral("version"), QStringLiteral("Firmware version, 8 characters."), QStringLiteral("TEXT")},
+        {QStringLiteral("firmware"), QStringLiteral("Firmware version, 8 characters."), QStringLiteral("TEXT")},
         {QStringLiteral("customer"), QStringLiteral("Customer register, 30 characters."), QStringLiteral("TEXT")},
         {QStringLiteral("line-settings-index"),
          QStringLiteral("The module's line settings, 0 to 11 (default 5, \"19200,e,8,1\")."), QStringLiteral("N")},
@@ -119,6 +124,14 @@ int main(int argc, char *argv[])
                         "in 16-byte bursts at the wire rate.")},
     });
     parser.process(app);
+    if (parser.isSet(versionOption)) {
+        if (!parser.positionalArguments().isEmpty()) {
+            fail(QStringLiteral("--version takes no value; the module's firmware version is --firmware TEXT"));
+            return 2;
+        }
+        std::printf("modulebench-sim %s\n", MB_VERSION);
+        return 0;
+    }
     if (!parser.positionalArguments().isEmpty()) {
         fail(QStringLiteral("no arguments besides options"));
         return 2;

@@ -23,7 +23,7 @@ const QColor kRed(255, 0, 0);
 
 QStringList identity(const QStringList &more = {})
 {
-    return QStringList{QStringLiteral("--serial"), kSerial, QStringLiteral("--version"), kVersion,
+    return QStringList{QStringLiteral("--serial"), kSerial, QStringLiteral("--firmware"), kVersion,
                        QStringLiteral("--customer"), kCustomer}
            + more;
 }

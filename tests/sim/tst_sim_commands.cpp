@@ -15,7 +15,7 @@ constexpr qint64 kNoHangMs = 5000;
 
 QStringList identityArgs()
 {
-    return {"--serial", kSerial, "--version", kVersion, "--customer", kCustomer};
+    return {"--serial", kSerial, "--firmware", kVersion, "--customer", kCustomer};
 }
 
 QByteArray frameOf(const QByteArray &text)
