@@ -1,5 +1,7 @@
 #include "pseudo_terminal.h"
 
+#include "sim_link.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -99,10 +101,7 @@ PortLink::~PortLink()
 
 QByteArray PortLink::portsDir()
 {
-    QByteArray home = qgetenv("XDG_CONFIG_HOME");
-    if (home.isEmpty())
-        home = QFile::encodeName(QDir::homePath()) + "/.config";
-    return home + "/KAVOR/ports";
+    return QFile::encodeName(simLinksDir());
 }
 
 bool PortLink::create(int portNumber, const QByteArray &target, QString &error)
@@ -113,17 +112,25 @@ bool PortLink::create(int portNumber, const QByteArray &target, QString &error)
         return false;
     }
     const QByteArray path = dir + "/COM" + QByteArray::number(portNumber);
+    const QString pathName = QFile::decodeName(path);
     struct stat info {};
     QByteArray previous;
     if (lstat(path.constData(), &info) == 0) {
         if (!S_ISLNK(info.st_mode)) {
-            error = QFile::decodeName(path) + QStringLiteral(" exists and is not a link");
+            error = pathName + QStringLiteral(" exists and is not a link");
             return false;
         }
         char buffer[4096];
         const ssize_t length = readlink(path.constData(), buffer, sizeof buffer);
         if (length > 0)
             previous = QByteArray(buffer, int(length));
+        // A link left by a sim that was killed: the link it replaced is the one to put back.
+        const std::optional<SimLinkRecord> record = readSimLinkRecord(pathName);
+        if (record && record->target == previous && !simLinkOwnerRunning(record->pid)) {
+            std::fprintf(stderr, "modulebench-sim: replacing %s, left by modulebench-sim %lld that is gone\n",
+                         path.constData(), static_cast<long long>(record->pid));
+            previous = record->previousTarget;
+        }
         ::unlink(path.constData());
     }
     if (symlink(target.constData(), path.constData()) != 0) {
@@ -135,6 +142,9 @@ bool PortLink::create(int portNumber, const QByteArray &target, QString &error)
     m_path = path;
     m_target = target;
     m_previousTarget = previous;
+    // Written after the link: a record never names a link that is not there yet.
+    if (!writeSimLinkRecord(pathName, SimLinkRecord{::getpid(), target, previous}))
+        std::fprintf(stderr, "modulebench-sim: cannot write %s\n", qPrintable(simLinkRecordPath(pathName)));
     return true;
 }
 
@@ -142,6 +152,7 @@ void PortLink::remove()
 {
     if (m_path.isEmpty())
         return;
+    const QString pathName = QFile::decodeName(m_path);
     char buffer[4096];
     const ssize_t length = readlink(m_path.constData(), buffer, sizeof buffer);
     // Someone else may have relinked the port meanwhile; leave their link alone.
@@ -150,5 +161,8 @@ void PortLink::remove()
         if (!m_previousTarget.isEmpty() && symlink(m_previousTarget.constData(), m_path.constData()) != 0)
             std::fprintf(stderr, "modulebench-sim: cannot put back %s\n", m_path.constData());
     }
+    const std::optional<SimLinkRecord> record = readSimLinkRecord(pathName);
+    if (record && record->pid == ::getpid())
+        QFile::remove(simLinkRecordPath(pathName));
     m_path.clear();
 }

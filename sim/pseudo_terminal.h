@@ -24,8 +24,10 @@ private:
     QByteArray m_slavePath;
 };
 
-// COMn in the user's port folder, pointing at the slave while the sim runs.
-// A link that was there before is put back at the end, so a port never falls back to a real device.
+// COMn in the user's port folder, pointing at the slave while the sim runs, with a record beside it
+// (COMn.owner) naming this process. A link that was there before is put back at the end, so a port
+// never falls back to a real device. A link whose record names a sim that is gone (killed) is replaced
+// at the next start, and the link it had replaced is the one put back.
 class PortLink {
 public:
     PortLink() = default;

@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -74,6 +76,7 @@ private slots:
     void com1AndCom16ReachTheLinkedDevice();
     void simLinksItsPortAndRemovesTheLinkAtTheEnd_data();
     void simLinksItsPortAndRemovesTheLinkAtTheEnd();
+    void killedSimLeavesNoLinkThatIsUsed();
 };
 
 void TestSimPort::holdOfAnotherProcessExcludes_data()
@@ -313,6 +316,69 @@ void TestSimPort::simLinksItsPortAndRemovesTheLinkAtTheEnd()
     const QByteArray raw = logFile.readAll();
     QVERIFY(raw.contains(" tx 0F 53 30 31 43 4F 4D 4C 49 4E 4B 31 "));
     QVERIFY(raw.contains(" |.S01COMLINK1"));
+}
+
+void TestSimPort::killedSimLeavesNoLinkThatIsUsed()
+{
+    ScopedConfigHome config;
+    QVERIFY(config.isValid());
+    config.linkAllPortsToNothing();
+    const QString link = config.portsDir() + QStringLiteral("/COM5");
+
+    QProcess killed;
+    killed.start(SimProcess::executablePath(), {"--com", "5"});
+    QVERIFY(killed.waitForStarted(kWaitMs));
+    const QString slave = QString::fromLocal8Bit(readLineFrom(killed));
+    QVERIFY(slave.startsWith(QStringLiteral("/dev/pts/")));
+    killed.kill();
+    QVERIFY(killed.waitForFinished(kWaitMs));
+    // Nothing removes a link after SIGKILL: it stays, naming a pty number that is free again.
+    QCOMPARE(linkTarget(link), slave);
+
+    // The next terminal opened gets that number (the lowest free one).
+    struct Terminal {
+        int master = -1;
+        int slave = -1;
+        QString path;
+    };
+    std::vector<Terminal> terminals;
+    for (int i = 0; i < 16 && (terminals.empty() || terminals.back().path != slave); ++i) {
+        Terminal t;
+        QCOMPARE(::openpty(&t.master, &t.slave, nullptr, nullptr, nullptr), 0);
+        t.path = QString::fromLocal8Bit(::ttyname(t.slave));
+        terminals.push_back(t);
+    }
+    auto closeTerminals = qScopeGuard([&terminals] {
+        for (const Terminal &t : terminals) {
+            ::close(t.slave);
+            ::close(t.master);
+        }
+    });
+    if (terminals.back().path != slave)
+        QSKIP("another program took the pty number meanwhile; the stale link leads nowhere");
+
+    SystemClock clock;
+    ModulePort port(clock);
+    FrameLayer frames(port, clock);
+    ModuleCommands commands(frames);
+    QVERIFY(!port.open(5, kDefaultSettings));
+    QCOMPARE(port.lastProblem(), PortProblem::StaleSimulatorLink);
+    QCOMPARE(port.lastOpenStatus().devicePath, slave);
+    QCOMPARE(probePort(5).problem, PortProblem::StaleSimulatorLink);
+    pollfd unrelated{terminals.back().master, POLLIN, 0};
+    QCOMPARE(::poll(&unrelated, 1, 50), 0);
+
+    // The next sim on COM5 replaces the stale link, and at its end puts back the link from before.
+    SimProcess next({"--com", "5", "--serial", "NEXTSIM1"});
+    QVERIFY(next.start());
+    QCOMPARE(linkTarget(link), next.slavePath());
+    QVERIFY(next.errorOutput().contains(QStringLiteral("that is gone")));
+    QVERIFY2(port.open(5, kDefaultSettings), portProblemKey(port.lastProblem()).data());
+    QCOMPARE(commands.readSerialNumber().value, QByteArray("NEXTSIM1"));
+    port.close();
+    next.stop();
+    QCOMPARE(linkTarget(link), config.nothingPath(5));
+    QVERIFY(!QFileInfo::exists(link + QStringLiteral(".owner")));
 }
 
 // With --hold N the test binary holds port N, reads the serial number through it, says so on its
