@@ -1,7 +1,29 @@
 #include "frame_layer.h"
 
+#include <QTime>
+
 #include <algorithm>
 #include <utility>
+
+Q_LOGGING_CATEGORY(lcLink, "modulebench.link", QtWarningMsg)
+
+namespace {
+
+// "12:00:01.250 tx 0F 53 30 31 ... |.S01..|": wall time, direction, bytes in hexadecimal and as text.
+void logFrame(const char *direction, const QByteArray &bytes, const char *note = "")
+{
+    QByteArray text = bytes;
+    for (char &c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
+            c = '.';
+    }
+    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")) + QLatin1Char(' ')
+        + QLatin1String(direction) + QLatin1Char(' ') + QString::fromLatin1(bytes.toHex(' ').toUpper())
+        + QStringLiteral(" |") + QString::fromLatin1(text) + QLatin1Char('|') + QLatin1String(note);
+    qCDebug(lcLink, "%s", qPrintable(line));
+}
+
+} // namespace
 
 FrameLayer::FrameLayer(SerialDevice &port, Clock &clock) : m_port(port), m_clock(clock) {}
 
@@ -57,6 +79,10 @@ bool FrameLayer::sendCommand(const QByteArray &command)
     // Nothing that arrives before the end byte went out can answer this request.
     m_port.discardInput();
     m_port.writeByte(kEndByte);
+    // Read once per command: a disabled category costs one test here, none in the byte loop.
+    const bool logging = lcLink().isDebugEnabled();
+    if (logging)
+        logFrame("tx", buildFrame(command));
 
     const std::uint32_t start = m_clock.milliseconds();
     std::uint32_t elapsed = 0;
@@ -72,7 +98,10 @@ bool FrameLayer::sendCommand(const QByteArray &command)
                 m_replyBuffer[static_cast<std::size_t>(m_replyLength)] = 0;
                 const auto end = std::find(m_replyBuffer.begin(), m_replyBuffer.end(), '\0');
                 m_replyText = QByteArray(m_replyBuffer.data(), static_cast<int>(end - m_replyBuffer.begin()));
-                return replyCheckHolds();
+                const bool good = replyCheckHolds();
+                if (logging)
+                    logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength), good ? "" : " bad check");
+                return good;
             }
         } else if (m_idle) {
             m_idle();
@@ -80,6 +109,8 @@ bool FrameLayer::sendCommand(const QByteArray &command)
         // Also after a byte: a device that streams without pause must not hold the tool.
         elapsed = m_clock.milliseconds() - start;
     }
+    if (logging)
+        logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength), " no complete reply within 250 ms");
     return false;
 }
 

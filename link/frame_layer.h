@@ -4,9 +4,14 @@
 #include "serial_device.h"
 
 #include <QByteArray>
+#include <QLoggingCategory>
 #include <array>
 #include <cstdint>
 #include <functional>
+
+// Every frame sent and received, with its time, at debug level (off unless enabled, e.g.
+// QT_LOGGING_RULES="modulebench.link.debug=true").
+Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
 // Request frames out, checked reply frames in: 0x0F, text, two check digits, 0x0D.
 // Holds the reply state of the process (buffer, length, last reply text).

@@ -45,11 +45,19 @@ public:
     explicit ScanOperation(const OperationContext &context) : ModuleOperation(context) {}
     void run();
 
+    // What this run found at each port it tried, as the view was given it at the end.
+    const ScanReport &report() const { return m_report; }
+
 private:
     bool quickAttempt(QByteArray &serial);
     bool search(QByteArray &serial);
     bool readInformation(const QByteArray &serial);
     void showPortTried(int portNumber);
+    // Notes an open attempt at the port: a new entry, or the same entry for the search's next line settings.
+    ScanPortEntry &noteOpen(bool opened, const QByteArray &lineSettings, bool samePort);
+    void publishReport(bool found);
+
+    ScanReport m_report;
 };
 
 // Moves the module found by the last scan to the line settings selected in the list.

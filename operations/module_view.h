@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan_report.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -35,4 +37,7 @@ public:
     virtual void setWaitCursor(bool on) = 0;
     virtual void setWindowEnabled(bool on) = 0;
     virtual void processMessages() = 0;
+    // What the last scan found at each port it tried (empty while a scan runs). The window shows it
+    // as the status panel's tooltip; a view without a place for it ignores it.
+    virtual void setScanReport(const ScanReport &report) { Q_UNUSED(report) }
 };

@@ -65,6 +65,8 @@ void ScanOperation::run()
     view.setPanelText(InfoPanel::Version, message(14) + kVersionPlaceholder);
     view.setPanelText(InfoPanel::Customer, message(22) + kCustomerPlaceholder);
     view.processMessages();
+    m_report.clear();
+    view.setScanReport(m_report);
 
     settings.moduleFound = false;
     QByteArray serial;
@@ -79,14 +81,41 @@ void ScanOperation::run()
         view.setBusy(false);
         view.fillIndicator(complete ? kIndicatorYellow : kIndicatorRed);
         view.beep(complete ? kHighToneHz : kLowToneHz, kToneMs);
+        publishReport(complete);
     } else {
         view.setBusy(false);
         view.fillIndicator(kIndicatorRed);
         view.selectLineSettings(kDefaultLineSettingsIndex);
         view.setPanelText(InfoPanel::Msg, message(18));
         view.beep(kLowToneHz, kToneMs);
+        publishReport(false);
     }
     view.setWaitCursor(false);
+}
+
+ScanPortEntry &ScanOperation::noteOpen(bool opened, const QByteArray &lineSettings, bool samePort)
+{
+    if (!samePort || m_report.isEmpty())
+        m_report.append(ScanPortEntry{});
+    ScanPortEntry &entry = m_report.last();
+    entry.status = m_ctx.port.lastOpenStatus();
+    if (opened)
+        entry.lineSettingsTried.append(lineSettings);
+    return entry;
+}
+
+void ScanOperation::publishReport(bool found)
+{
+    m_ctx.view.setScanReport(m_report);
+    // A scan that ends well prints nothing unless asked; one that does not says what each port did.
+    const QStringList lines = scanReportLines(m_report, 0);
+    if (found) {
+        for (const QString &line : lines)
+            qCDebug(lcScan, "%s", qUtf8Printable(line));
+    } else {
+        for (const QString &line : lines)
+            qCInfo(lcScan, "%s", qUtf8Printable(line));
+    }
 }
 
 void ScanOperation::showPortTried(int portNumber)
@@ -99,13 +128,17 @@ bool ScanOperation::quickAttempt(QByteArray &serial)
     const SettingsStore &settings = m_ctx.settings;
     m_ctx.view.selectLineSettings(storedLineSettingsIndex());
     // The stored string itself opens the port, even where it disagrees with the stored index.
-    if (!m_ctx.port.open(settings.portNumber, settings.lineSettings))
+    const bool opened = m_ctx.port.open(settings.portNumber, settings.lineSettings);
+    ScanPortEntry &entry = noteOpen(opened, settings.lineSettings, false);
+    if (!opened)
         return false;
     showPortTried(settings.portNumber);
     bool found = false;
     for (int attempt = 0; attempt < kQuickAttempts && !found; ++attempt) {
         const CommandResult reply = m_ctx.commands.readSerialNumber();
+        ++entry.requests;
         if (reply.ok) {
+            entry.answered = true;
             found = true;
             serial = reply.value;
         }
@@ -119,18 +152,24 @@ bool ScanOperation::search(QByteArray &serial)
     ModuleView &view = m_ctx.view;
     SettingsStore &settings = m_ctx.settings;
     for (int port = kFirstPort; port <= kLastPort; ++port) {
+        bool firstAtPort = true;
         // The lock box is read afresh before and after every line setting tried.
         for (int index = 0; index < kLineSettingsCount; ++index) {
             if (view.lockChecked())
                 index = storedLineSettingsIndex();
             view.selectLineSettings(index);
-            if (!m_ctx.port.open(port, kLineSettingsTable[index]))
+            const bool opened = m_ctx.port.open(port, kLineSettingsTable[index]);
+            ScanPortEntry &entry = noteOpen(opened, kLineSettingsTable[index], !firstAtPort);
+            firstAtPort = false;
+            if (!opened)
                 break;
             showPortTried(port);
             bool found = false;
             for (int attempt = 0; attempt < kSearchAttempts && !found; ++attempt) {
                 const CommandResult reply = m_ctx.commands.readSerialNumber();
+                ++entry.requests;
                 if (reply.ok) {
+                    entry.answered = true;
                     found = true;
                     serial = reply.value;
                     settings.portNumber = port;

@@ -336,6 +336,18 @@ void TfrmModule::FormShow()
     btnBaudRate->setText(message(6));
     btnExit->setText(message(8));
     btnClear->setText(message(23));
+    refreshMsgToolTip();
+}
+
+void TfrmModule::setScanReport(const ScanReport &report)
+{
+    m_scanReport = report;
+    refreshMsgToolTip();
+}
+
+void TfrmModule::refreshMsgToolTip()
+{
+    pnMsg->setToolTip(scanReportLines(m_scanReport, m_settings.languageIndex).join(QLatin1Char('\n')));
 }
 
 void TfrmModule::selectLanguage(int index, const QString &name)

@@ -74,6 +74,7 @@ public:
     void setWaitCursor(bool on) override;
     void setWindowEnabled(bool on) override;
     void processMessages() override;
+    void setScanReport(const ScanReport &report) override;
 
     bool operationRunning() const { return m_operationRunning; }
     int busyPhase() const { return m_busyPhase; }
@@ -101,6 +102,8 @@ private:
     QString message(int k) const;
     void enableWindow(bool on);
     template <class Operation> void runOperation();
+    // pnMsg's tooltip: the last scan's line per port, in the current language.
+    void refreshMsgToolTip();
 
     SettingsStore &m_settings;
     const MessageTable &m_messages;
@@ -115,6 +118,7 @@ private:
     bool m_waitCursor = false;
     int m_busyPhase = 0; // the blink timer's one-bit tag, kept between busy periods
     QPointer<QWidget> m_focusBeforeDisable;
+    ScanReport m_scanReport;
 
     // Controls, in declaration order; owned by the window.
     QPushButton *btnScan = nullptr;

@@ -104,6 +104,14 @@ QString WindowRig::text(const QString &control) const
     return {};
 }
 
+QString WindowRig::toolTip(const QString &control) const
+{
+    const QWidget *widget = window().findChild<QWidget *>(control);
+    if (!widget)
+        qFatal("no control %s", qPrintable(control));
+    return widget->toolTip();
+}
+
 QColor WindowRig::indicator() const
 {
     const QWidget *shape = window().findChild<QWidget *>(QStringLiteral("shComm"));

@@ -33,6 +33,8 @@ public:
     // Starts a virtual module with the given options and links its terminal as COMn.
     // Null when it did not start.
     SimProcess *addModule(int com, const QStringList &options = {});
+    // Links COMn to a device or path of the test's choosing.
+    void linkPort(int com, const QString &target) { m_home.linkPort(com, target); }
 
     // Creates and shows the window; the settings come from the private folder as at a start.
     bool start();
@@ -44,6 +46,7 @@ public:
     // A mouse click on a push button, by control name; returns when its handler has returned.
     void click(const QString &button);
     QString text(const QString &control) const;
+    QString toolTip(const QString &control) const;
     QColor indicator() const;
     int listIndex() const;
     // Chooses an entry of cmbBaudRate as the user would, with the keyboard.

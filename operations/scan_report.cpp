@@ -1,0 +1,109 @@
+#include "scan_report.h"
+
+Q_LOGGING_CATEGORY(lcScan, "modulebench.scan", QtInfoMsg)
+
+namespace {
+
+constexpr int kLanguages = 3;
+
+// Row by row: English, simplified Chinese, traditional Chinese (UTF-8).
+const char *const kTexts[kReportTextCount][kLanguages] = {
+    // NoDevice
+    {"no device", "无设备", "無裝置"},
+    // NoSuchPort
+    {"no such port", "没有此端口", "沒有此連接埠"},
+    // NotATerminal
+    {"not a serial terminal", "不是串口终端设备", "不是序列埠終端裝置"},
+    // PermissionDenied
+    {"permission denied: on Debian, make the user a member of the group dialout "
+     "(sudo adduser $USER dialout), then log in again",
+     "权限不足：在 Debian 上请将用户加入 dialout 组（sudo adduser $USER dialout），然后重新登录",
+     "權限不足：在 Debian 上請將使用者加入 dialout 群組（sudo adduser $USER dialout），然後重新登入"},
+    // Busy
+    {"held by another program", "已被其他程序占用", "已被其他程式佔用"},
+    // BusyBy
+    {"held by another program (%1, process %2)", "已被其他程序占用（%1，进程 %2）",
+     "已被其他程式佔用（%1，行程 %2）"},
+    // HungUpOrIoError
+    {"hung up or input/output error", "连接已挂断或输入输出错误", "連線已掛斷或輸入輸出錯誤"},
+    // LineSettingsRefused
+    {"the device refused the line settings", "设备不接受此通讯设定", "裝置不接受此通訊設定"},
+    // StaleSimulatorLink
+    {"link left by a virtual module that is gone (modulebench-sim was killed): start it again or remove the link",
+     "链接由已结束的虚拟模组留下（modulebench-sim 被强制结束）：请重新启动它或删除该链接",
+     "連結由已結束的虛擬模組留下（modulebench-sim 被強制結束）：請重新啟動它或刪除該連結"},
+    // NoAnswerAt
+    {"opened, no answer at %1 (%2 requests)", "已打开，%1 无应答（%2 次请求）", "已開啟，%1 無回應（%2 次請求）"},
+    // NoAnswerAtMany
+    {"opened, no answer at %1 line settings (%2 requests)", "已打开，%1 种通讯设定均无应答（%2 次请求）",
+     "已開啟，%1 種通訊設定均無回應（%2 次請求）"},
+    // ModuleAnswered
+    {"module answered", "模组已应答", "模組已回應"},
+};
+
+ReportText textFor(PortProblem problem)
+{
+    switch (problem) {
+    case PortProblem::NoSuchPort:
+        return ReportText::NoSuchPort;
+    case PortProblem::NotATerminal:
+        return ReportText::NotATerminal;
+    case PortProblem::PermissionDenied:
+        return ReportText::PermissionDenied;
+    case PortProblem::Busy:
+        return ReportText::Busy;
+    case PortProblem::LineSettingsRefused:
+        return ReportText::LineSettingsRefused;
+    case PortProblem::StaleSimulatorLink:
+        return ReportText::StaleSimulatorLink;
+    case PortProblem::None:
+    case PortProblem::HungUpOrIoError:
+        break;
+    }
+    return ReportText::HungUpOrIoError;
+}
+
+} // namespace
+
+QString reportText(ReportText text, int language)
+{
+    if (language < 0 || language >= kLanguages)
+        language = 0;
+    return QString::fromUtf8(kTexts[static_cast<int>(text)][language]);
+}
+
+QString scanReportLine(const ScanPortEntry &entry, int language)
+{
+    const PortStatus &status = entry.status;
+    const QString device = status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language)
+                                                       : status.devicePath;
+    QString what;
+    if (entry.answered) {
+        what = reportText(ReportText::ModuleAnswered, language);
+    } else if (entry.opened()) {
+        what = entry.lineSettingsTried.size() == 1
+            ? reportText(ReportText::NoAnswerAt, language)
+                  .arg(QString::fromLatin1(entry.lineSettingsTried.first()))
+                  .arg(entry.requests)
+            : reportText(ReportText::NoAnswerAtMany, language).arg(entry.lineSettingsTried.size()).arg(entry.requests);
+        // Refused line settings, or a line lost while it was open, may be why nothing answered.
+        if (status.problem != PortProblem::None)
+            what += QStringLiteral("; ") + reportText(textFor(status.problem), language);
+    } else if (status.problem == PortProblem::Busy && status.holderPid > 0) {
+        what = reportText(ReportText::BusyBy, language)
+                   .arg(status.holderName.isEmpty() ? QStringLiteral("?") : status.holderName)
+                   .arg(status.holderPid);
+    } else {
+        what = reportText(textFor(status.problem), language);
+    }
+    return QStringLiteral("COM%1 (%2): %3").arg(status.portNumber).arg(device, what);
+}
+
+QStringList scanReportLines(const ScanReport &report, int language)
+{
+    QStringList lines;
+    lines.reserve(report.size());
+    for (const ScanPortEntry &entry : report)
+        lines << scanReportLine(entry, language);
+    return lines;
+}

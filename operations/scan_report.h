@@ -1,0 +1,49 @@
+#pragma once
+
+#include "port_problem.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QLoggingCategory>
+#include <QString>
+#include <QStringList>
+
+// The scan's failures go to standard error at info level (on by default), every line at debug level.
+Q_DECLARE_LOGGING_CATEGORY(lcScan)
+
+// What a scan did at one port, one entry each time it came to a port (the quick attempt and the
+// search may both visit the same port), in the order it went.
+struct ScanPortEntry {
+    PortStatus status;                  // of the last open attempt at this port
+    QList<QByteArray> lineSettingsTried; // each one the port opened at
+    int requests = 0;                   // serial-number requests sent
+    bool answered = false;
+
+    bool opened() const { return !lineSettingsTried.isEmpty(); }
+};
+
+using ScanReport = QList<ScanPortEntry>;
+
+// The texts of these lines: a table of their own in the three languages of the message table
+// (0 English, 1 simplified Chinese, 2 traditional Chinese; another index reads English).
+enum class ReportText {
+    NoDevice,
+    NoSuchPort,
+    NotATerminal,
+    PermissionDenied, // with the fix in words
+    Busy,
+    BusyBy,           // %1 program, %2 process id
+    HungUpOrIoError,
+    LineSettingsRefused,
+    StaleSimulatorLink,
+    NoAnswerAt,       // %1 line settings, %2 requests
+    NoAnswerAtMany,   // %1 count of line settings, %2 requests
+    ModuleAnswered,
+};
+constexpr int kReportTextCount = 12;
+
+QString reportText(ReportText text, int language);
+
+// "COM3 (/dev/ttyUSB0): opened, no answer at 19200,e,8,1 (2 requests)", and so on.
+QString scanReportLine(const ScanPortEntry &entry, int language);
+QStringList scanReportLines(const ScanReport &report, int language);
