@@ -54,7 +54,7 @@ private:
     bool readInformation(const QByteArray &serial);
     void showPortTried(int portNumber);
     // Notes an open attempt at the port: a new entry, or the same entry for the search's next line settings.
-    ScanPortEntry &noteOpen(bool opened, const QByteArray &lineSettings, bool samePort);
+    ScanPortEntry &noteOpen(int portNumber, bool opened, const QByteArray &lineSettings, bool samePort);
     void publishReport(bool found);
 
     ScanReport m_report;

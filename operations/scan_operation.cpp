@@ -93,12 +93,13 @@ void ScanOperation::run()
     view.setWaitCursor(false);
 }
 
-ScanPortEntry &ScanOperation::noteOpen(bool opened, const QByteArray &lineSettings, bool samePort)
+ScanPortEntry &ScanOperation::noteOpen(int portNumber, bool opened, const QByteArray &lineSettings, bool samePort)
 {
     if (!samePort || m_report.isEmpty())
         m_report.append(ScanPortEntry{});
     ScanPortEntry &entry = m_report.last();
     entry.status = m_ctx.port.lastOpenStatus();
+    entry.status.portNumber = portNumber;
     if (opened)
         entry.lineSettingsTried.append(lineSettings);
     return entry;
@@ -129,7 +130,7 @@ bool ScanOperation::quickAttempt(QByteArray &serial)
     m_ctx.view.selectLineSettings(storedLineSettingsIndex());
     // The stored string itself opens the port, even where it disagrees with the stored index.
     const bool opened = m_ctx.port.open(settings.portNumber, settings.lineSettings);
-    ScanPortEntry &entry = noteOpen(opened, settings.lineSettings, false);
+    ScanPortEntry &entry = noteOpen(settings.portNumber, opened, settings.lineSettings, false);
     if (!opened)
         return false;
     showPortTried(settings.portNumber);
@@ -159,7 +160,7 @@ bool ScanOperation::search(QByteArray &serial)
                 index = storedLineSettingsIndex();
             view.selectLineSettings(index);
             const bool opened = m_ctx.port.open(port, kLineSettingsTable[index]);
-            ScanPortEntry &entry = noteOpen(opened, kLineSettingsTable[index], !firstAtPort);
+            ScanPortEntry &entry = noteOpen(port, opened, kLineSettingsTable[index], !firstAtPort);
             firstAtPort = false;
             if (!opened)
                 break;

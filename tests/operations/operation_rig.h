@@ -41,8 +41,11 @@ public:
     void scan()
     {
         log.clear();
-        ScanOperation(context()).run();
+        ScanOperation scan(context());
+        scan.run();
+        scanReport = scan.report();
     }
+    ScanReport scanReport;
     void changeBaudRate()
     {
         log.clear();

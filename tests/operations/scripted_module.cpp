@@ -23,6 +23,13 @@ bool ScriptedModule::open(int portNumber, const QByteArray &lineSettings)
     const bool opened = presentPorts.contains(portNumber) && !(refuseOpen && refuseOpen(portNumber));
     m_log << QStringLiteral("open %1 %2%3").arg(portNumber).arg(QString::fromLatin1(lineSettings),
                                                                   opened ? QString() : QStringLiteral(" failed"));
+    m_status = PortStatus{};
+    m_status.portNumber = portNumber;
+    m_status.devicePath = QStringLiteral("/dev/scripted/%1").arg(portNumber);
+    if (!presentPorts.contains(portNumber))
+        m_status.problem = PortProblem::NoSuchPort;
+    else if (!opened)
+        m_status.problem = PortProblem::Busy;
     if (!opened)
         return false;
     ++opens;

@@ -49,6 +49,8 @@ public:
     int count(const QByteArray &command) const;
 
     bool open(int portNumber, const QByteArray &lineSettings) override;
+    // "/dev/scripted/N"; a port that is not present is no such port, one that refuses is busy.
+    PortStatus lastOpenStatus() const override { return m_status; }
     void close() override;
     void writeByte(char value) override;
     void writeBlock(const char *bytes, int count) override;
@@ -58,6 +60,7 @@ public:
     static QByteArray frame(const QByteArray &text);
 
 private:
+    PortStatus m_status;
     void requestComplete();
     std::optional<QByteArray> answer(const QByteArray &command);
 

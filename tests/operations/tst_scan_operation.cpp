@@ -200,6 +200,38 @@ private slots:
         QVERIFY(r->configFiles().isEmpty());
     }
 
+    void reportHasOneLinePerPortVisited()
+    {
+        // The quick attempt at a stored port that has gone, then an unlocked search without the module.
+        r->settings.portNumber = 9;
+        r->view.lock = false;
+        r->module.presentPorts = {2, 5};
+        r->module.refuseOpen = [](int port) { return port == 5; };
+        r->scan();
+        const QStringList lines = scanReportLines(r->scanReport, 0);
+        QCOMPARE(lines.size(), 17);
+        QCOMPARE(lines.at(0), QStringLiteral("COM9 (/dev/scripted/9): no such port"));
+        QCOMPARE(lines.at(1), QStringLiteral("COM1 (/dev/scripted/1): no such port"));
+        QCOMPARE(lines.at(2), QStringLiteral("COM2 (/dev/scripted/2): opened, no answer at 12 line settings (24 requests)"));
+        QCOMPARE(lines.at(5), QStringLiteral("COM5 (/dev/scripted/5): held by another program"));
+        QCOMPARE(lines.at(16), QStringLiteral("COM16 (/dev/scripted/16): no such port"));
+        QCOMPARE(r->module.count("S01"), 24);
+
+        // Found during a locked search after a quick attempt of three requests.
+        r->settings.portNumber = 2;
+        r->view.lock = true;
+        r->module.presentPorts = {2, 3};
+        r->module.modulePort = 3;
+        r->scan();
+        QCOMPARE(scanReportLines(r->scanReport, 0),
+                 QStringList({QStringLiteral("COM2 (/dev/scripted/2): opened, no answer at 19200,e,8,1 (3 requests)"),
+                              QStringLiteral("COM1 (/dev/scripted/1): no such port"),
+                              QStringLiteral("COM2 (/dev/scripted/2): opened, no answer at 19200,e,8,1 (2 requests)"),
+                              QStringLiteral("COM3 (/dev/scripted/3): module answered")}));
+        QCOMPARE(scanReportLines(r->scanReport, 2).at(3), QString::fromUtf8("COM3 (/dev/scripted/3): 模組已回應"));
+        QCOMPARE(scanReportLines(r->scanReport, 7).at(3), QStringLiteral("COM3 (/dev/scripted/3): module answered"));
+    }
+
     void lockedSearchTriesOnlyTheStoredIndexWhateverTheList()
     {
         r->view.selected = 2;
