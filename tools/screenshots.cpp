@@ -1,4 +1,5 @@
-// Pictures of the real window in its three languages for the README: screenshots OUTPUT_FOLDER.
+// Pictures of the real window for the README: screenshots OUTPUT_FOLDER. The three languages, English under a
+// dark palette, and English at 200 % (a second run of this program with QT_SCALE_FACTOR=2).
 #include "clock.h"
 #include "frame_layer.h"
 #include "message_table.h"
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -28,15 +30,34 @@ int main(int argc, char *argv[])
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.filePath(QStringLiteral("home"))));
     qputenv("XDG_CONFIG_DIRS", QFile::encodeName(configHome.filePath(QStringLiteral("dirs"))));
 
+    const bool scaled = argc == 3 && QByteArray(argv[2]) == "--scaled";
+    if (scaled)
+        qputenv("QT_SCALE_FACTOR", "2");
     QApplication app(argc, argv);
     setUpApplication();
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 2) {
+    if (args.size() != 2 && !scaled && !(argc == 3 && QByteArray(argv[2]) == "--dark")) {
         std::fprintf(stderr, "usage: screenshots OUTPUT_FOLDER\n");
         return 2;
     }
     const QDir out(args.at(1));
     QDir().mkpath(out.path());
+    const bool dark = argc == 3 && QByteArray(argv[2]) == "--dark";
+    if (dark) {
+        QPalette palette;
+        palette.setColor(QPalette::Window, QColor(53, 53, 53));
+        palette.setColor(QPalette::WindowText, Qt::white);
+        palette.setColor(QPalette::Base, QColor(35, 35, 35));
+        palette.setColor(QPalette::Text, Qt::white);
+        palette.setColor(QPalette::Button, QColor(53, 53, 53));
+        palette.setColor(QPalette::ButtonText, Qt::white);
+        palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        palette.setColor(QPalette::HighlightedText, Qt::black);
+        palette.setColor(QPalette::Light, QColor(90, 90, 90));
+        palette.setColor(QPalette::Mid, QColor(40, 40, 40));
+        palette.setColor(QPalette::Dark, QColor(25, 25, 25));
+        QApplication::setPalette(palette);
+    }
 
     SystemClock clock;
     ModulePort port(clock);
@@ -49,10 +70,15 @@ int main(int argc, char *argv[])
     window.show();
     QApplication::processEvents();
 
-    const struct {
+    struct Shot {
         const char *button;
         const char *file;
-    } shots[] = {{"btnEng", "window-en.png"}, {"btnGB", "window-gb.png"}, {"btnBIG5", "window-big5.png"}};
+    };
+    QList<Shot> shots{{"btnEng", "window-en.png"}, {"btnGB", "window-gb.png"}, {"btnBIG5", "window-big5.png"}};
+    if (scaled)
+        shots = {{"btnEng", "window-en-200.png"}};
+    if (dark)
+        shots = {{"btnEng", "window-en-dark.png"}};
     bool ok = true;
     for (const auto &shot : shots) {
         auto *button = window.findChild<QPushButton *>(QLatin1String(shot.button));
@@ -64,6 +90,13 @@ int main(int argc, char *argv[])
         if (!window.grab().save(path, "PNG")) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             ok = false;
+        }
+    }
+    // The other looks, each in a run of its own: the scale and the palette are the application's.
+    if (argc == 2) {
+        for (const char *look : {"--dark", "--scaled"}) {
+            if (QProcess::execute(QCoreApplication::applicationFilePath(), {args.at(1), QLatin1String(look)}) != 0)
+                ok = false;
         }
     }
     return ok ? 0 : 1;

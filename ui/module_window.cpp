@@ -1,5 +1,9 @@
 #include "module_window.h"
 
+#include "accessible_texts.h"
+#include "button_pictures.h"
+#include "contrast.h"
+#include "focus_ring.h"
 #include "line_settings.h"
 #include "module_operations.h"
 #include "window_platform.h"
@@ -11,11 +15,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QToolTip>
 #include <qdrawutil.h>
 
 // The pictures live in this static library; nothing else would pull their initialiser into the program.
@@ -45,10 +52,11 @@ QFont makeFont(const QStringList &families, QFont::StyleHint hint, int pixels, b
 QFont sansFont(int pixels, bool bold)
 {
     QFont font = makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                           QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")},
+                           QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
+                           QStringLiteral("WenQuanYi Micro Hei")},
                           QFont::SansSerif, pixels, bold);
-    // Bold DejaVu Sans is far wider than the narrow bitmap face the layout was drawn for; semi-condensed,
-    // the long status texts keep to about the room the panel gives them.
+    // Liberation Sans has Arial's widths, near the platform's own sans serif. Without it, bold DejaVu Sans is wider
+    // than the face the layout was drawn for; semi-condensed, it keeps nearer to the room the panels give.
     if (bold && QFontInfo(font).family().startsWith(QLatin1String("DejaVu")))
         font.setStretch(QFont::SemiCondensed);
     return font;
@@ -57,7 +65,8 @@ QFont sansFont(int pixels, bool bold)
 QFont microsoftSansFont(int pixels)
 {
     return makeFont({QStringLiteral("Microsoft Sans Serif"), QStringLiteral("MS Sans Serif"),
-                     QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")},
+                     QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
+                     QStringLiteral("WenQuanYi Micro Hei")},
                     QFont::SansSerif, pixels, false);
 }
 
@@ -66,7 +75,8 @@ QFont serifFont(int pixels, bool bold)
     QFont font = makeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
                            QStringLiteral("DejaVu Serif"), QStringLiteral("WenQuanYi Micro Hei")},
                           QFont::Serif, pixels, bold);
-    // DejaVu Serif is far wider than Times; its condensed face keeps 30 characters inside the panel.
+    // Liberation Serif has the widths of Times New Roman. DejaVu Serif, where it is missing, is far wider; its
+    // condensed face comes nearer.
     if (QFontInfo(font).family().startsWith(QLatin1String("DejaVu")))
         font.setStretch(QFont::Condensed);
     return font;
@@ -76,6 +86,109 @@ QColor colourFromBgr(std::uint32_t bgr)
 {
     return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
 }
+
+// The colours of the roles the window is drawn with, each text readable on its background: the system's
+// colours where they give 4.5 : 1, else the same hue darker or lighter as far as needed (the classic desktop's
+// highlight and caption are dark blues, and yellow or white on them reads well; a light modern highlight
+// does not).
+struct WindowColours {
+    QColor face;       // window and buttons
+    QColor faceText;   // label and button captions
+    QColor buttonText;
+    QColor red;        // the language buttons' captions and characters
+    QColor highlight;  // behind the yellow information
+    QColor caption;    // behind the white status
+    QColor focus;      // the focus ring, on the face
+};
+
+// The colours a push button's face is drawn in by the style, top to bottom: styles shade it, lighter or darker
+// than the palette's button colour.
+QList<QColor> buttonShades(const QPalette &palette)
+{
+    QPushButton probe;
+    probe.setPalette(palette);
+    probe.resize(60, 24);
+    const QImage face = probe.grab().toImage();
+    QList<QColor> shades{palette.color(QPalette::Active, QPalette::Button)};
+    const int ratio = qRound(face.devicePixelRatio());
+    for (int y = 2 * ratio; y < face.height() - 2 * ratio; ++y) {
+        const QColor shade = face.pixelColor(face.width() / 2, y);
+        if (!shades.contains(shade))
+            shades.append(shade);
+    }
+    return shades;
+}
+
+QColor readableOnEvery(QColor text, const QList<QColor> &backgrounds)
+{
+    // A little to spare: the style shades a pressed, focused or larger button a little differently.
+    constexpr double kRatio = kReadableTextRatio + 0.5;
+    // Each step only moves the text further from the backgrounds' lightness; two rounds settle it.
+    for (int round = 0; round < 2; ++round) {
+        for (const QColor &background : backgrounds)
+            text = readableText(text, background, kRatio);
+    }
+    return text;
+}
+
+WindowColours windowColours(const QPalette &palette)
+{
+    const SystemColours system = systemColours(palette);
+    WindowColours colours;
+    colours.face = system.buttonFace;
+    colours.faceText = readableText(palette.color(QPalette::Active, QPalette::WindowText), colours.face);
+    QPalette buttonPalette = palette;
+    buttonPalette.setColor(QPalette::Button, colours.face);
+    const QList<QColor> shades = buttonShades(buttonPalette);
+    colours.buttonText = readableOnEvery(palette.color(QPalette::Active, QPalette::ButtonText), shades);
+    colours.red = readableOnEvery(QColor(Qt::red), shades);
+    colours.highlight = readableBackground(system.highlight, QColor(Qt::yellow));
+    colours.caption = readableBackground(system.activeCaption, QColor(Qt::white));
+    colours.focus = readableText(palette.color(QPalette::Active, QPalette::Highlight), colours.face,
+                                 kReadableGraphicRatio);
+    return colours;
+}
+
+// The closed list drawn flat in its background colour inside a single sunken border, as the panels are: a
+// style's shaded face would lighten the highlight colour under the yellow text.
+class FlatComboStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    // The text a few pixels in from the border, so its smoothing never reaches it at any scale.
+    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl sub,
+                         const QWidget *widget) const override
+    {
+        const QRect rect = QProxyStyle::subControlRect(control, option, sub, widget);
+        return control == CC_ComboBox && sub == SC_ComboBoxEditField ? rect.adjusted(3, 0, -1, 0) : rect;
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
+                            const QWidget *widget) const override
+    {
+        if (control != CC_ComboBox) {
+            QProxyStyle::drawComplexControl(control, option, painter, widget);
+            return;
+        }
+        painter->save();
+        const QPalette &palette = option->palette;
+        const QBrush fill = palette.brush(QPalette::Button);
+        qDrawShadePanel(painter, option->rect, palette, true, 1, &fill);
+        // The arrow in the text's colour, apart from the text by a line.
+        const QRect arrow = subControlRect(CC_ComboBox, option, SC_ComboBoxArrow, widget);
+        const QColor ink = palette.color(QPalette::ButtonText);
+        painter->setPen(ink);
+        painter->drawLine(arrow.topLeft() + QPoint(1, 4), arrow.bottomLeft() + QPoint(1, -4));
+        const QPointF centre = QRectF(arrow).center();
+        const qreal half = qMin(arrow.width(), arrow.height()) / 4.0;
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(ink);
+        painter->drawPolygon(QPolygonF{centre + QPointF(-half, -half / 2), centre + QPointF(half, -half / 2),
+                                       centre + QPointF(0, half / 2 + 1)});
+        painter->restore();
+    }
+};
 
 class FixedHeightDelegate : public QStyledItemDelegate {
 public:
@@ -128,20 +241,86 @@ Panel::Panel(QWidget *parent) : QLabel(parent)
 void Panel::setInnerBevel(bool on)
 {
     m_innerBevel = on;
-    // One pixel of border width and one of bevel inside the frame; the text keeps clear of both.
-    const int inset = on ? 2 : 0;
+    // The frame's line, one pixel of border width and the bevel's two lines; the text keeps clear of them.
+    // (Margins set here stand in for the frame's own, so they count the frame's line too.)
+    const int inset = on ? 1 + 1 + 2 : 0;
     setContentsMargins(inset, inset, inset, inset);
     update();
 }
 
-void Panel::paintEvent(QPaintEvent *event)
+QRect Panel::freeArea() const
 {
-    QLabel::paintEvent(event);
-    if (!m_innerBevel)
-        return;
+    constexpr int kGapBeforeChild = 2;
+    QRect area = contentsRect();
+    for (const QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (child->isVisibleTo(this) && child->geometry().intersects(area) && child->x() > area.left())
+            area.setRight(child->x() - 1 - kGapBeforeChild);
+    }
+    return area;
+}
+
+Panel::Fitted Panel::fitted() const
+{
+    QRect area = freeArea();
+    const QString caption = text();
+    Fitted result;
+    result.font = font();
+    result.text = caption;
+    const auto boxOf = [&](const QFontMetrics &metrics, const QString &shown) {
+        // The advance, widened by any ink that stands out of it (the overhang of a bold serif "W").
+        return QRect(0, 0, metrics.horizontalAdvance(shown), metrics.height())
+            .united(metrics.boundingRect(shown).translated(0, metrics.ascent()));
+    };
+    // A pixel to spare on each side: at a fractional scale the smoothing of the outer strokes spreads.
+    area.adjust(1, 0, -1, 0);
+    QRect box = boxOf(QFontMetrics(result.font), caption);
+    for (int pixels = font().pixelSize() - 1; box.width() > area.width() && pixels >= kMinimumPixels; --pixels) {
+        result.font.setPixelSize(pixels);
+        box = boxOf(QFontMetrics(result.font), caption);
+    }
+    if (box.width() > area.width()) {
+        const QFontMetrics metrics(result.font);
+        result.text = metrics.elidedText(caption, Qt::ElideRight, area.width());
+        result.elided = true;
+        box = boxOf(metrics, result.text);
+    }
+    // Centred in the panel as far as the free area allows: a long status slides left of the indicator.
+    const int centred = contentsRect().center().x() + 1 - (box.width() + 1) / 2;
+    const int left = qMax(area.left(), qMin(centred, area.right() + 1 - box.width()));
+    const int top = area.top() + (area.height() - QFontMetrics(result.font).height()) / 2;
+    result.box = box.translated(left - box.left(), top);
+    result.origin = QPoint(left - box.left(), top + QFontMetrics(result.font).ascent());
+    return result;
+}
+
+bool Panel::event(QEvent *event)
+{
+    // A caption cut short is shown whole in the tooltip, above whatever tooltip the panel has of its own.
+    if (event->type() == QEvent::ToolTip) {
+        const Fitted shown = fitted();
+        if (shown.elided) {
+            const QString own = toolTip();
+            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
+                               own.isEmpty() ? text() : text() + QLatin1Char('\n') + own, this);
+            return true;
+        }
+    }
+    return QLabel::event(event);
+}
+
+void Panel::paintEvent(QPaintEvent *)
+{
     QPainter painter(this);
-    const int inset = frameWidth() + 1;
-    qDrawShadeRect(&painter, frameRect().adjusted(inset, inset, -inset, -inset), palette(), true, 1);
+    // The frame around the whole panel: QFrame would draw it around the contents, inside the margins.
+    qDrawShadePanel(&painter, rect(), palette(), frameShadow() == QFrame::Sunken, lineWidth());
+    if (m_innerBevel) {
+        const int inset = lineWidth() + 1;
+        qDrawShadeRect(&painter, rect().adjusted(inset, inset, -inset, -inset), palette(), true, 1);
+    }
+    const Fitted shown = fitted();
+    painter.setFont(shown.font);
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    painter.drawText(shown.origin, shown.text);
 }
 
 CircleShape::CircleShape(QWidget *parent) : QWidget(parent) {}
@@ -196,15 +375,17 @@ TfrmModule::~TfrmModule()
 
 void TfrmModule::createControls()
 {
-    const SystemColours colours = systemColours(palette());
+    const WindowColours colours = windowColours(palette());
     const QColor yellow(Qt::yellow);
     const QColor white(Qt::white);
 
     setFont(sansFont(16, true));
     setAutoFillBackground(true);
     QPalette windowPalette = palette();
-    windowPalette.setColor(QPalette::Window, colours.buttonFace);
-    windowPalette.setColor(QPalette::Button, colours.buttonFace);
+    windowPalette.setColor(QPalette::Window, colours.face);
+    windowPalette.setColor(QPalette::Button, colours.face);
+    windowPalette.setColor(QPalette::WindowText, colours.faceText);
+    windowPalette.setColor(QPalette::ButtonText, colours.buttonText);
     setPalette(windowPalette);
     setWindowTitle(QStringLiteral("KAVOR MARDEN-F Module Config"));
 
@@ -212,7 +393,7 @@ void TfrmModule::createControls()
     const QSize languagePicture(34, 16);
 
     btnScan = makeButton(this, "btnScan", {8, 78, 345, 33}, QStringLiteral("&Scan Module"),
-                         QIcon(QStringLiteral(":/images/scan.png")), smallPicture);
+                         buttonPicture(ButtonPicture::Magnifier), smallPicture);
     btnScan->setAutoDefault(false); // an auto-default button gives up being the default when it loses focus
     btnScan->setDefault(true);
 
@@ -225,6 +406,7 @@ void TfrmModule::createControls()
     lblBaudRate->setTextFormat(Qt::PlainText);
     lblBaudRate->setAlignment(Qt::AlignRight | Qt::AlignTop);
     lblBaudRate->setFont(sansFont(13, false));
+    lblBaudRate->setContentsMargins(0, 0, 1, 0); // the colon's smoothing stays inside the label at any scale
 
     cmbBaudRate = new QComboBox(this);
     cmbBaudRate->setObjectName(QStringLiteral("cmbBaudRate"));
@@ -234,6 +416,9 @@ void TfrmModule::createControls()
         cmbBaudRate->addItem(QString::fromLatin1(entry));
     cmbBaudRate->setItemDelegate(new FixedHeightDelegate(cmbBaudRate));
     cmbBaudRate->setFont(sansFont(16, true));
+    auto *comboStyle = new FlatComboStyle;
+    comboStyle->setParent(cmbBaudRate);
+    cmbBaudRate->setStyle(comboStyle);
     QPalette comboPalette = cmbBaudRate->palette();
     for (QPalette::ColorRole role : {QPalette::Button, QPalette::Base, QPalette::Window})
         comboPalette.setColor(role, colours.highlight);
@@ -245,13 +430,13 @@ void TfrmModule::createControls()
 
     btnBaudRate = makeButton(this, "btnBaudRate", {8, 150, 345, 33},
                              QStringLiteral("Set Module &Baud Rate (Reset)"),
-                             QIcon(QStringLiteral(":/images/telephone.png")), smallPicture);
+                             buttonPicture(ButtonPicture::Telephone), smallPicture);
 
     pnVersion = makePanel(this, "pnVersion", {184, 48, 169, 28}, QStringLiteral("VER : __.__-__"),
                           colours.highlight, yellow, sansFont(16, true));
 
     pnMsg = makePanel(this, "pnMsg", {8, 4, 345, 40}, QStringLiteral("Start Scan Module"),
-                      colours.activeCaption, white, sansFont(16, true));
+                      colours.caption, white, sansFont(16, true));
     pnMsg->setInnerBevel(true);
 
     shComm = new CircleShape(pnMsg);
@@ -270,20 +455,20 @@ void TfrmModule::createControls()
     btnEng = makeButton(this, "btnEng", {7, 264, 106, 24}, QStringLiteral("English"), QIcon(), {});
     btnEng->setFont(sansFont(13, false));
     QPalette engPalette = btnEng->palette();
-    engPalette.setColor(QPalette::ButtonText, Qt::red);
+    engPalette.setColor(QPalette::ButtonText, colours.red);
     btnEng->setPalette(engPalette);
 
     btnGB = makeButton(this, "btnGB", {128, 264, 105, 24}, QString(),
-                       QIcon(QStringLiteral(":/images/simplified.png")), languagePicture);
+                       buttonPicture(ButtonPicture::SimplifiedCharacters, colours.red), languagePicture);
     btnBIG5 = makeButton(this, "btnBIG5", {248, 264, 105, 24}, QString(),
-                         QIcon(QStringLiteral(":/images/traditional.png")), languagePicture);
+                         buttonPicture(ButtonPicture::TraditionalCharacters, colours.red), languagePicture);
 
     pnCustomer = makePanel(this, "pnCustomer", {8, 192, 345, 28},
                            QStringLiteral("Customer : ******************************"), colours.highlight,
                            yellow, serifFont(16, true));
 
     btnClear = makeButton(this, "btnClear", {8, 224, 345, 33}, QStringLiteral("&Clear Customer Register"),
-                          QIcon(QStringLiteral(":/images/clear.png")), smallPicture);
+                          buttonPicture(ButtonPicture::Eraser), smallPicture);
 
     pnKAVOR = makePanel(this, "pnKAVOR", {2, 332, 354, 21}, m_messages.text(0, 0), colourFromBgr(kMakerPurple),
                         white, microsoftSansFont(11));
@@ -307,6 +492,7 @@ void TfrmModule::createControls()
                                     btnGB,   btnBIG5,     btnClear,    chkLock};
     for (int i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    new FocusRing(this, colours.focus);
     btnScan->setFocus(Qt::OtherFocusReason);
 }
 
@@ -337,6 +523,7 @@ void TfrmModule::FormShow()
     btnExit->setText(message(8));
     btnClear->setText(message(23));
     refreshMsgToolTip();
+    applyAccessibleTexts(*this, m_settings.languageIndex);
 }
 
 void TfrmModule::setScanReport(const ScanReport &report)

@@ -1,5 +1,6 @@
 // The real window on the offscreen platform: layout, captions, languages, busy mode, closing and input.
 #include "clock.h"
+#include "contrast.h"
 #include "frame_layer.h"
 #include "message_table.h"
 #include "module_commands.h"
@@ -405,7 +406,8 @@ void TestModuleWindow::look()
     for (const char *name : {"pnSerial", "pnVersion", "pnCustomer"}) {
         auto *panel = control<Panel>(window, QLatin1String(name));
         QVERIFY2(panel, name);
-        QCOMPARE(colour(panel, QPalette::Window), system.highlight);
+        // The system's highlight, darkened as far as yellow text needs.
+        QCOMPARE(colour(panel, QPalette::Window), readableBackground(system.highlight, kYellow));
         QCOMPARE(colour(panel, QPalette::WindowText), kYellow);
         QVERIFY(panel->autoFillBackground());
         QCOMPARE(panel->font().pixelSize(), 16);
@@ -419,7 +421,7 @@ void TestModuleWindow::look()
     QCOMPARE(QFontInfo(control<Panel>(window, QStringLiteral("pnCustomer"))->font()).pixelSize(), 16);
 
     auto *pnMsg = control<Panel>(window, QStringLiteral("pnMsg"));
-    QCOMPARE(colour(pnMsg, QPalette::Window), system.activeCaption);
+    QCOMPARE(colour(pnMsg, QPalette::Window), readableBackground(system.activeCaption, kWhite));
     QCOMPARE(colour(pnMsg, QPalette::WindowText), kWhite);
     QVERIFY(pnMsg->font().bold());
     QCOMPARE(pnMsg->font().pixelSize(), 16);
@@ -450,13 +452,15 @@ void TestModuleWindow::look()
         QCOMPARE(cmbBaudRate->view()->sizeHintForRow(i), 20);
     }
     QCOMPARE(items, kLineSettings);
-    QCOMPARE(colour(cmbBaudRate, QPalette::Button), system.highlight);
+    QCOMPARE(colour(cmbBaudRate, QPalette::Button), readableBackground(system.highlight, kYellow));
     QCOMPARE(colour(cmbBaudRate, QPalette::ButtonText), kYellow);
     QCOMPARE(cmbBaudRate->font().pixelSize(), 16);
     QVERIFY(cmbBaudRate->font().bold());
 
     auto *btnEng = control<QPushButton>(window, QStringLiteral("btnEng"));
-    QCOMPARE(colour(btnEng, QPalette::ButtonText), kRed);
+    // Red, as dark as the button face needs.
+    QCOMPARE(colour(btnEng, QPalette::ButtonText).hslHue(), 0);
+    QVERIFY(colour(btnEng, QPalette::ButtonText).hslSaturation() > 200);
     QCOMPARE(btnEng->font().pixelSize(), 13);
     QVERIFY(!btnEng->font().bold());
 

@@ -1,0 +1,618 @@
+// Every text the window can show, in every language and under light, dark and high-contrast palettes, read back
+// from the rendered pixels: it lies inside its control's free area (never under the indicator) and stands out
+// from its background by at least 4.5 : 1. Run once per scale (QT_SCALE_FACTOR 1, 1.5 and 2, set by CTest).
+// Also: accessible names and descriptions in each language, the focus ring, sharp pictures.
+#include "accessible_texts.h"
+#include "button_pictures.h"
+#include "clock.h"
+#include "contrast.h"
+#include "focus_ring.h"
+#include "frame_layer.h"
+#include "line_settings.h"
+#include "message_table.h"
+#include "module_commands.h"
+#include "module_port.h"
+#include "module_window.h"
+#include "settings_store.h"
+#include "test_support.h"
+#include "tone_player.h"
+
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHash>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QSettings>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
+#include <QTest>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+const QColor kYellow(255, 255, 0);
+
+// A pixel counts as ink when it stands out from the background this much: more than a style's shading.
+constexpr double kInkRatio = 1.5;
+
+const MessageTable &messageTable()
+{
+    static const MessageTable table;
+    return table;
+}
+
+struct Tool {
+    SystemClock clock;
+    ModulePort port{clock};
+    FrameLayer frames{port, clock};
+    ModuleCommands commands{frames};
+    SettingsStore settings;
+    std::unique_ptr<TfrmModule> window;
+};
+
+QPalette darkPalette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(53, 53, 53));
+    p.setColor(QPalette::WindowText, Qt::white);
+    p.setColor(QPalette::Base, QColor(35, 35, 35));
+    p.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
+    p.setColor(QPalette::Text, Qt::white);
+    p.setColor(QPalette::Button, QColor(53, 53, 53));
+    p.setColor(QPalette::ButtonText, Qt::white);
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, Qt::black);
+    p.setColor(QPalette::Light, QColor(90, 90, 90));
+    p.setColor(QPalette::Midlight, QColor(70, 70, 70));
+    p.setColor(QPalette::Mid, QColor(40, 40, 40));
+    p.setColor(QPalette::Dark, QColor(25, 25, 25));
+    p.setColor(QPalette::Shadow, Qt::black);
+    return p;
+}
+
+// High contrast, white on black with a bright cyan selection, and black on white with a purple one.
+QPalette highContrastPalette(bool black)
+{
+    const QColor ground = black ? Qt::black : Qt::white;
+    const QColor ink = black ? Qt::white : Qt::black;
+    QPalette p(ink, ground, ink, ink, ink, ink, ink, ground, ground);
+    p.setColor(QPalette::Button, ground);
+    p.setColor(QPalette::ButtonText, ink);
+    p.setColor(QPalette::Highlight, black ? QColor(26, 235, 255) : QColor(55, 0, 110));
+    p.setColor(QPalette::HighlightedText, ground);
+    return p;
+}
+
+std::optional<QPalette> paletteOf(const QString &name)
+{
+    if (name == QLatin1String("dark"))
+        return darkPalette();
+    if (name == QLatin1String("high contrast black"))
+        return highContrastPalette(true);
+    if (name == QLatin1String("high contrast white"))
+        return highContrastPalette(false);
+    return std::nullopt; // the style's own
+}
+
+// The device pixels wholly inside a logical rectangle; at a fractional scale one less on each side, where the
+// smoothing of a line drawn beside the rectangle may reach in.
+QRect toDevice(const QRect &logical, qreal ratio)
+{
+    const QRectF scaled(logical.x() * ratio, logical.y() * ratio, logical.width() * ratio, logical.height() * ratio);
+    const QRect inner(QPoint(qCeil(scaled.left()), qCeil(scaled.top())),
+                      QPoint(qFloor(scaled.right()) - 1, qFloor(scaled.bottom()) - 1));
+    const bool fractional = !qFuzzyCompare(ratio, qreal(qRound(ratio)));
+    return fractional ? inner.adjusted(1, 1, -1, -1) : inner;
+}
+
+// The control as it paints itself at the screen's pixel density, without the controls inside it.
+QImage render(QWidget *widget)
+{
+    const qreal ratio = widget->devicePixelRatioF();
+    QImage image(widget->size() * ratio, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::magenta);
+    widget->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    image.setDevicePixelRatio(1.0);
+    return image;
+}
+
+// What the pixels of one text show.
+struct Reading {
+    QColor background;  // the commonest colour of the area
+    QRect ink;          // the box of every pixel that stands out from it (device pixels)
+    QColor text;        // the ink pixel that stands out most
+    double ratio = 0.0; // text against background
+};
+
+// area: where ink is searched; its edge, where the text must not reach, gives the background (a style may shade
+// it from top to bottom). skip: columns left out of the text's colour (a button's picture).
+Reading read(const QImage &image, const QRect &area, int skipFrom = -1, int skipTo = -1, bool sidesOnly = false)
+{
+    QHash<QRgb, int> counts;
+    QList<QColor> edge;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const bool side = x == area.left() || x == area.right();
+            if (side || (!sidesOnly && (y == area.top() || y == area.bottom()))) {
+                ++counts[image.pixel(x, y)];
+                edge.append(QColor::fromRgb(image.pixel(x, y)));
+            }
+        }
+    }
+    Reading r;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            r.background = QColor::fromRgb(it.key());
+        }
+    }
+    double strongest = 0.0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor pixel = QColor::fromRgb(image.pixel(x, y));
+            const double ratio = contrastRatio(pixel, r.background);
+            if (ratio < kInkRatio)
+                continue;
+            r.ink |= QRect(x, y, 1, 1);
+            if (x >= skipFrom && x < skipTo)
+                continue;
+            if (ratio > strongest) {
+                strongest = ratio;
+                r.text = pixel;
+            }
+        }
+    }
+    // The text against the part of the background it stands out from least.
+    r.ratio = strongest;
+    for (const QColor &ground : edge) {
+        if (contrastRatio(ground, r.background) < kInkRatio && contrastRatio(r.text, ground) < r.ratio) {
+            r.ratio = contrastRatio(r.text, ground);
+            r.background = ground;
+        }
+    }
+    return r;
+}
+
+QString describe(const QString &what, const Reading &r, const QRect &free)
+{
+    return QStringLiteral("%1: ink %2,%3 %4x%5 in free %6,%7 %8x%9; text %10 on %11 = %12 : 1")
+        .arg(what)
+        .arg(r.ink.x())
+        .arg(r.ink.y())
+        .arg(r.ink.width())
+        .arg(r.ink.height())
+        .arg(free.x())
+        .arg(free.y())
+        .arg(free.width())
+        .arg(free.height())
+        .arg(r.text.name(), r.background.name())
+        .arg(r.ratio, 0, 'f', 2);
+}
+
+// The printable ASCII character drawn widest in the font.
+QChar widestCharacter(const QFont &font)
+{
+    const QFontMetrics metrics(font);
+    QChar widest(u'W');
+    for (char16_t c = 0x21; c < 0x7F; ++c) {
+        if (metrics.horizontalAdvance(QChar(c)) > metrics.horizontalAdvance(widest))
+            widest = QChar(c);
+    }
+    return widest;
+}
+
+QString message(int k, int language)
+{
+    return messageTable().text(k, language);
+}
+
+// Every status text of the operations in one language, ports 1 to 16 and the largest a store can hold.
+QStringList statusTexts(int language)
+{
+    QStringList texts{message(2, language), QStringLiteral("Start Scan Module"),
+                      message(11, language) + QStringLiteral(" ...."), message(18, language),
+                      message(20, language), message(21, language), message(24, language),
+                      message(25, language)};
+    QList<int> ports;
+    for (int p = 1; p <= 16; ++p)
+        ports.append(p);
+    ports.append(2147483647);
+    for (int p : ports) {
+        texts.append(message(15, language) + QStringLiteral(" : #") + QString::number(p));
+        for (int k : {16, 17})
+            texts.append(message(k, language) + QStringLiteral(" : #") + QString::number(p) + QLatin1Char(')'));
+    }
+    for (const char *settings : kLineSettingsTable)
+        texts.append(message(19, language) + QStringLiteral(" = ") + QLatin1String(settings));
+    return texts;
+}
+
+} // namespace
+
+class TestReadable : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void colourRoles_data();
+    void colourRoles();
+    void everyTextFitsAndReads_data();
+    void everyTextFitsAndReads();
+    void accessibleTexts();
+    void focusRing_data();
+    void focusRing();
+    void sharpPictures();
+
+private:
+    TfrmModule &showWindow(const QString &palette, int language);
+    void checkPanel(Panel *panel, const QString &text);
+    void checkArea(QWidget *control, const QRect &free, const QString &what, int skipFrom = -1, int skipTo = -1,
+                   bool sidesOnly = false);
+
+    TonePlayer m_tones;
+    std::unique_ptr<ScopedConfigHome> m_config;
+    std::unique_ptr<Tool> m_tool;
+    QPalette m_startPalette;
+};
+
+void TestReadable::init()
+{
+    m_startPalette = QApplication::palette();
+    m_config = std::make_unique<ScopedConfigHome>();
+    QVERIFY(m_config->isValid());
+    m_config->linkAllPortsToNothing();
+    m_tool = std::make_unique<Tool>();
+}
+
+void TestReadable::cleanup()
+{
+    m_tool.reset();
+    m_config.reset();
+    QApplication::setPalette(m_startPalette);
+}
+
+TfrmModule &TestReadable::showWindow(const QString &palette, int language)
+{
+    if (const auto chosen = paletteOf(palette))
+        QApplication::setPalette(*chosen);
+    static const char *names[] = {"English", "ChineseGB", "ChineseBIG5"};
+    QSettings stored(m_config->settingsFile(), QSettings::IniFormat);
+    stored.setValue(QStringLiteral("LanguageFlag"), QLatin1String(names[language]));
+    stored.sync();
+    m_tool->window = std::make_unique<TfrmModule>(m_tool->settings, messageTable(), m_tool->port, m_tool->frames,
+                                                  m_tool->commands, m_tool->clock, m_tones);
+    m_tool->window->show();
+    [&] { QVERIFY(QTest::qWaitForWindowExposed(m_tool->window.get())); }();
+    return *m_tool->window;
+}
+
+// sidesOnly: the area's left and right edges bound the text and give its background (a button's bevel above and
+// below is shaded by the style).
+void TestReadable::checkArea(QWidget *control, const QRect &free, const QString &what, int skipFrom, int skipTo,
+                             bool sidesOnly)
+{
+    const qreal ratio = control->devicePixelRatioF();
+    const QImage image = render(control);
+    const QRect freeDevice = toDevice(free, ratio);
+    const Reading r = read(image, freeDevice, skipFrom, skipTo, sidesOnly);
+    const QString report = describe(what, r, freeDevice);
+    QVERIFY2(!r.ink.isEmpty(), qPrintable(report));
+    // Ink touching the area's edge would go on beyond it.
+    if (sidesOnly)
+        QVERIFY2(r.ink.left() > freeDevice.left() && r.ink.right() < freeDevice.right(), qPrintable(report));
+    else
+        QVERIFY2(freeDevice.adjusted(1, 1, -1, -1).contains(r.ink), qPrintable(report));
+    QVERIFY2(r.ratio >= kReadableTextRatio, qPrintable(report));
+}
+
+void TestReadable::checkPanel(Panel *panel, const QString &text)
+{
+    QCOMPARE(panel->text(), text);
+    const qreal ratio = panel->devicePixelRatioF();
+    const QImage image = render(panel);
+    // Background and ink over the whole inside of the border; the text must keep to the free area in it.
+    const QRect inside = toDevice(panel->contentsRect(), ratio);
+    const QRect free = toDevice(panel->freeArea(), ratio);
+    const Reading r = read(image, inside);
+    const QString report = describe(panel->objectName() + QStringLiteral(" \"") + text + QLatin1Char('"'), r, free);
+    QVERIFY2(!r.ink.isEmpty(), qPrintable(report));
+    QVERIFY2(free.contains(r.ink) && inside.adjusted(1, 1, -1, -1).contains(r.ink), qPrintable(report));
+    if (auto *indicator = panel->findChild<QWidget *>(QStringLiteral("shComm")))
+        QVERIFY2(!r.ink.intersects(toDevice(indicator->geometry(), ratio)), qPrintable(report));
+    QVERIFY2(r.ratio >= kReadableTextRatio, qPrintable(report));
+    // Whole, at 9 pixels or more.
+    const Panel::Fitted shown = panel->fitted();
+    QVERIFY2(!shown.elided && shown.text == text, qPrintable(report));
+    QVERIFY2(shown.font.pixelSize() >= Panel::kMinimumPixels, qPrintable(report));
+    QVERIFY2(QFontMetrics(shown.font).horizontalAdvance(text) <= panel->freeArea().width(), qPrintable(report));
+}
+
+void TestReadable::colourRoles_data()
+{
+    QTest::addColumn<QString>("palette");
+    for (const char *name : {"style", "dark", "high contrast black", "high contrast white"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestReadable::colourRoles()
+{
+    // The look stays: yellow on a blue like the highlight, white on the caption, the maker's purple.
+    QFETCH(QString, palette);
+    TfrmModule &window = showWindow(palette, 0);
+    const QColor highlight = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    for (const char *name : {"pnSerial", "pnVersion", "pnCustomer", "cmbBaudRate"}) {
+        auto *control = window.findChild<QWidget *>(QLatin1String(name));
+        const QColor background =
+            control->palette().color(QPalette::Active, qobject_cast<QComboBox *>(control) ? QPalette::Button
+                                                                                          : QPalette::Window);
+        QVERIFY2(contrastRatio(background, kYellow) >= kReadableTextRatio, name);
+        if (contrastRatio(highlight, kYellow) >= kReadableTextRatio)
+            QCOMPARE(background, highlight.toRgb()); // the system's own where it reads well
+        else
+            QVERIFY2(qAbs(background.hslHue() - highlight.hslHue()) <= 3, name);
+    }
+    auto *list = window.findChild<QComboBox *>(QStringLiteral("cmbBaudRate"));
+    const QPalette listPalette = list->view()->palette();
+    QVERIFY(contrastRatio(listPalette.color(QPalette::Text), listPalette.color(QPalette::Base)) >= 4.5);
+    QVERIFY(contrastRatio(listPalette.color(QPalette::HighlightedText), listPalette.color(QPalette::Highlight))
+            >= 4.5);
+
+    auto *pnMsg = window.findChild<QWidget *>(QStringLiteral("pnMsg"));
+    QCOMPARE(pnMsg->palette().color(QPalette::WindowText), QColor(Qt::white));
+    QVERIFY(contrastRatio(pnMsg->palette().color(QPalette::Window), Qt::white) >= kReadableTextRatio);
+
+    // The language captions stay red: the hue is kept, only its lightness moves.
+    auto *btnEng = window.findChild<QPushButton *>(QStringLiteral("btnEng"));
+    const QColor red = btnEng->palette().color(QPalette::ButtonText);
+    QVERIFY2(red.hslHue() == 0 && red.hslSaturation() > 200, qPrintable(red.name()));
+}
+
+void TestReadable::everyTextFitsAndReads_data()
+{
+    QTest::addColumn<QString>("palette");
+    QTest::addColumn<int>("language");
+    const char *languages[] = {"English", "ChineseGB", "ChineseBIG5"};
+    for (const char *palette : {"style", "dark", "high contrast black", "high contrast white"}) {
+        for (int language = 0; language < 3; ++language)
+            QTest::addRow("%s, %s", palette, languages[language]) << QString::fromLatin1(palette) << language;
+    }
+}
+
+void TestReadable::everyTextFitsAndReads()
+{
+    QFETCH(QString, palette);
+    QFETCH(int, language);
+    TfrmModule &window = showWindow(palette, language);
+    const auto panel = [&](const char *name) { return window.findChild<Panel *>(QLatin1String(name)); };
+
+    // The status panel: every text of the operations.
+    window.setPanelText(InfoPanel::Msg, message(2, language)); // as shown
+    for (const QString &text : statusTexts(language)) {
+        window.setPanelText(InfoPanel::Msg, text);
+        checkPanel(panel("pnMsg"), text);
+        if (QTest::currentTestFailed())
+            return;
+    }
+
+    // The module's values: placeholders, the widest characters, capitals with digits.
+    const QChar wideSans = widestCharacter(panel("pnSerial")->font());
+    const QChar wideSerif = widestCharacter(panel("pnCustomer")->font());
+    const struct {
+        InfoPanel which;
+        const char *name;
+        int title;
+        QStringList values;
+    } values[] = {
+        {InfoPanel::Serial, "pnSerial", 12,
+         {QStringLiteral("________"), QString(8, u'W'), QString(8, wideSans), QStringLiteral("12345678")}},
+        {InfoPanel::Version, "pnVersion", 14,
+         {QStringLiteral("__.__-__"), QString(8, u'W'), QString(8, wideSans), QStringLiteral("03.20-01")}},
+        {InfoPanel::Customer, "pnCustomer", 22,
+         {QString(30, u'*'), QString(30, u'W'), QString(30, wideSerif),
+          QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"), QStringLiteral("DEMO CUSTOMER REGISTER 0000001")}},
+    };
+    for (const auto &row : values) {
+        for (const QString &value : row.values) {
+            const QString text = message(row.title, language) + QStringLiteral(" : ") + value;
+            window.setPanelText(row.which, text);
+            checkPanel(panel(row.name), text);
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+    checkPanel(panel("pnKAVOR"), message(0, language));
+
+    // The label, inside its own box.
+    auto *label = window.findChild<QLabel *>(QStringLiteral("lblBaudRate"));
+    checkArea(label, label->rect(), QStringLiteral("lblBaudRate"));
+
+    // The list: each of the twelve line settings in its field, clear of the arrow.
+    auto *list = window.findChild<QComboBox *>(QStringLiteral("cmbBaudRate"));
+    for (int i = 0; i < list->count(); ++i) {
+        list->setCurrentIndex(i);
+        QStyleOptionComboBox option;
+        option.initFrom(list);
+        option.editable = false;
+        option.currentText = list->currentText();
+        const QRect field = list->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                          QStyle::SC_ComboBoxEditField, list);
+        // Less the rows the border's smoothing reaches at a fractional scale; the style starts the text at the
+        // field's left edge, so the background is read a pixel left of it.
+        checkArea(list, field.adjusted(-1, 1, 0, -1), list->currentText());
+        if (QTest::currentTestFailed())
+            return;
+    }
+
+    // The buttons: caption and picture inside the contents, the caption's colour read beside the picture.
+    window.findChild<QCheckBox *>(QStringLiteral("chkLock"))->setFocus(); // no button shows its focus frame
+    for (const char *name : {"btnScan", "btnBaudRate", "btnClear", "btnExit", "btnEng", "btnGB", "btnBIG5"}) {
+        auto *button = window.findChild<QPushButton *>(QLatin1String(name));
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        option.icon = button->icon();
+        option.iconSize = button->iconSize();
+        // Inside the bevel of the button.
+        const int bevel = button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, button) + 1;
+        const QRect contents = button->style()
+                                   ->subElementRect(QStyle::SE_PushButtonContents, &option, button)
+                                   .adjusted(bevel, bevel, -bevel, -bevel);
+        int skipFrom = -1;
+        int skipTo = -1;
+        if (!button->text().isEmpty() && !button->icon().isNull()) {
+            const qreal ratio = button->devicePixelRatioF();
+            const Reading whole = read(render(button), toDevice(contents, ratio), -1, -1, true);
+            skipFrom = whole.ink.left();
+            skipTo = skipFrom + qCeil(button->iconSize().width() * ratio);
+        }
+        checkArea(button, contents, QLatin1String(name) + QLatin1Char(' ') + button->text(), skipFrom, skipTo, true);
+        if (QTest::currentTestFailed())
+            return;
+    }
+}
+
+void TestReadable::accessibleTexts()
+{
+    const QStringList languageNames{QStringLiteral("English"), QStringLiteral("简体中文"),
+                                    QStringLiteral("繁體中文")};
+    TfrmModule &window = showWindow(QStringLiteral("style"), 0);
+    QList<QWidget *> controls{&window};
+    for (QWidget *child : window.findChildren<QWidget *>()) {
+        if (!child->objectName().isEmpty() && !child->objectName().startsWith(QLatin1String("qt_")))
+            controls.append(child);
+    }
+    QCOMPARE(controls.size(), 17); // the window and its sixteen controls
+
+    QHash<QString, QStringList> descriptions;
+    const char *buttons[] = {"btnEng", "btnGB", "btnBIG5"};
+    for (int language : {1, 2, 0}) {
+        window.findChild<QPushButton *>(QLatin1String(buttons[language]))->click();
+        QCOMPARE(m_tool->settings.languageIndex, language);
+        for (QWidget *control : controls) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+            QVERIFY(accessible);
+            const QString name = accessible->text(QAccessible::Name);
+            const QString description = accessible->text(QAccessible::Description);
+            QVERIFY2(!name.trimmed().isEmpty(), qPrintable(control->objectName()));
+            QVERIFY2(!description.trimmed().isEmpty(), qPrintable(control->objectName()));
+            descriptions[control->objectName()].append(description);
+        }
+        // Each language button in its own language, whatever the window's.
+        for (int b = 0; b < 3; ++b) {
+            QCOMPARE(QAccessible::queryAccessibleInterface(window.findChild<QWidget *>(QLatin1String(buttons[b])))
+                         ->text(QAccessible::Name),
+                     languageNames.at(b));
+        }
+        // The panels are named by what they show, so their names follow the language.
+        QCOMPARE(QAccessible::queryAccessibleInterface(window.findChild<QWidget *>(QStringLiteral("pnSerial")))
+                     ->text(QAccessible::Name),
+                 message(12, language) + QStringLiteral(" : ________"));
+    }
+    // The lock box is named by what it does, in each language; every description changed with the language.
+    for (auto it = descriptions.cbegin(); it != descriptions.cend(); ++it) {
+        const QStringList &seen = it.value(); // ChineseGB, ChineseBIG5, English
+        QVERIFY2(seen.at(0) != seen.at(2) && seen.at(1) != seen.at(2) && seen.at(0) != seen.at(1),
+                 qPrintable(it.key()));
+    }
+    auto *chkLock = window.findChild<QWidget *>(QStringLiteral("chkLock"));
+    QVERIFY(QAccessible::queryAccessibleInterface(chkLock)->text(QAccessible::Name).contains(QStringLiteral("stored")));
+
+    // The table holds a row for every control, none twice.
+    int count = 0;
+    const AccessibleText *rows = ::accessibleTexts(&count);
+    QSet<QString> named;
+    for (int i = 0; i < count; ++i)
+        named.insert(QLatin1String(rows[i].control));
+    QCOMPARE(named.size(), count);
+    for (QWidget *control : controls)
+        QVERIFY2(named.contains(control->objectName()), qPrintable(control->objectName()));
+}
+
+void TestReadable::focusRing_data()
+{
+    QTest::addColumn<QString>("palette");
+    for (const char *name : {"style", "dark", "high contrast white"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestReadable::focusRing()
+{
+    // Tab goes round every control that takes the focus; each in turn has the ring just outside it, in a colour
+    // that stands out from the window by 3 : 1.
+    QFETCH(QString, palette);
+    TfrmModule &window = showWindow(palette, 0);
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    const QStringList order{QStringLiteral("btnScan"), QStringLiteral("cmbBaudRate"), QStringLiteral("btnBaudRate"),
+                            QStringLiteral("btnExit"), QStringLiteral("btnEng"),      QStringLiteral("btnGB"),
+                            QStringLiteral("btnBIG5"), QStringLiteral("btnClear"),    QStringLiteral("chkLock")};
+    auto *ring = window.findChild<FocusRing *>();
+    QVERIFY(ring);
+    const QColor face = window.palette().color(QPalette::Window);
+    QVERIFY(contrastRatio(ring->colour(), face) >= kReadableGraphicRatio);
+    const qreal ratio = window.devicePixelRatioF();
+    for (const QString &name : order) {
+        QWidget *control = window.findChild<QWidget *>(name);
+        QTRY_COMPARE(QApplication::focusWidget(), control);
+        QCOMPARE(ring->target(), control);
+        QVERIFY(ring->isVisible());
+        const QImage shot = window.grab().toImage();
+        // Sampled at the middle of each side of the ring, one pixel out from the control.
+        const QRect at = control->geometry();
+        for (const QPoint &p : {QPoint(at.center().x(), at.top() - 1), QPoint(at.center().x(), at.bottom() + 1),
+                                QPoint(at.left() - 1, at.center().y()), QPoint(at.right() + 1, at.center().y())}) {
+            const QColor pixel = shot.pixelColor(qFloor((p.x() + 0.5) * ratio), qFloor((p.y() + 0.5) * ratio));
+            QVERIFY2(contrastRatio(pixel, face) >= kReadableGraphicRatio,
+                     qPrintable(name + QStringLiteral(" ") + pixel.name()));
+        }
+        QTest::keyClick(control, Qt::Key_Tab);
+    }
+    // Back to the first; the ring leaves with the focus.
+    QTRY_COMPARE(QApplication::focusWidget(), window.findChild<QWidget *>(order.first()));
+    window.setWindowEnabled(false);
+    QVERIFY(!ring->isVisible());
+    window.setWindowEnabled(true);
+    QTRY_VERIFY(ring->isVisible());
+}
+
+void TestReadable::sharpPictures()
+{
+    // Drawn anew for each pixel density: at 1.5 and 2 the picture has detail a scaled-up 16-pixel bitmap lacks.
+    for (ButtonPicture picture : {ButtonPicture::Magnifier, ButtonPicture::Telephone, ButtonPicture::Eraser,
+                                  ButtonPicture::SimplifiedCharacters, ButtonPicture::TraditionalCharacters}) {
+        const QIcon icon = buttonPicture(picture);
+        const QSize size = designSize(picture);
+        const QImage base = icon.pixmap(size, 1.0).toImage().convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(base.size(), size);
+        for (qreal scale : {1.5, 2.0}) {
+            const QPixmap sharp = icon.pixmap(size, scale);
+            QCOMPARE(sharp.size(), size * scale);
+            QCOMPARE(sharp.devicePixelRatio(), scale);
+            const QImage drawn = sharp.toImage().convertToFormat(QImage::Format_ARGB32);
+            const QImage blurred = base.scaled(drawn.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            // Edges: pixels nearly opaque beside pixels nearly clear. Scaling up smears them over more pixels.
+            const auto hardEdges = [](const QImage &image) {
+                int edges = 0;
+                for (int y = 0; y < image.height(); ++y)
+                    for (int x = 1; x < image.width(); ++x)
+                        edges += qAbs(qAlpha(image.pixel(x, y)) - qAlpha(image.pixel(x - 1, y))) > 200;
+                return edges;
+            };
+            QVERIFY2(hardEdges(drawn) > hardEdges(blurred), qPrintable(QString::number(int(picture))));
+        }
+    }
+}
+
+QTEST_MAIN(TestReadable)
+#include "tst_readable.moc"
