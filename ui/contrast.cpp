@@ -51,9 +51,13 @@ QColor readableBackground(const QColor &wanted, const QColor &text, double ratio
 {
     if (contrastRatio(wanted, text) >= ratio)
         return wanted.toRgb();
-    // Light text wants a darker background; dark text a lighter one.
+    // Light text wants a darker background; dark text a lighter one. Text of middle lightness may only be
+    // reachable from the other side.
     const bool darker = relativeLuminance(text) >= relativeLuminance(wanted);
-    return moveLightness(wanted, text, ratio, darker);
+    QColor moved = moveLightness(wanted, text, ratio, darker);
+    if (contrastRatio(moved, text) < ratio)
+        moved = moveLightness(wanted, text, ratio, !darker);
+    return moved;
 }
 
 QColor readableText(const QColor &wanted, const QColor &background, double ratio)

@@ -31,6 +31,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QTest>
+#include <QToolTip>
 
 #include <memory>
 #include <optional>
@@ -245,10 +246,12 @@ private slots:
     void init();
     void cleanup();
 
+    void contrastMaths();
     void colourRoles_data();
     void colourRoles();
     void everyTextFitsAndReads_data();
     void everyTextFitsAndReads();
+    void tooLongEvenAtNinePixels();
     void accessibleTexts();
     void focusRing_data();
     void focusRing();
@@ -336,6 +339,39 @@ void TestReadable::checkPanel(Panel *panel, const QString &text)
     QVERIFY2(!shown.elided && shown.text == text, qPrintable(report));
     QVERIFY2(shown.font.pixelSize() >= Panel::kMinimumPixels, qPrintable(report));
     QVERIFY2(QFontMetrics(shown.font).horizontalAdvance(text) <= panel->freeArea().width(), qPrintable(report));
+}
+
+void TestReadable::contrastMaths()
+{
+    // Known values: black on white 21 : 1, a colour on itself 1 : 1, yellow on navy 14.9 : 1.
+    QCOMPARE(qRound(contrastRatio(Qt::black, Qt::white) * 100), 2100);
+    QCOMPARE(contrastRatio(QColor(48, 140, 198), QColor(48, 140, 198)), 1.0);
+    QCOMPARE(qRound(contrastRatio(kYellow, QColor(0, 0, 128)) * 10), 149);
+    // Grey 118 on white is the classic just-passing 4.5 : 1, grey 119 just fails.
+    QVERIFY(contrastRatio(QColor(118, 118, 118), Qt::white) >= 4.5);
+    QVERIFY(contrastRatio(QColor(119, 119, 119), Qt::white) < 4.5);
+
+    // A colour that reads well is kept; one that does not moves only as far as needed, keeping its hue.
+    const QColor navy(0, 0, 128);
+    QCOMPARE(readableBackground(navy, kYellow), navy);
+    const QColor light(48, 140, 198);
+    const QColor darker = readableBackground(light, kYellow);
+    QVERIFY(contrastRatio(darker, kYellow) >= 4.5);
+    QVERIFY(contrastRatio(darker.lighter(103), kYellow) < 4.6);
+    QVERIFY(qAbs(darker.hslHue() - light.hslHue()) <= 2);
+    QVERIFY(darker.lightness() < light.lightness());
+    // Dark text wants a lighter background. Text of middle grey, a little lighter than the background, is not
+    // reached by black: the background goes light instead.
+    QVERIFY(readableBackground(QColor(20, 20, 60), Qt::black).lightness() > 60);
+    const QColor behindGrey = readableBackground(QColor(100, 100, 100), QColor(110, 110, 110));
+    QVERIFY(contrastRatio(behindGrey, QColor(110, 110, 110)) >= 4.5 && behindGrey.lightness() > 200);
+
+    // Text: red darkens on white, lightens on near black, stays on black.
+    const QColor onWhite = readableText(Qt::red, Qt::white);
+    QVERIFY(contrastRatio(onWhite, Qt::white) >= 4.5 && onWhite.lightness() < 128 && onWhite.hslHue() == 0);
+    const QColor onDark = readableText(Qt::red, QColor(53, 53, 53));
+    QVERIFY(contrastRatio(onDark, QColor(53, 53, 53)) >= 4.5 && onDark.lightness() > 128 && onDark.hslHue() == 0);
+    QCOMPARE(readableText(Qt::red, Qt::black), QColor(Qt::red));
 }
 
 void TestReadable::colourRoles_data()
@@ -480,6 +516,37 @@ void TestReadable::everyTextFitsAndReads()
         if (QTest::currentTestFailed())
             return;
     }
+}
+
+void TestReadable::tooLongEvenAtNinePixels()
+{
+    // No text of the tool is this long; should one be, it is cut short at 9 px and shown whole in the tooltip,
+    // before the panel's own tooltip.
+    TfrmModule &window = showWindow(QStringLiteral("style"), 0);
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *pnMsg = window.findChild<Panel *>(QStringLiteral("pnMsg"));
+    const QString longText = QStringLiteral("Get Module Info Error. ").repeated(4);
+    pnMsg->setToolTip(QStringLiteral("COM1: no such port"));
+    window.setPanelText(InfoPanel::Msg, longText);
+    const Panel::Fitted shown = pnMsg->fitted();
+    QVERIFY(shown.elided);
+    QCOMPARE(shown.font.pixelSize(), Panel::kMinimumPixels);
+    QVERIFY(shown.text.endsWith(QChar(0x2026)));
+    QVERIFY(pnMsg->freeArea().contains(shown.box));
+    QCOMPARE(pnMsg->text(), longText); // what the operations wrote stays as written
+
+    const QPoint at = pnMsg->rect().center();
+    QHelpEvent help(QEvent::ToolTip, at, pnMsg->mapToGlobal(at));
+    QApplication::sendEvent(pnMsg, &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), longText + QStringLiteral("\nCOM1: no such port"));
+    QToolTip::hideText();
+
+    // Short again: the panel's own tooltip alone.
+    window.setPanelText(InfoPanel::Msg, message(18, 0));
+    QVERIFY(!pnMsg->fitted().elided);
+    QCOMPARE(pnMsg->fitted().font.pixelSize(), 16);
 }
 
 void TestReadable::accessibleTexts()
