@@ -25,12 +25,6 @@
 #include <QToolTip>
 #include <qdrawutil.h>
 
-// The pictures live in this static library; nothing else would pull their initialiser into the program.
-static void initResources()
-{
-    Q_INIT_RESOURCE(ui_resources);
-}
-
 namespace {
 
 constexpr int kComboItemHeight = 20;
@@ -357,7 +351,6 @@ TfrmModule::TfrmModule(SettingsStore &settings, const MessageTable &messages, Se
       m_clock(clock),
       m_tones(tones)
 {
-    initResources();
     setObjectName(QStringLiteral("frmModule"));
     setFixedSize(kClientWidth, kClientHeight);
     if (const QScreen *screen = QGuiApplication::primaryScreen())

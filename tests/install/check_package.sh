@@ -37,7 +37,7 @@ for package in modulebench modulebench-sim; do
 done
 
 depends="$(dpkg-deb -f "$work/out/modulebench_${version}_$arch.deb" Depends 2>/dev/null)"
-for needed in libasound2 libqt6widgets6 libqt6serialport6 qt6-qpa-plugins fonts-wqy-microhei; do
+for needed in libasound2 libqt6widgets6 libqt6serialport6 qt6-qpa-plugins fonts-wqy-microhei fonts-liberation2; do
   grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
 grep -q multimedia <<<"$depends" && fail "Depends names a multimedia library: $depends"
