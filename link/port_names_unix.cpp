@@ -35,6 +35,25 @@ QString tablePath(int portNumber)
 
 } // namespace
 
+QList<int> portNumbersWithLinks()
+{
+    QList<int> numbers;
+    QStringList folders{configHome()};
+    folders += configDirs();
+    for (const QString &folder : folders) {
+        const QDir ports(folder + QStringLiteral("/KAVOR/ports"));
+        // Dangling links too: they claim their number just the same.
+        const QStringList names = ports.entryList({QStringLiteral("COM*")}, QDir::AllEntries | QDir::System);
+        for (const QString &name : names) {
+            bool ok = false;
+            const int n = name.mid(3).toInt(&ok);
+            if (ok && n >= 1 && !numbers.contains(n) && name == QStringLiteral("COM%1").arg(n))
+                numbers << n;
+        }
+    }
+    return numbers;
+}
+
 QString devicePathForPort(int portNumber)
 {
     if (portNumber < 1)

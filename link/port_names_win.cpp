@@ -7,3 +7,8 @@ QString devicePathForPort(int portNumber)
         return {};
     return QStringLiteral("COM%1").arg(portNumber);
 }
+
+QList<int> portNumbersWithLinks()
+{
+    return {};
+}

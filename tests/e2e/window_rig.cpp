@@ -55,8 +55,17 @@ SimProcess *WindowRig::addModule(int com, const QStringList &options)
         return nullptr;
     }
     m_home.linkPort(com, module->slavePath());
+    m_moduleOnPort.insert(com, module.get());
     m_modules.push_back(std::move(module));
     return m_modules.back().get();
+}
+
+void WindowRig::unplug(int com)
+{
+    if (SimProcess *module = m_moduleOnPort.take(com))
+        module->stop();
+    // Not left pointing at the gone terminal, whose number the next pseudo-terminal may take.
+    m_home.linkPort(com, m_home.nothingPath(com));
 }
 
 bool WindowRig::start()

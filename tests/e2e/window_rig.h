@@ -35,6 +35,8 @@ public:
     SimProcess *addModule(int com, const QStringList &options = {});
     // Links COMn to a device or path of the test's choosing.
     void linkPort(int com, const QString &target) { m_home.linkPort(com, target); }
+    // Stops the module linked as COMn and links COMn to nothing, as when the module is unplugged.
+    void unplug(int com);
 
     // Creates and shows the window; the settings come from the private folder as at a start.
     bool start();
@@ -65,6 +67,7 @@ private:
     ScopedConfigHome m_home;
     QTemporaryDir m_logs;
     std::vector<std::unique_ptr<SimProcess>> m_modules;
+    QMap<int, SimProcess *> m_moduleOnPort;
     std::unique_ptr<Tool> m_tool;
     QString m_lastError;
 };

@@ -1,0 +1,44 @@
+#include "console_platform.h"
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void onStop(int)
+{
+    g_stop = 1;
+}
+
+} // namespace
+
+void installStopHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = onStop;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a pause or a wait cut short only ends sooner, every wait checks the flag anyway.
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+bool stopRequested()
+{
+    return g_stop != 0;
+}
+
+bool standardErrorIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+QString deviceKindFromPath(const QString &devicePath)
+{
+    if (devicePath.startsWith(QLatin1String("/dev/pts/")))
+        return QStringLiteral("pseudo-terminal");
+    return {};
+}

@@ -1,0 +1,45 @@
+#include "console_platform.h"
+
+#include <io.h>
+#include <stdio.h>
+#include <windows.h>
+
+namespace {
+
+volatile LONG g_stop = 0;
+
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+        InterlockedExchange(&g_stop, 1);
+        // Handled: the program ends at its next safe point (a close event gives it a few seconds).
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+void installStopHandlers()
+{
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+bool stopRequested()
+{
+    return InterlockedCompareExchange(&g_stop, 0, 0) != 0;
+}
+
+bool standardErrorIsTerminal()
+{
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+QString deviceKindFromPath(const QString &)
+{
+    return {};
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "cli_options.h"
+#include "clock.h"
+#include "console_output.h"
+#include "console_view.h"
+#include "frame_layer.h"
+#include "message_table.h"
+#include "module_commands.h"
+#include "module_operations.h"
+#include "module_port.h"
+#include "settings_store.h"
+#include "tone_player.h"
+#include "traced_port.h"
+
+#include <QString>
+#include <vector>
+
+struct ModuleReading {
+    enum class Outcome { Complete, InformationError, NotFound, NoPort, Interrupted };
+    Outcome outcome = Outcome::NotFound;
+    int portNumber = 0;
+    QString devicePath;
+    QByteArray lineSettings;
+    // Empty when not read.
+    QString serialNumber;
+    QString version;
+    QString customerRegister;
+    QString message; // the status panel's last text
+    std::vector<OpenAttempt> attempts;
+};
+
+struct OperationResult {
+    bool accepted = false;
+    QString message; // the status panel's last text
+};
+
+// The tool as the console program assembles it: the window's parts (clock, module port, frame layer,
+// command set, settings store, message table, tone player) with the console view in the window's place.
+class ConsoleTool {
+public:
+    ConsoleTool(const CliOptions &options, ConsoleOutput &output);
+    ConsoleTool(const ConsoleTool &) = delete;
+    ConsoleTool &operator=(const ConsoleTool &) = delete;
+
+    // The window's scan. quietWhenAbsent: no progress and no beep unless a module answers.
+    ModuleReading scan(bool quietWhenAbsent = false);
+    // The window's baud-rate change to a line-settings index, and its clearing; both need a scan first.
+    OperationResult setBaudRate(int index);
+    OperationResult clearCustomerRegister();
+    // One look at the port and line settings of the last module found: is this module still answering?
+    bool moduleStillAnswers(const QString &serialNumber);
+    // The stored settings afresh, as at a start of the program (ModuleFound false).
+    void reloadSettings();
+
+    QString message(int k) const;
+    const SettingsStore &settings() const { return m_settings; }
+
+private:
+    OperationContext context();
+
+    const CliOptions m_options;
+    ConsoleOutput &m_output;
+    SystemClock m_clock;
+    ModulePort m_port{m_clock};
+    TracedPort m_traced{m_port, m_output};
+    FrameLayer m_frames{m_traced, m_clock};
+    ModuleCommands m_commands{m_frames};
+    SettingsStore m_settings;
+    MessageTable m_messages;
+    TonePlayer m_tones;
+    ConsoleView m_view{m_tones};
+};

@@ -1,0 +1,13 @@
+#pragma once
+
+// What the console program's exit status tells a script; listed in --help and the README.
+enum ExitStatus : int {
+    kExitSuccess = 0,
+    kExitFailure = 1,          // another failure: the CSV file could not be opened or written...
+    kExitUsage = 2,            // bad usage: unknown option, wrong line settings...; no port touched
+    kExitNotFound = 3,         // no module answered
+    kExitInformationError = 4, // a module answered, but its version or customer register could not be read
+    kExitRefused = 5,          // the baud-rate change or the clearing was not accepted
+    kExitNoPort = 6,           // no port could be opened at all (no device, permission denied, busy...)
+    kExitInterrupted = 130,    // Ctrl-C or SIGTERM ended a scan, set-baud or clear (watch ends with 0)
+};

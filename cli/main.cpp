@@ -1,0 +1,64 @@
+// modulebench-cli: the tool's scan, baud-rate change and clearing from a terminal or a script, and the
+// production-line loop; the same classes and stored settings as the window, no display needed.
+#include "cli_commands.h"
+#include "cli_options.h"
+#include "console_output.h"
+#include "console_platform.h"
+#include "exit_status.h"
+
+#include <QCoreApplication>
+
+#include <QtGlobal>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+bool g_allMessages = false;
+
+// Standard error belongs to the program's progress and diagnostics and to the tool's own logging
+// categories; what Qt's libraries say on their own (an audio server that is not there...) only with --verbose.
+void onQtMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const bool ours = context.category && std::strncmp(context.category, "modulebench.", 12) == 0;
+    if (!g_allMessages && !ours && type != QtCriticalMsg && type != QtFatalMsg)
+        return;
+    std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toUtf8().constData());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("modulebench-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(MB_VERSION));
+
+    const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1));
+    switch (parsed.kind) {
+    case ParsedArguments::Kind::Help:
+        std::fputs(helpText().toUtf8().constData(), stdout);
+        return kExitSuccess;
+    case ParsedArguments::Kind::Version:
+        std::fputs(versionText().toUtf8().constData(), stdout);
+        return kExitSuccess;
+    case ParsedArguments::Kind::Usage:
+        std::fprintf(stderr, "modulebench-cli: %s\nTry 'modulebench-cli --help'.\n", parsed.error.toUtf8().constData());
+        return kExitUsage;
+    case ParsedArguments::Kind::Run:
+        break;
+    }
+
+    g_allMessages = parsed.options.verbose;
+    qInstallMessageHandler(onQtMessage);
+    installStopHandlers();
+    ConsoleOutput output(parsed.options.json, parsed.options.verbose || standardErrorIsTerminal());
+    try {
+        return runCommand(parsed.options, output);
+    } catch (const std::exception &error) {
+        output.diagnostic(QString::fromLocal8Bit(error.what()));
+    }
+    return kExitFailure;
+}

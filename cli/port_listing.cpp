@@ -1,0 +1,142 @@
+#include "port_listing.h"
+
+#include "console_output.h"
+#include "console_platform.h"
+#include "exit_status.h"
+#include "port_names.h"
+#include "port_problem.h"
+#include "traced_port.h"
+
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+
+namespace {
+
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 16;
+
+struct PortLine {
+    PortStatus status;
+    QString kind;
+    QJsonObject usb; // vendor, product and serial number where the platform reports them
+};
+
+QString hex4(quint16 value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+
+// What the platform tells of the device: USB identity, its own description, or a kind from the path.
+void describeDevice(PortLine &line, const std::function<const QList<QSerialPortInfo> &()> &known)
+{
+    const QString path = line.status.devicePath;
+    if (path.isEmpty())
+        return;
+    line.kind = deviceKindFromPath(path);
+    if (!line.kind.isEmpty())
+        return;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    for (const QSerialPortInfo &info : known()) {
+        const QString location = info.systemLocation();
+        if (location != path && (canonical.isEmpty() || QFileInfo(location).canonicalFilePath() != canonical))
+            continue;
+        QStringList parts;
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+            parts << QStringLiteral("USB %1:%2").arg(hex4(info.vendorIdentifier()), hex4(info.productIdentifier()));
+            line.usb.insert(QStringLiteral("vendor_id"), hex4(info.vendorIdentifier()));
+            line.usb.insert(QStringLiteral("product_id"), hex4(info.productIdentifier()));
+        }
+        for (const auto &[key, value] : {std::pair{QStringLiteral("manufacturer"), info.manufacturer()},
+                                         std::pair{QStringLiteral("product"), info.description()},
+                                         std::pair{QStringLiteral("serial_number"), info.serialNumber()}}) {
+            if (value.isEmpty())
+                continue;
+            line.usb.insert(key, value);
+            parts << (key == QLatin1String("serial_number") ? QStringLiteral("serial ") + value : value);
+        }
+        line.kind = parts.isEmpty() ? QStringLiteral("serial port") : parts.join(QStringLiteral(", "));
+        return;
+    }
+}
+
+// "ok", "absent", "permission denied", "busy (minicom, pid 4711)"...
+QString stateText(const PortStatus &status)
+{
+    switch (status.problem) {
+    case PortProblem::None:
+    case PortProblem::LineSettingsRefused: // the probe applies none; the device opened
+        return QStringLiteral("ok");
+    case PortProblem::NoSuchPort:
+    case PortProblem::StaleSimulatorLink:
+        return QStringLiteral("absent");
+    default:
+        return portProblemText(status);
+    }
+}
+
+QJsonObject portRecord(const PortLine &line)
+{
+    const PortStatus &status = line.status;
+    QJsonObject record{{QStringLiteral("port"), QStringLiteral("COM%1").arg(status.portNumber)},
+                       {QStringLiteral("device"), status.devicePath},
+                       {QStringLiteral("kind"), line.kind},
+                       {QStringLiteral("state"), status.problem == PortProblem::LineSettingsRefused
+                                                     ? QStringLiteral("ok")
+                                                     : QString(portProblemKey(status.problem))}};
+    if (!line.usb.isEmpty())
+        record.insert(QStringLiteral("usb"), line.usb);
+    if (status.holderPid > 0) {
+        record.insert(QStringLiteral("holder_pid"), status.holderPid);
+        record.insert(QStringLiteral("holder_name"), status.holderName);
+    }
+    return record;
+}
+
+} // namespace
+
+int runPorts(const CliOptions &, ConsoleOutput &output)
+{
+    QList<int> numbers;
+    for (int n = kFirstPort; n <= kLastPort; ++n)
+        numbers << n;
+    for (int n : portNumbersWithLinks()) {
+        if (!numbers.contains(n))
+            numbers << n;
+    }
+    std::sort(numbers.begin(), numbers.end());
+
+    // The platform's list walks every terminal of the system: only when a device needs describing.
+    std::optional<QList<QSerialPortInfo>> known;
+    const auto knownPorts = [&known]() -> const QList<QSerialPortInfo> & {
+        if (!known)
+            known = QSerialPortInfo::availablePorts();
+        return *known;
+    };
+    std::vector<PortLine> lines;
+    for (int n : numbers) {
+        PortLine line;
+        line.status = probePort(n);
+        describeDevice(line, knownPorts);
+        lines.push_back(line);
+    }
+
+    int deviceWidth = 0;
+    int stateWidth = 0;
+    for (const PortLine &line : lines) {
+        deviceWidth = std::max(deviceWidth, int(line.status.devicePath.size()));
+        stateWidth = std::max(stateWidth, int(stateText(line.status).size()));
+    }
+    for (const PortLine &line : lines) {
+        const QString text = QStringLiteral("COM%1").arg(line.status.portNumber).leftJustified(6)
+                             + line.status.devicePath.leftJustified(deviceWidth + 2)
+                             + (line.kind.isEmpty() ? stateText(line.status)
+                                                    : stateText(line.status).leftJustified(stateWidth + 2) + line.kind);
+        output.result(portRecord(line), {text.trimmed()});
+    }
+    return kExitSuccess;
+}

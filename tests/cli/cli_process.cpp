@@ -1,0 +1,102 @@
+#include "cli_process.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QProcessEnvironment>
+
+#include <csignal>
+
+QList<QJsonObject> CliRun::records() const
+{
+    QList<QJsonObject> list;
+    for (const QByteArray &line : out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        if (!document.isObject())
+            return {};
+        list << document.object();
+    }
+    return list;
+}
+
+QByteArray CliRun::describe() const
+{
+    return "finished " + QByteArray::number(finished) + ", exit " + QByteArray::number(exitCode) + "\nstdout:\n" + out
+           + "\nstderr:\n" + err;
+}
+
+CliProcess::CliProcess() = default;
+
+CliProcess::~CliProcess()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+}
+
+QString CliProcess::executablePath()
+{
+    return QStringLiteral(MB_CLI_PATH);
+}
+
+bool CliProcess::start(const QStringList &arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The console program must not need a display.
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(environment);
+    m_process->setProgram(executablePath());
+    m_process->setArguments(arguments);
+    m_process->start();
+    return m_process->waitForStarted(5000);
+}
+
+void CliProcess::signal(int number)
+{
+    if (m_process && m_process->processId() > 0)
+        ::kill(pid_t(m_process->processId()), number);
+}
+
+qint64 CliProcess::processId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+CliRun CliProcess::wait(int timeoutMs)
+{
+    CliRun run;
+    if (!m_process)
+        return run;
+    run.finished = m_process->waitForFinished(timeoutMs) && m_process->exitStatus() == QProcess::NormalExit;
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+    run.exitCode = m_process->exitCode();
+    run.out = m_process->readAllStandardOutput();
+    run.err = m_process->readAllStandardError();
+    return run;
+}
+
+CliRun runCli(const QStringList &arguments, int timeoutMs)
+{
+    CliProcess process;
+    if (!process.start(arguments))
+        return {};
+    return process.wait(timeoutMs);
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}

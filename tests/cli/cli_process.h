@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// What one run of modulebench-cli left.
+struct CliRun {
+    bool finished = false;
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+
+    QString text() const { return QString::fromUtf8(out); }
+    QString errors() const { return QString::fromUtf8(err); }
+    // Standard output read as one JSON object per line; an empty list when a line is no JSON object.
+    QList<QJsonObject> records() const;
+    // For QVERIFY2: the status and both outputs.
+    QByteArray describe() const;
+};
+
+// modulebench-cli as a real process, with the test's environment (its private configuration folder)
+// and no display at all.
+class CliProcess {
+public:
+    CliProcess();
+    ~CliProcess();
+    CliProcess(const CliProcess &) = delete;
+    CliProcess &operator=(const CliProcess &) = delete;
+
+    static QString executablePath();
+
+    bool start(const QStringList &arguments);
+    // Sends a signal (SIGINT for Ctrl-C) to the running program.
+    void signal(int number);
+    CliRun wait(int timeoutMs);
+    qint64 processId() const;
+
+private:
+    std::unique_ptr<QProcess> m_process;
+};
+
+// Runs to the end; a program still running after timeoutMs is killed and reported unfinished.
+CliRun runCli(const QStringList &arguments, int timeoutMs = 60000);
+
+// The lines of a CSV file without the line ends; empty when there is no file.
+QStringList fileLines(const QString &path);

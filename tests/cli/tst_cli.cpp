@@ -1,0 +1,629 @@
+// modulebench-cli end to end: the real program as a process, modulebench-sim on pseudo-terminals linked
+// as COMn in a private configuration folder (every other COMn points nowhere), and, where the two are
+// compared, the real window offscreen on the same settings store.
+#include "cli_process.h"
+#include "settings_store.h"
+#include "window_rig.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kSerial = QStringLiteral("KV240117");
+const QString kVersion = QStringLiteral("03.20-01");
+const QString kCustomer = QStringLiteral("ACME WAREHOUSE NORTH 012345678");
+const QByteArray kClearCommand = "F06" + QByteArray(32, '*');
+const QString kCsvHeader = QStringLiteral("time,port,line_settings,serial_number,version,customer_register,outcome");
+
+QStringList identity(const QString &serial = kSerial, const QStringList &more = {})
+{
+    return QStringList{QStringLiteral("--serial"), serial, QStringLiteral("--version"), kVersion,
+                       QStringLiteral("--customer"), kCustomer}
+           + more;
+}
+
+// The settings file as an earlier run would have left it.
+void writeStoredPlace(int port, int index, const char *lineSettings)
+{
+    SettingsStore store;
+    store.portNumber = port;
+    store.lineSettingsIndex = index;
+    store.lineSettings = lineSettings;
+    store.saveScanSettings();
+}
+
+void writeStoredLanguage(const QString &name)
+{
+    SettingsStore store;
+    store.languageName = name;
+    store.saveLanguage();
+}
+
+// Polls until the condition holds or the time is up.
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+// The device's line settings as a program opening it would find them.
+bool lineSettingsOf(const QString &path, termios &settings)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool ok = ::tcgetattr(fd, &settings) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool sameLine(const termios &a, const termios &b)
+{
+    return a.c_cflag == b.c_cflag && a.c_iflag == b.c_iflag && ::cfgetispeed(&a) == ::cfgetispeed(&b)
+           && ::cfgetospeed(&a) == ::cfgetospeed(&b);
+}
+
+// One set-up of modules and stored settings, then what the window does and what the console program does.
+struct Scenario {
+    QList<QPair<int, QStringList>> modules;
+    int storedPort = 0;
+    int storedIndex = 5;
+    const char *storedLineSettings = "19200,e,8,1";
+    std::function<void(WindowRig &)> window;
+    QStringList cli;
+    int exitStatus = 0;
+};
+
+using Heard = QMap<int, QList<QByteArray>>;
+
+Heard heardPerPort(const QMap<int, SimProcess *> &modules)
+{
+    Heard heard;
+    for (auto it = modules.begin(); it != modules.end(); ++it)
+        heard.insert(it.key(), requestsHeard(*it.value()));
+    return heard;
+}
+
+QByteArray describe(const Heard &heard)
+{
+    QByteArray text;
+    for (auto it = heard.begin(); it != heard.end(); ++it)
+        text += "COM" + QByteArray::number(it.key()) + ": " + it.value().join(' ') + "\n";
+    return text;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Scenario)
+
+class TestCli : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { r.reset(); }
+
+    void scanStoresThePlaceAndEachSideTakesTheOthersQuickAttempt()
+    {
+        r = std::make_unique<WindowRig>();
+        SimProcess *module = r->addModule(7, identity());
+        QVERIFY2(module, qPrintable(r->lastError()));
+
+        // First run, nothing stored: the search finds COM7 and stores it, as the window's does.
+        const CliRun first = runCli({QStringLiteral("scan")});
+        QVERIFY2(first.finished && first.exitCode == 0, first.describe());
+        QCOMPARE(first.text(), QStringLiteral("Get Module Info Ok. (COM : #7)\nS/N : ") + kSerial + "\nVER : " + kVersion
+                                   + "\nCustomer : " + kCustomer + "\nBaudRate : 19200,e,8,1\n");
+        // Standard error is no terminal and --verbose was not given: no progress.
+        QVERIFY2(!first.errors().contains(QLatin1String("trying")), first.err);
+        QCOMPARE(r->storedValues().value("ScanCommNo"), QStringLiteral("7"));
+        QCOMPARE(r->storedValues().value("ScanBaudRate"), QStringLiteral("19200,e,8,1"));
+        QCOMPARE(requestsHeard(*module), QList<QByteArray>({"S01", "V01", "G06"}));
+
+        // The window, started on the same store, finds it by its quick attempt and writes nothing.
+        QVERIFY(QFile::remove(r->settingsFile()));
+        writeStoredPlace(7, 5, "19200,e,8,1");
+        QVERIFY(r->start());
+        QVERIFY(QFile::remove(r->settingsFile()));
+        r->click("btnScan");
+        QCOMPARE(r->text("pnMsg"), QStringLiteral("Get Module Info Ok. (COM : #7)"));
+        QCOMPARE(requestsHeard(*module).mid(3), QList<QByteArray>({"S01", "V01", "G06"}));
+        r->stop();
+
+        // The other way round: the window's search stores COM2 for a module there, and the console
+        // program's quick attempt goes straight to it.
+        r->unplug(7);
+        SimProcess *second = r->addModule(2, identity(QStringLiteral("KV240118")));
+        QVERIFY2(second, qPrintable(r->lastError()));
+        QVERIFY(r->start());
+        r->click("btnScan");
+        QCOMPARE(r->text("pnMsg"), QStringLiteral("Get Module Info Ok. (COM : #2)"));
+        r->stop();
+        QCOMPARE(r->storedValues().value("ScanCommNo"), QStringLiteral("2"));
+        const CliRun json = runCli({QStringLiteral("scan"), QStringLiteral("--json"), QStringLiteral("--verbose")});
+        QVERIFY2(json.finished && json.exitCode == 0, json.describe());
+        // Progress with --verbose, on standard error only: the quick attempt at COM2 and nothing else
+        // tried, then the information read's own opening.
+        QCOMPARE(json.errors().count(QLatin1String("trying ")), 1);
+        // (--verbose also lets through what Qt's libraries say, an absent sound server for one.)
+        const QStringList progress = json.errors().split(QLatin1Char('\n')).filter(QLatin1String(" COM"));
+        QCOMPARE(progress.size(), 2);
+        QVERIFY2(progress[0].startsWith(QLatin1String("trying COM2 at 19200,e,8,1")), json.err);
+        QVERIFY2(progress[1].startsWith(QLatin1String("opening COM2 at 19200,e,8,1")), json.err);
+        const QList<QJsonObject> records = json.records();
+        QCOMPARE(records.size(), 1);
+        const QJsonObject record = records.first();
+        QCOMPARE(record.value("command").toString(), QStringLiteral("scan"));
+        QCOMPARE(record.value("outcome").toString(), QStringLiteral("ok"));
+        QCOMPARE(record.value("exit_status").toInt(-1), 0);
+        QCOMPARE(record.value("port").toString(), QStringLiteral("COM2"));
+        QCOMPARE(record.value("device").toString(), second->slavePath());
+        QCOMPARE(record.value("line_settings").toString(), QStringLiteral("19200,e,8,1"));
+        QCOMPARE(record.value("serial_number").toString(), QStringLiteral("KV240118"));
+        QCOMPARE(record.value("version").toString(), kVersion);
+        QCOMPARE(record.value("customer_register").toString(), kCustomer);
+        QCOMPARE(record.value("message").toString(), QStringLiteral("Get Module Info Ok. (COM : #2)"));
+        QCOMPARE(requestsHeard(*second).mid(3), QList<QByteArray>({"S01", "V01", "G06"}));
+    }
+
+    void portsListsEveryNumberAndSendsNothing()
+    {
+        r = std::make_unique<WindowRig>();
+        SimProcess *module = r->addModule(3, identity());
+        SimProcess *held = r->addModule(5, identity());
+        SimProcess *beyond = r->addModule(20, identity());
+        QVERIFY2(module && held && beyond, qPrintable(r->lastError()));
+        QTemporaryDir folder;
+        const QString plainFile = folder.filePath(QStringLiteral("not-a-port"));
+        QFile file(plainFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QVERIFY(QFile::link(plainFile, qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/KAVOR/ports/COM21")));
+        DeviceHolder holder(QStringLiteral("flock"), held->slavePath());
+        QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+        termios before{};
+        QVERIFY(lineSettingsOf(module->slavePath(), before));
+
+        const CliRun text = runCli({"ports"});
+        QVERIFY2(text.finished && text.exitCode == 0, text.describe());
+        const QStringList lines = text.text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 16 + 2);
+        QCOMPARE(lines.first().simplified(), QStringLiteral("COM1 absent"));
+        QCOMPARE(lines.at(2).simplified(), QStringLiteral("COM3 %1 ok pseudo-terminal").arg(module->slavePath()));
+        QCOMPARE(lines.at(4).simplified(),
+                 QStringLiteral("COM5 %1 busy (").arg(held->slavePath()) + lines.at(4).simplified().section(" (", 1));
+        QVERIFY2(lines.at(4).contains(QStringLiteral("pid %1)").arg(holder.pid())), qPrintable(lines.at(4)));
+        QCOMPARE(lines.at(15).simplified(), QStringLiteral("COM16 absent"));
+        QCOMPARE(lines.at(16).simplified(), QStringLiteral("COM20 %1 ok pseudo-terminal").arg(beyond->slavePath()));
+        QCOMPARE(lines.at(17).simplified(), QStringLiteral("COM21 %1 not a serial terminal").arg(plainFile));
+
+        const CliRun json = runCli({"ports", "--json"});
+        QVERIFY2(json.finished && json.exitCode == 0, json.describe());
+        const QList<QJsonObject> records = json.records();
+        QCOMPARE(records.size(), 18);
+        QMap<QString, QString> states;
+        for (const QJsonObject &record : records)
+            states.insert(record.value("port").toString(), record.value("state").toString());
+        QCOMPARE(states.value("COM1"), QStringLiteral("no-such-port"));
+        QCOMPARE(states.value("COM3"), QStringLiteral("ok"));
+        QCOMPARE(states.value("COM5"), QStringLiteral("busy"));
+        QCOMPARE(states.value("COM20"), QStringLiteral("ok"));
+        QCOMPARE(states.value("COM21"), QStringLiteral("not-a-terminal"));
+        QCOMPARE(records.at(4).value("holder_pid").toInteger(), holder.pid());
+
+        // Looked at, not talked to: no byte reached a module and the line is as it was.
+        for (SimProcess *sim : {module, held, beyond})
+            QVERIFY(!sim->log().contains(QLatin1String(" rx ")));
+        termios after{};
+        QVERIFY(lineSettingsOf(module->slavePath(), after));
+        QVERIFY(sameLine(before, after));
+    }
+
+    void requestSequencesAreTheWindows_data()
+    {
+        QTest::addColumn<Scenario>("scenario");
+        const auto scan = [](WindowRig &rig) { rig.click("btnScan"); };
+
+        Scenario stale;
+        stale.modules = {{1, {"--silent"}}, {4, identity()}};
+        stale.storedPort = 1;
+        stale.window = scan;
+        stale.cli = {"scan"};
+        QTest::newRow("stored port silent, search finds COM4") << stale;
+
+        Scenario all;
+        all.modules = {{2, identity(kSerial, {"--line-settings-index", "8"})}};
+        all.window = [](WindowRig &rig) {
+            rig.setLock(false);
+            rig.click("btnScan");
+        };
+        all.cli = {"scan", "--all-line-settings"};
+        QTest::newRow("all line settings, module at 57600 on COM2") << all;
+
+        Scenario baud;
+        baud.modules = {{3, identity()}};
+        baud.window = [](WindowRig &rig) {
+            rig.click("btnScan");
+            rig.chooseListIndex(6);
+            rig.click("btnBaudRate");
+        };
+        baud.cli = {"set-baud", "38400,n,8,1"};
+        QTest::newRow("set-baud 38400,n,8,1") << baud;
+
+        Scenario baudRefused = baud;
+        baudRefused.modules = {{3, identity(kSerial, {"--ignore", "E01"})}};
+        baudRefused.exitStatus = 5;
+        QTest::newRow("set-baud not answered") << baudRefused;
+
+        Scenario clear;
+        clear.modules = {{4, identity()}};
+        clear.storedPort = 4;
+        clear.window = [](WindowRig &rig) {
+            rig.click("btnScan");
+            rig.click("btnClear");
+        };
+        clear.cli = {"clear"};
+        QTest::newRow("clear, found by the quick attempt") << clear;
+
+        Scenario clearRefused = clear;
+        clearRefused.modules = {{4, identity(kSerial, {"--ignore", "F06"})}};
+        clearRefused.exitStatus = 5;
+        QTest::newRow("clear not answered") << clearRefused;
+
+        Scenario information;
+        information.modules = {{2, identity(kSerial, {"--ignore", "G06"})}};
+        information.window = scan;
+        information.cli = {"scan"};
+        information.exitStatus = 4;
+        QTest::newRow("customer register not answered") << information;
+
+        Scenario absent;
+        absent.modules = {{5, {"--silent"}}, {6, {"--silent"}}};
+        absent.storedPort = 6;
+        absent.storedIndex = 8;
+        absent.storedLineSettings = "57600,n,8,1";
+        absent.window = scan;
+        absent.cli = {"clear"};
+        absent.exitStatus = 3;
+        QTest::newRow("no module answers") << absent;
+    }
+
+    void requestSequencesAreTheWindows()
+    {
+        QFETCH(Scenario, scenario);
+        Heard windowHeard;
+        QMap<QString, QString> windowStored;
+        {
+            WindowRig rig;
+            QMap<int, SimProcess *> modules;
+            for (const auto &module : scenario.modules) {
+                modules.insert(module.first, rig.addModule(module.first, module.second));
+                QVERIFY2(modules.value(module.first), qPrintable(rig.lastError()));
+            }
+            if (scenario.storedPort > 0)
+                writeStoredPlace(scenario.storedPort, scenario.storedIndex, scenario.storedLineSettings);
+            QVERIFY(rig.start());
+            scenario.window(rig);
+            rig.stop();
+            windowHeard = heardPerPort(modules);
+            windowStored = rig.storedValues();
+        }
+
+        r = std::make_unique<WindowRig>();
+        QMap<int, SimProcess *> modules;
+        for (const auto &module : scenario.modules) {
+            modules.insert(module.first, r->addModule(module.first, module.second));
+            QVERIFY2(modules.value(module.first), qPrintable(r->lastError()));
+        }
+        if (scenario.storedPort > 0)
+            writeStoredPlace(scenario.storedPort, scenario.storedIndex, scenario.storedLineSettings);
+        const CliRun run = runCli(scenario.cli);
+        QVERIFY2(run.finished, run.describe());
+        QVERIFY2(run.exitCode == scenario.exitStatus, run.describe());
+        const Heard cliHeard = heardPerPort(modules);
+        QVERIFY2(cliHeard == windowHeard, "window:\n" + describe(windowHeard) + "console:\n" + describe(cliHeard));
+        QVERIFY(!windowHeard.isEmpty());
+        // The same values stored, or the same left alone.
+        QCOMPARE(r->storedValues(), windowStored);
+    }
+
+    void exitStatusForEachOutcome()
+    {
+        r = std::make_unique<WindowRig>();
+
+        // Nothing behind any number: no port could be opened at all, and the program says why.
+        CliRun run = runCli({"scan"});
+        QVERIFY2(run.finished && run.exitCode == 6, run.describe());
+        QCOMPARE(run.text(), QStringLiteral("Module Not Find\n"));
+        QVERIFY2(run.errors().contains(QLatin1String("no port could be opened")), run.err);
+        QVERIFY2(run.errors().contains(QLatin1String("COM16 (no device): no such port")), run.err);
+
+        // A silent module: its port opens, nothing answers.
+        SimProcess *silent = r->addModule(1, {"--silent"});
+        QVERIFY2(silent, qPrintable(r->lastError()));
+        run = runCli({"scan", "--json"});
+        QVERIFY2(run.finished && run.exitCode == 3, run.describe());
+        QCOMPARE(run.records().size(), 1);
+        QCOMPARE(run.records().first().value("outcome").toString(), QStringLiteral("not-found"));
+        QCOMPARE(run.records().first().value("message").toString(), QStringLiteral("Module Not Find"));
+        QCOMPARE(requestsHeard(*silent).size(), 2);
+
+        // The only device there is held by another program: busy, said as such; nothing was sent.
+        {
+            DeviceHolder holder(QStringLiteral("flock"), silent->slavePath());
+            QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+            run = runCli({"clear", "--json"});
+            QVERIFY2(run.finished && run.exitCode == 6, run.describe());
+            // With the holder's process where the platform tells it.
+            QVERIFY2(run.errors().contains(QStringLiteral("COM1 %1: busy (").arg(silent->slavePath())), run.err);
+            QVERIFY2(run.errors().contains(QStringLiteral("pid %1)").arg(holder.pid())), run.err);
+            QCOMPARE(run.records().size(), 1);
+            const QJsonObject record = run.records().first();
+            QCOMPARE(record.value("outcome").toString(), QStringLiteral("no-port"));
+            QCOMPARE(record.value("exit_status").toInt(), 6);
+            QCOMPARE(record.value("port_problems").toArray().first().toObject().value("problem").toString(),
+                     QStringLiteral("busy"));
+            QCOMPARE(requestsHeard(*silent).size(), 2);
+        }
+
+        // A module that reads but leaves its version unanswered: information read failed.
+        SimProcess *module = r->addModule(3, identity(kSerial, {"--ignore", "V01"}));
+        QVERIFY2(module, qPrintable(r->lastError()));
+        run = runCli({"set-baud", "9600,n,8,1"});
+        QVERIFY2(run.finished && run.exitCode == 4, run.describe());
+        QCOMPARE(run.text(), QStringLiteral("Get Module Info Error. (COM : #3)\nS/N : ") + kSerial
+                                 + "\nBaudRate : 19200,e,8,1\n");
+        // The window refuses a baud-rate change after such a scan: nothing but the scan was sent.
+        QCOMPARE(requestsHeard(*module), QList<QByteArray>({"S01", "V01", "V01"}));
+    }
+
+    void badUsageIsRefusedBeforeAnyPortIsTouched_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no command") << QStringList{} << "a command is needed";
+        QTest::newRow("unknown command") << QStringList{"flash"} << "unknown command \"flash\"";
+        QTest::newRow("unknown option") << QStringList{"scan", "--fast"} << "fast";
+        QTest::newRow("set-baud without a setting") << QStringList{"set-baud"} << "set-baud takes one line setting";
+        QTest::newRow("set-baud, two stop bits") << QStringList{"set-baud", "38400,n,8,2"}
+                                                 << "\"38400,n,8,2\" is not one of the module's line settings";
+        QTest::newRow("set-baud, bare baud rate") << QStringList{"set-baud", "9600"} << "\"9600\" is not one of";
+        QTest::newRow("set-baud, upper case") << QStringList{"set-baud", "19200,E,8,1"} << "\"19200,E,8,1\" is not one of";
+        QTest::newRow("watch --set-baud, wrong setting") << QStringList{"watch", "--set-baud", "300,n,8,1"}
+                                                         << "\"300,n,8,1\" is not one of";
+        QTest::newRow("--clear with scan") << QStringList{"scan", "--clear"} << "--clear does not go with scan";
+        QTest::newRow("--csv with clear") << QStringList{"clear", "--csv", "x.csv"} << "--csv does not go with clear";
+        QTest::newRow("extra argument") << QStringList{"scan", "COM3"} << "unexpected argument \"COM3\"";
+        QTest::newRow("two csv files") << QStringList{"watch", "--csv", "a", "--csv", "b"} << "--csv is given more than once";
+    }
+
+    void badUsageIsRefusedBeforeAnyPortIsTouched()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, says);
+        r = std::make_unique<WindowRig>();
+        SimProcess *module = r->addModule(3, identity());
+        QVERIFY2(module, qPrintable(r->lastError()));
+        const CliRun run = runCli(arguments);
+        QVERIFY2(run.finished && run.exitCode == 2, run.describe());
+        QVERIFY2(run.errors().contains(says), run.err);
+        QVERIFY2(run.errors().contains(QLatin1String("--help")), run.err);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY(requestsHeard(*module).isEmpty());
+        QVERIFY(!module->log().contains(QLatin1String(" rx ")));
+    }
+
+    void helpAndVersion()
+    {
+        const CliRun help = runCli({"--help"});
+        QVERIFY2(help.finished && help.exitCode == 0, help.describe());
+        for (const char *part : {"ports", "scan", "set-baud LINE_SETTINGS", "clear", "watch", "--all-line-settings",
+                                 "--csv FILE", "--json", "--language", "--verbose", "115200,e,8,1", "Exit status:"})
+            QVERIFY2(help.text().contains(QLatin1String(part)), part);
+        // Every status the program can end with is listed.
+        for (int status : {0, 1, 2, 3, 4, 5, 6, 130})
+            QVERIFY2(help.text().contains(QRegularExpression(QStringLiteral("\n  %1 +\\S").arg(status))),
+                     qPrintable(QString::number(status)));
+
+        const CliRun version = runCli({"--version"});
+        QVERIFY2(version.finished && version.exitCode == 0, version.describe());
+        QCOMPARE(version.text(), QStringLiteral("modulebench-cli " MB_VERSION "\n"));
+    }
+
+    void storedLanguageOnlyWhenAsked()
+    {
+        r = std::make_unique<WindowRig>();
+        QVERIFY2(r->addModule(4, identity()), qPrintable(r->lastError()));
+        writeStoredLanguage(QStringLiteral("ChineseBIG5"));
+
+        const CliRun english = runCli({"scan"});
+        QVERIFY2(english.finished && english.exitCode == 0, english.describe());
+        QVERIFY(english.text().startsWith(QLatin1String("Get Module Info Ok. (COM : #4)\n")));
+
+        const CliRun chinese = runCli({"scan", "--language"});
+        QVERIFY2(chinese.finished && chinese.exitCode == 0, chinese.describe());
+        QVERIFY2(chinese.text().startsWith(QString::fromUtf8("讀取模組資訊完成. (串口 : #4)\n")), chinese.out);
+        QVERIFY2(chinese.text().contains(QString::fromUtf8("序號 : ") + kSerial), chinese.out);
+        // Reading the language stores nothing: the window's language stays as it was.
+        QCOMPARE(r->storedValues().value("LanguageFlag"), QStringLiteral("ChineseBIG5"));
+    }
+
+    void ctrlCEndsALongSearchAtOnce()
+    {
+        r = std::make_unique<WindowRig>();
+        SimProcess *first = r->addModule(1, {"--silent"});
+        SimProcess *second = r->addModule(2, {"--silent"});
+        QVERIFY2(first && second, qPrintable(r->lastError()));
+        // Twelve line settings on each of two ports, two requests each: about 12 s without the signal.
+        CliProcess cli;
+        QVERIFY(cli.start({"scan", "--all-line-settings"}));
+        QVERIFY(waitFor([&] { return requestsHeard(*first).size() >= 3; }, 10000));
+        QElapsedTimer timer;
+        timer.start();
+        cli.signal(SIGINT);
+        const CliRun run = cli.wait(10000);
+        QVERIFY2(run.finished && run.exitCode == 130, run.describe());
+        // At most the requests of the line setting being tried when the signal came.
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY2(run.errors().contains(QLatin1String("interrupted")), run.err);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY(requestsHeard(*second).isEmpty());
+    }
+
+    void watchReadsThreeModulesPluggedInAndOut()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir folder;
+        const QString csv = folder.filePath(QStringLiteral("line.csv"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--csv", csv, "--json"}));
+        QVERIFY(waitFor([&] { return fileLines(csv).size() == 1; }, 5000));
+        QCOMPARE(fileLines(csv).first(), kCsvHeader);
+
+        const QStringList serials{"KV000001", "KV000002", "KV000003"};
+        // The second register holds what a CSV field must quote.
+        const QString odd = QStringLiteral("ACME, \"NORTH\" 0123456789012345");
+        const QStringList customers{kCustomer, odd, kCustomer};
+        SimProcess *last = nullptr;
+        for (int i = 0; i < serials.size(); ++i) {
+            // The bench stays empty a while between two modules.
+            QTest::qWait(400);
+            last = r->addModule(5, QStringList{"--serial", serials[i], "--version", kVersion, "--customer", customers[i]});
+            QVERIFY2(last, qPrintable(r->lastError()));
+            QVERIFY2(waitFor([&] { return fileLines(csv).size() == 2 + i; }, 10000),
+                     qPrintable(fileLines(csv).join('\n')));
+            if (i + 1 < serials.size())
+                r->unplug(5);
+        }
+        // The third stays connected: looked at again and again, read once.
+        QVERIFY(waitFor([&] { return requestsHeard(*last).size() >= 3 + 6; }, 10000));
+        QCOMPARE(requestsHeard(*last).mid(0, 3), QList<QByteArray>({"S01", "V01", "G06"}));
+        QCOMPARE(requestsHeard(*last).mid(3).count("S01"), requestsHeard(*last).size() - 3);
+
+        cli.signal(SIGINT);
+        const CliRun run = cli.wait(5000);
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        const QStringList lines = fileLines(csv);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.first(), kCsvHeader);
+        for (int i = 0; i < serials.size(); ++i) {
+            const QString line = lines.at(1 + i);
+            QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d([+-]\\d\\d:\\d\\d|Z),"))
+                         .match(line)
+                         .hasMatch(),
+                     qPrintable(line));
+            const QString customer = i == 1 ? QStringLiteral("\"ACME, \"\"NORTH\"\" 0123456789012345\"") : kCustomer;
+            QVERIFY2(line.endsWith(QStringLiteral(",COM5,\"19200,e,8,1\",%1,%2,%3,ok").arg(serials[i], kVersion, customer)),
+                     qPrintable(line));
+        }
+        // The same, one JSON object per module on standard output.
+        const QList<QJsonObject> records = run.records();
+        QCOMPARE(records.size(), 3);
+        for (int i = 0; i < serials.size(); ++i) {
+            QCOMPARE(records[i].value("serial_number").toString(), serials[i]);
+            QCOMPARE(records[i].value("customer_register").toString(), customers[i]);
+            QCOMPARE(records[i].value("outcome").toString(), QStringLiteral("ok"));
+            QCOMPARE(records[i].value("port").toString(), QStringLiteral("COM5"));
+            QCOMPARE(records[i].value("time").toString(), lines.at(1 + i).section(QLatin1Char(','), 0, 0));
+        }
+    }
+
+    void watchEndsCleanlyOnCtrlCWhileTheModuleIsLookedAt()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir folder;
+        // Slow replies keep the port open a good while at each look at the module.
+        SimProcess module(identity(kSerial, {"--delay", "150", "--log", folder.filePath(QStringLiteral("COM8.log"))}));
+        QVERIFY(module.start());
+        termios before{};
+        QVERIFY(lineSettingsOf(module.slavePath(), before));
+        const QString link = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/KAVOR/ports/COM8");
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(module.slavePath(), link));
+
+        const QString csv = folder.filePath(QStringLiteral("line.csv"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--csv", csv}));
+        QVERIFY(waitFor([&] { return fileLines(csv).size() == 2; }, 15000));
+        // The first look after the read has sent its request and waits for the slow reply: stop now.
+        QVERIFY(waitFor([&] { return requestsHeard(module).size() == 4; }, 5000));
+        cli.signal(SIGINT);
+        const CliRun run = cli.wait(5000);
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        QCOMPARE(fileLines(csv).size(), 2);
+        QFile file(csv);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().endsWith(",ok\n"));
+        termios after{};
+        QVERIFY(lineSettingsOf(module.slavePath(), after));
+        QVERIFY2(sameLine(before, after), "the line was not put back as it was found");
+        // Not held any more: another program can take it.
+        DeviceHolder holder(QStringLiteral("flock"), module.slavePath());
+        QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+        QCOMPARE(run.text().count(QLatin1Char('\n')), 1);
+    }
+
+    void watchClearsAndMovesEachModuleThenFindsTheNextAtTheStoredSetting()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir folder;
+        const QString csv = folder.filePath(QStringLiteral("line.csv"));
+        // An earlier file keeps its lines; the header is not written again.
+        QFile earlier(csv);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write((kCsvHeader + "\nearlier line\n").toUtf8());
+        earlier.close();
+
+        SimProcess *first = r->addModule(6, identity(QStringLiteral("KV000011")));
+        QVERIFY2(first, qPrintable(r->lastError()));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--clear", "--set-baud", "38400,n,8,1", "--csv", csv}));
+        QVERIFY2(waitFor([&] { return fileLines(csv).size() == 3; }, 15000), qPrintable(fileLines(csv).join('\n')));
+        // Read, cleared, moved, then only looked at, now at its new line settings.
+        QVERIFY(waitFor([&] { return requestsHeard(*first).size() >= 9; }, 10000));
+        QCOMPARE(requestsHeard(*first).mid(0, 7),
+                 QList<QByteArray>({"S01", "V01", "G06", "S01", kClearCommand, "S01", "E016"}));
+        QCOMPARE(requestsHeard(*first).mid(7).count("S01"), requestsHeard(*first).size() - 7);
+        QVERIFY(!first->log().contains(QLatin1String("no answer: line at")));
+
+        // The next module comes at the factory setting the store still names.
+        r->unplug(6);
+        SimProcess *second = r->addModule(6, identity(QStringLiteral("KV000012")));
+        QVERIFY2(second, qPrintable(r->lastError()));
+        QVERIFY2(waitFor([&] { return fileLines(csv).size() == 4; }, 15000), qPrintable(fileLines(csv).join('\n')));
+
+        cli.signal(SIGTERM);
+        const CliRun run = cli.wait(5000);
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        const QStringList lines = fileLines(csv);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.at(1), QStringLiteral("earlier line"));
+        // The line settings the module left with; the register as read before the clearing.
+        QVERIFY2(lines.at(2).endsWith(QStringLiteral(",COM6,\"38400,n,8,1\",KV000011,%1,%2,ok").arg(kVersion, kCustomer)),
+                 qPrintable(lines.at(2)));
+        QVERIFY2(lines.at(3).contains(QLatin1String(",KV000012,")), qPrintable(lines.at(3)));
+        QCOMPARE(r->storedValues().value("ScanBaudRate"), QStringLiteral("19200,e,8,1"));
+    }
+
+private:
+    std::unique_ptr<WindowRig> r;
+};
+
+QTEST_MAIN(TestCli)
+#include "tst_cli.moc"
