@@ -2,6 +2,10 @@
 // each beside the least time its fixed costs add up to: the 200 ms pauses, the 9 ms of write pauses
 // per request, the 250 ms reply time-outs, the reply's time on the wire and the 300 ms tone.
 // Runs the real window offscreen with the real port on pseudo-terminals, in a private settings folder.
+// The console program's scan is timed beside the same bounds, in the process and as a whole program run.
+#include "cli_options.h"
+#include "console_output.h"
+#include "console_tool.h"
 #include "line_settings.h"
 #include "module_window.h"
 #include "window_rig.h"
@@ -9,6 +13,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QWidget>
 
@@ -241,6 +246,137 @@ bool benchLockedSearch(int runs)
     return true;
 }
 
+// A whole run of the console program, from its start to its end.
+double timedProgram(const QStringList &arguments, int &exitCode)
+{
+    QProcess program;
+    program.setProgram(QStringLiteral(MB_CLI_PATH));
+    program.setArguments(arguments);
+    program.setStandardOutputFile(QProcess::nullDevice());
+    program.setStandardErrorFile(QProcess::nullDevice());
+    QElapsedTimer timer;
+    timer.start();
+    program.start();
+    program.waitForFinished(60000);
+    const double ms = double(timer.nsecsElapsed()) / 1.0e6;
+    exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    return ms;
+}
+
+void printProgramFigures(const std::vector<double> &ms, double operationMedian)
+{
+    if (ms.empty())
+        return;
+    const auto [low, high] = std::minmax_element(ms.begin(), ms.end());
+    std::printf("    measured over %zu runs: min %.2f  median %.2f  max %.2f\n", ms.size(), *low, median(ms), *high);
+    std::printf("    start-up, settings and exit beyond the operation: median %.2f\n\n", median(ms) - operationMedian);
+}
+
+bool benchConsoleScan(int runs, int searchRuns)
+{
+    {
+        WindowRig rig; // its modules and private settings folder; no window is shown
+        if (!rig.isValid() || !rig.addModule(1))
+            return fail(QStringLiteral("no virtual module: ") + rig.lastError());
+        CliOptions options;
+        ConsoleOutput quiet(false, false);
+        ConsoleTool tool(options, quiet);
+        if (tool.scan().outcome != ModuleReading::Outcome::Complete) // searches and stores COM1
+            return fail(QStringLiteral("the console program did not find the module on COM1"));
+
+        const char *line = "19200,e,8,1";
+        Bound bound;
+        bound.add(QStringLiteral("S01: 1 request x 9 ms write pauses"), kWritePausesMs);
+        bound.addWire(kSerialReply, line);
+        addInformationRead(bound, line);
+        bound.add(QStringLiteral("tone"), kToneMs);
+        Figures figures;
+        for (int run = 0; run < runs; ++run) {
+            QElapsedTimer timer;
+            timer.start();
+            const ModuleReading reading = tool.scan();
+            record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(),
+                   reading.outcome == ModuleReading::Outcome::Complete && reading.portNumber == 1);
+        }
+        std::printf("Console program: scan found by the quick attempt (COM1, %s), the operation in process, ms\n", line);
+        printFigures(figures, bound);
+
+        std::vector<double> program;
+        int wrong = 0;
+        for (int run = 0; run < runs; ++run) {
+            int exitCode = -1;
+            program.push_back(timedProgram({QStringLiteral("scan")}, exitCode));
+            wrong += exitCode == 0 ? 0 : 1;
+        }
+        std::printf("Console program: the whole run of 'modulebench-cli scan' (same module, same bound %.2f), ms\n",
+                    bound.total());
+        printProgramFigures(program, median(figures.ms));
+        if (wrong > 0)
+            std::printf("    WRONG EXIT STATUS in %d runs\n\n", wrong);
+    }
+
+    constexpr int kSilentPorts = 15;
+    WindowRig rig;
+    for (int com = 1; com <= kSilentPorts; ++com) {
+        if (!rig.addModule(com, {QStringLiteral("--silent")}))
+            return fail(rig.lastError());
+    }
+    if (!rig.addModule(16))
+        return fail(rig.lastError());
+    const char *line = "19200,e,8,1";
+    Bound bound;
+    bound.add(QStringLiteral("COM1..COM15: 30 unanswered S01 x (9 ms write pauses + 251 ms)"),
+              kSilentPorts * 2 * (kWritePausesMs + kTimeoutMs));
+    bound.add(QStringLiteral("COM16: S01, 1 request x 9 ms write pauses"), kWritePausesMs);
+    bound.addWire(kSerialReply, line);
+    addInformationRead(bound, line);
+    bound.add(QStringLiteral("tone"), kToneMs);
+    Figures figures;
+    for (int run = 0; run < searchRuns; ++run) {
+        QFile::remove(rig.settingsFile());
+        CliOptions options;
+        ConsoleOutput quiet(false, false);
+        ConsoleTool tool(options, quiet);
+        QElapsedTimer timer;
+        timer.start();
+        const ModuleReading reading = tool.scan();
+        record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(),
+               reading.outcome == ModuleReading::Outcome::Complete && reading.portNumber == 16);
+    }
+    std::printf("Console program: search with the lock (the default) over COM1..COM16, module only on COM16 (%s), ms\n",
+                line);
+    printFigures(figures, bound);
+    return true;
+}
+
+// 'ports' looks at 16 ports, each with a device; '--version' is the program's start and exit alone.
+bool benchPorts(int runs)
+{
+    constexpr double kPortsAimMs = 100;
+    WindowRig rig;
+    for (int com = 1; com <= 16; ++com) {
+        if (!rig.addModule(com))
+            return fail(rig.lastError());
+    }
+    std::vector<double> ports;
+    std::vector<double> startUp;
+    int wrong = 0;
+    for (int run = 0; run < std::max(runs, 5); ++run) {
+        int exitCode = -1;
+        ports.push_back(timedProgram({QStringLiteral("ports")}, exitCode));
+        wrong += exitCode == 0 ? 0 : 1;
+        startUp.push_back(timedProgram({QStringLiteral("--version")}, exitCode));
+    }
+    const auto [low, high] = std::minmax_element(ports.begin(), ports.end());
+    std::printf("Console program: 'modulebench-cli ports' over COM1..COM16, a device on each, whole run, ms\n");
+    std::printf("    measured over %zu runs: min %.2f  median %.2f  max %.2f  (%s %.0f)\n", ports.size(), *low,
+                median(ports), *high, median(ports) <= kPortsAimMs ? "within" : "OVER", kPortsAimMs);
+    std::printf("    of which the program's start and exit ('--version'): median %.2f\n\n", median(startUp));
+    if (wrong > 0)
+        std::printf("    WRONG EXIT STATUS in %d runs\n\n", wrong);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -264,7 +400,8 @@ int main(int argc, char *argv[])
     if (load.open(QIODevice::ReadOnly))
         std::printf("Load average at the start: %s\n", load.readLine().trimmed().constData());
     std::printf("\n");
-    const bool ok = benchQuickScanClearAndBaudRate(runs) && benchLockedSearch(searchRuns);
+    const bool ok = benchQuickScanClearAndBaudRate(runs) && benchLockedSearch(searchRuns)
+                    && benchConsoleScan(runs, searchRuns) && benchPorts(runs);
     if (load.isOpen() && load.seek(0))
         std::printf("Load average at the end: %s\n", load.readLine().trimmed().constData());
     return ok ? 0 : 1;
