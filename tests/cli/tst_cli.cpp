@@ -245,7 +245,7 @@ private slots:
         stale.storedPort = 1;
         stale.window = scan;
         stale.cli = {"scan"};
-        QTest::newRow("stored port silent, search finds COM4") << stale;
+        QTest::newRow("stale-stored-port") << stale;
 
         Scenario all;
         all.modules = {{2, identity(kSerial, {"--line-settings-index", "8"})}};
@@ -254,7 +254,7 @@ private slots:
             rig.click("btnScan");
         };
         all.cli = {"scan", "--all-line-settings"};
-        QTest::newRow("all line settings, module at 57600 on COM2") << all;
+        QTest::newRow("all-line-settings-57600") << all;
 
         Scenario baud;
         baud.modules = {{3, identity()}};
@@ -264,12 +264,12 @@ private slots:
             rig.click("btnBaudRate");
         };
         baud.cli = {"set-baud", "38400,n,8,1"};
-        QTest::newRow("set-baud 38400,n,8,1") << baud;
+        QTest::newRow("set-baud-38400") << baud;
 
         Scenario baudRefused = baud;
         baudRefused.modules = {{3, identity(kSerial, {"--ignore", "E01"})}};
         baudRefused.exitStatus = 5;
-        QTest::newRow("set-baud not answered") << baudRefused;
+        QTest::newRow("set-baud-unanswered") << baudRefused;
 
         Scenario clear;
         clear.modules = {{4, identity()}};
@@ -279,19 +279,19 @@ private slots:
             rig.click("btnClear");
         };
         clear.cli = {"clear"};
-        QTest::newRow("clear, found by the quick attempt") << clear;
+        QTest::newRow("clear-quick-attempt") << clear;
 
         Scenario clearRefused = clear;
         clearRefused.modules = {{4, identity(kSerial, {"--ignore", "F06"})}};
         clearRefused.exitStatus = 5;
-        QTest::newRow("clear not answered") << clearRefused;
+        QTest::newRow("clear-unanswered") << clearRefused;
 
         Scenario information;
         information.modules = {{2, identity(kSerial, {"--ignore", "G06"})}};
         information.window = scan;
         information.cli = {"scan"};
         information.exitStatus = 4;
-        QTest::newRow("customer register not answered") << information;
+        QTest::newRow("register-unanswered") << information;
 
         Scenario absent;
         absent.modules = {{5, {"--silent"}}, {6, {"--silent"}}};
@@ -301,7 +301,7 @@ private slots:
         absent.window = scan;
         absent.cli = {"clear"};
         absent.exitStatus = 3;
-        QTest::newRow("no module answers") << absent;
+        QTest::newRow("no-module") << absent;
     }
 
     void requestSequencesAreTheWindows()
