@@ -29,7 +29,7 @@ const QString kCsvHeader = QStringLiteral("time,port,line_settings,serial_number
 
 QStringList identity(const QString &serial = kSerial, const QStringList &more = {})
 {
-    return QStringList{QStringLiteral("--serial"), serial, QStringLiteral("--version"), kVersion,
+    return QStringList{QStringLiteral("--serial"), serial, QStringLiteral("--firmware"), kVersion,
                        QStringLiteral("--customer"), kCustomer}
            + more;
 }
@@ -504,7 +504,7 @@ private slots:
         for (int i = 0; i < serials.size(); ++i) {
             // The bench stays empty a while between two modules.
             QTest::qWait(400);
-            last = r->addModule(5, QStringList{"--serial", serials[i], "--version", kVersion, "--customer", customers[i]});
+            last = r->addModule(5, QStringList{"--serial", serials[i], "--firmware", kVersion, "--customer", customers[i]});
             QVERIFY2(last, qPrintable(r->lastError()));
             QVERIFY2(waitFor([&] { return fileLines(csv).size() == 2 + i; }, 10000),
                      qPrintable(fileLines(csv).join('\n')));
