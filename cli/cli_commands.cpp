@@ -7,6 +7,7 @@
 #include "exit_status.h"
 #include "line_settings.h"
 #include "port_listing.h"
+#include "scan_report.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -62,46 +63,42 @@ bool found(const ModuleReading &reading)
            || reading.outcome == ModuleReading::Outcome::InformationError;
 }
 
-// Each port the scan could not open, once, with why.
-QJsonArray portProblems(const ModuleReading &reading)
+// What the scan did at each port it came to, for a script.
+QJsonArray portRecords(const ModuleReading &reading, int language)
 {
-    QJsonArray problems;
-    QList<int> seen;
-    for (const OpenAttempt &attempt : reading.attempts) {
-        const PortStatus &status = attempt.status;
-        if (attempt.opened || seen.contains(status.portNumber))
-            continue;
-        seen << status.portNumber;
-        problems.append(QJsonObject{{QStringLiteral("port"), portName(status.portNumber)},
-                                    {QStringLiteral("device"), status.devicePath},
-                                    {QStringLiteral("problem"), QString(portProblemKey(status.problem))},
-                                    {QStringLiteral("text"), portProblemText(status)}});
+    QJsonArray ports;
+    for (const ScanPortEntry &entry : reading.report) {
+        QJsonArray tried;
+        for (const QByteArray &lineSettings : entry.lineSettingsTried)
+            tried.append(QString::fromLatin1(lineSettings));
+        const QString state = entry.answered  ? QStringLiteral("answered")
+                              : entry.opened() ? QStringLiteral("no-answer")
+                                               : QString(portProblemKey(entry.status.problem));
+        QJsonObject record{{QStringLiteral("port"), portName(entry.status.portNumber)},
+                           {QStringLiteral("device"), entry.status.devicePath},
+                           {QStringLiteral("state"), state},
+                           {QStringLiteral("line_settings_tried"), tried},
+                           {QStringLiteral("requests"), entry.requests},
+                           {QStringLiteral("text"), scanReportLine(entry, language)}};
+        if (entry.status.holderPid > 0) {
+            record.insert(QStringLiteral("holder_pid"), entry.status.holderPid);
+            record.insert(QStringLiteral("holder_name"), entry.status.holderName);
+        }
+        ports.append(record);
     }
-    return problems;
+    return ports;
 }
 
-void sayWhyNoPortOpened(const ModuleReading &reading, ConsoleOutput &output)
+// A scan that found nothing says on standard error what happened at each port, in the scan report's words.
+void sayWhatEachPortDid(const ModuleReading &reading, int language, ConsoleOutput &output)
 {
-    output.diagnostic(QStringLiteral("no port could be opened:"));
-    bool permission = false;
-    QList<int> seen;
-    for (const OpenAttempt &attempt : reading.attempts) {
-        const PortStatus &status = attempt.status;
-        if (attempt.opened || seen.contains(status.portNumber))
-            continue;
-        seen << status.portNumber;
-        permission |= status.problem == PortProblem::PermissionDenied;
-        output.diagnostic(QStringLiteral("  %1 %2: %3")
-                              .arg(portName(status.portNumber),
-                                   status.devicePath.isEmpty() ? QStringLiteral("(no device)") : status.devicePath,
-                                   portProblemText(status)));
-    }
-    if (permission)
-        output.diagnostic(QStringLiteral("the user needs read and write access to the device (on Debian: membership "
-                                         "of the group dialout, then log in again)"));
+    output.diagnostic(reading.outcome == ModuleReading::Outcome::NoPort ? QStringLiteral("no port could be opened:")
+                                                                          : QStringLiteral("no module answered:"));
+    for (const QString &line : scanReportLines(reading.report, language))
+        output.diagnostic(QStringLiteral("  ") + line);
 }
 
-QJsonObject readingRecord(const ModuleReading &reading)
+QJsonObject readingRecord(const ModuleReading &reading, int language)
 {
     QJsonObject record{{QStringLiteral("command"), QStringLiteral("scan")},
                        {QStringLiteral("outcome"), outcomeName(reading.outcome)},
@@ -115,8 +112,8 @@ QJsonObject readingRecord(const ModuleReading &reading)
         record.insert(QStringLiteral("version"), reading.version);
         record.insert(QStringLiteral("customer_register"), reading.customerRegister);
     }
-    if (reading.outcome == ModuleReading::Outcome::NoPort)
-        record.insert(QStringLiteral("port_problems"), portProblems(reading));
+    if (!found(reading))
+        record.insert(QStringLiteral("ports"), portRecords(reading, language));
     return record;
 }
 
@@ -142,9 +139,10 @@ ModuleReading scanAndReport(ConsoleTool &tool, ConsoleOutput &output)
         output.diagnostic(QStringLiteral("interrupted"));
         return reading;
     }
-    output.result(readingRecord(reading), readingLines(tool, reading));
-    if (reading.outcome == ModuleReading::Outcome::NoPort)
-        sayWhyNoPortOpened(reading, output);
+    const int language = tool.settings().languageIndex;
+    output.result(readingRecord(reading, language), readingLines(tool, reading));
+    if (!found(reading))
+        sayWhatEachPortDid(reading, language, output);
     return reading;
 }
 
@@ -264,7 +262,7 @@ int runWatch(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output
         if (!found(reading)) {
             // Said once: an adapter that goes with each module leaves its port without a device between two.
             if (reading.outcome == ModuleReading::Outcome::NoPort && !noPortSaid) {
-                sayWhyNoPortOpened(reading, output);
+                sayWhatEachPortDid(reading, tool.settings().languageIndex, output);
                 noPortSaid = true;
             }
             pauseUnlessStopped(kWatchPauseMs);

@@ -46,7 +46,6 @@ OperationContext ConsoleTool::context()
 ModuleReading ConsoleTool::scan(bool quietWhenAbsent)
 {
     m_view.begin(quietWhenAbsent);
-    m_traced.forgetAttempts();
     m_traced.setQuiet(quietWhenAbsent && !m_options.verbose);
     // Until the module is found, Ctrl-C cuts the search short; its information read runs to its end.
     m_traced.setStoppable(true);
@@ -55,7 +54,7 @@ ModuleReading ConsoleTool::scan(bool quietWhenAbsent)
     m_traced.setQuiet(false);
 
     ModuleReading reading;
-    reading.attempts = m_traced.attempts();
+    reading.report = m_view.scanReport();
     reading.message = m_view.panel(InfoPanel::Msg);
     if (m_view.moduleShown()) {
         reading.outcome = m_view.succeeded() ? ModuleReading::Outcome::Complete
@@ -72,8 +71,8 @@ ModuleReading ConsoleTool::scan(bool quietWhenAbsent)
         return reading;
     }
     bool anyOpened = false;
-    for (const OpenAttempt &attempt : reading.attempts)
-        anyOpened |= attempt.opened;
+    for (const ScanPortEntry &entry : reading.report)
+        anyOpened |= entry.opened();
     if (m_traced.stoppedAnOpen())
         reading.outcome = ModuleReading::Outcome::Interrupted;
     else if (!anyOpened)

@@ -14,7 +14,6 @@
 #include "traced_port.h"
 
 #include <QString>
-#include <vector>
 
 struct ModuleReading {
     enum class Outcome { Complete, InformationError, NotFound, NoPort, Interrupted };
@@ -27,7 +26,7 @@ struct ModuleReading {
     QString version;
     QString customerRegister;
     QString message; // the status panel's last text
-    std::vector<OpenAttempt> attempts;
+    ScanReport report; // what the scan did at each port it came to
 };
 
 struct OperationResult {
@@ -63,7 +62,7 @@ private:
     ConsoleOutput &m_output;
     SystemClock m_clock;
     ModulePort m_port{m_clock};
-    TracedPort m_traced{m_port, m_output};
+    TracedPort m_traced{m_port, m_output, [this] { return m_settings.languageIndex; }};
     FrameLayer m_frames{m_traced, m_clock};
     ModuleCommands m_commands{m_frames};
     SettingsStore m_settings;

@@ -11,6 +11,7 @@ const QString kTitleSeparator = QStringLiteral(" : ");
 void ConsoleView::begin(bool lowBeepOnlyForModules)
 {
     m_panels.clear();
+    m_report.clear();
     m_colour = kIndicatorRed;
     m_moduleShown = false;
     m_lowBeepOnlyForModules = lowBeepOnlyForModules;

@@ -33,6 +33,8 @@ public:
     // The operation's outcome colour: yellow.
     bool succeeded() const { return m_colour == kIndicatorYellow; }
     bool moduleShown() const { return m_moduleShown; }
+    // What the last scan did at each port it came to.
+    const ScanReport &scanReport() const { return m_report; }
 
     void setPanelText(InfoPanel panel, const QString &text) override;
     void fillIndicator(std::uint32_t colour) override { m_colour = colour; }
@@ -44,10 +46,12 @@ public:
     void setWaitCursor(bool) override {}
     void setWindowEnabled(bool) override {}
     void processMessages() override {}
+    void setScanReport(const ScanReport &report) override { m_report = report; }
 
 private:
     TonePlayer &m_tones;
     QMap<InfoPanel, QString> m_panels;
+    ScanReport m_report;
     std::uint32_t m_colour = kIndicatorRed;
     bool m_moduleShown = false;
     bool m_lowBeepOnlyForModules = false;

@@ -7,6 +7,7 @@
 #include "exit_status.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <QtGlobal>
 
@@ -53,6 +54,9 @@ int main(int argc, char *argv[])
 
     g_allMessages = parsed.options.verbose;
     qInstallMessageHandler(onQtMessage);
+    // The program says itself, in its language, what each port did when a scan finds nothing; the scan's
+    // own lines on modulebench.scan come only when asked for (QT_LOGGING_RULES wins over this).
+    QLoggingCategory::setFilterRules(QStringLiteral("modulebench.scan.info=false"));
     installStopHandlers();
     ConsoleOutput output(parsed.options.json, parsed.options.verbose || standardErrorIsTerminal());
     try {

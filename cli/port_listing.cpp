@@ -5,7 +5,8 @@
 #include "exit_status.h"
 #include "port_names.h"
 #include "port_problem.h"
-#include "traced_port.h"
+#include "scan_report.h"
+#include "settings_store.h"
 
 #include <QFileInfo>
 #include <QJsonObject>
@@ -74,9 +75,20 @@ QString stateText(const PortStatus &status)
     case PortProblem::NoSuchPort:
     case PortProblem::StaleSimulatorLink:
         return QStringLiteral("absent");
-    default:
-        return portProblemText(status);
+    case PortProblem::NotATerminal:
+        return QStringLiteral("not a serial terminal");
+    case PortProblem::PermissionDenied:
+        return QStringLiteral("permission denied");
+    case PortProblem::Busy:
+        if (status.holderPid > 0)
+            return QStringLiteral("busy (%1, pid %2)")
+                .arg(status.holderName.isEmpty() ? QStringLiteral("?") : status.holderName)
+                .arg(status.holderPid);
+        return QStringLiteral("busy");
+    case PortProblem::HungUpOrIoError:
+        return QStringLiteral("hung up or I/O error");
     }
+    return QStringLiteral("cannot be opened");
 }
 
 QJsonObject portRecord(const PortLine &line)
@@ -99,7 +111,7 @@ QJsonObject portRecord(const PortLine &line)
 
 } // namespace
 
-int runPorts(const CliOptions &, ConsoleOutput &output)
+int runPorts(const CliOptions &options, ConsoleOutput &output)
 {
     QList<int> numbers;
     for (int n = kFirstPort; n <= kLastPort; ++n)
@@ -137,6 +149,15 @@ int runPorts(const CliOptions &, ConsoleOutput &output)
                              + (line.kind.isEmpty() ? stateText(line.status)
                                                     : stateText(line.status).leftJustified(stateWidth + 2) + line.kind);
         output.result(portRecord(line), {text.trimmed()});
+    }
+    // The fix in words, once, in the language the results are given in.
+    const bool denied = std::any_of(lines.begin(), lines.end(), [](const PortLine &line) {
+        return line.status.problem == PortProblem::PermissionDenied;
+    });
+    if (denied) {
+        SettingsStore settings;
+        settings.loadSettings();
+        output.diagnostic(reportText(ReportText::PermissionDenied, options.storedLanguage ? settings.languageIndex : 0));
     }
     return kExitSuccess;
 }

@@ -2,66 +2,48 @@
 
 #include "console_output.h"
 #include "console_platform.h"
+#include "scan_report.h"
+
+void TracedPort::setStoppable(bool on)
+{
+    m_stoppable = on;
+    if (on)
+        m_stoppedAnOpen = false;
+}
 
 bool TracedPort::open(int portNumber, const QByteArray &lineSettings)
 {
     if (m_stoppable && stopRequested()) {
         m_stoppedAnOpen = true;
+        m_status = PortStatus{};
+        m_status.portNumber = portNumber;
         return false;
     }
-    OpenAttempt attempt;
-    attempt.lineSettings = lineSettings;
-    attempt.opened = m_port.open(portNumber, lineSettings);
-    attempt.status = m_port.lastOpenStatus();
-    attempt.status.portNumber = portNumber;
-    if (!m_quiet) {
-        // "trying" while a module is looked for; "opening" for the port of the module found.
-        QString line = QStringLiteral("%1 COM%2 at %3")
-                           .arg(m_stoppable ? QStringLiteral("trying") : QStringLiteral("opening"))
-                           .arg(portNumber)
-                           .arg(QString::fromLatin1(lineSettings));
+    const bool opened = m_port.open(portNumber, lineSettings);
+    m_status = m_port.lastOpenStatus();
+    m_status.portNumber = portNumber;
+    if (m_quiet)
+        return opened;
+
+    // "trying" while a module is looked for; "opening" for the port of the module found.
+    QString line = QStringLiteral("%1 COM%2 at %3")
+                       .arg(m_stoppable ? QStringLiteral("trying") : QStringLiteral("opening"))
+                       .arg(portNumber)
+                       .arg(QString::fromLatin1(lineSettings));
+    const int language = m_language();
+    if (opened && m_status.problem != PortProblem::None) {
         // A pseudo-terminal refuses parity, a UART a baud rate it cannot make: the port is open all the same.
-        if (attempt.opened && attempt.status.problem != PortProblem::None)
-            line += QStringLiteral(" (opened; %1)").arg(portProblemText(attempt.status));
-        else if (!attempt.opened)
-            line += QStringLiteral(": %1").arg(portProblemText(attempt.status))
-                    + (attempt.status.devicePath.isEmpty() ? QString()
-                                                           : QStringLiteral(" (%1)").arg(attempt.status.devicePath));
-        m_output.progress(line);
+        line += QStringLiteral(" (%1)").arg(reportText(ReportText::LineSettingsRefused, language));
+    } else if (!opened) {
+        // The scan report's own words for the port, without its "COMn (device): " that the line already names.
+        ScanPortEntry entry;
+        entry.status = m_status;
+        const QString said = scanReportLine(entry, language);
+        const QString device = m_status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language)
+                                                             : m_status.devicePath;
+        const QString prefix = QStringLiteral("COM%1 (%2): ").arg(portNumber).arg(device);
+        line += QStringLiteral(" (%1): %2").arg(device, said.startsWith(prefix) ? said.mid(prefix.size()) : said);
     }
-    m_attempts.push_back(attempt);
-    return attempt.opened;
-}
-
-void TracedPort::forgetAttempts()
-{
-    m_attempts.clear();
-    m_stoppedAnOpen = false;
-}
-
-QString portProblemText(const PortStatus &status)
-{
-    switch (status.problem) {
-    case PortProblem::None:
-        return QStringLiteral("opened");
-    case PortProblem::NoSuchPort:
-        return QStringLiteral("no such port");
-    case PortProblem::NotATerminal:
-        return QStringLiteral("not a serial terminal");
-    case PortProblem::PermissionDenied:
-        return QStringLiteral("permission denied");
-    case PortProblem::Busy:
-        if (status.holderPid > 0)
-            return QStringLiteral("busy (%1, pid %2)")
-                .arg(status.holderName.isEmpty() ? QStringLiteral("?") : status.holderName)
-                .arg(status.holderPid);
-        return QStringLiteral("busy (held by another program)");
-    case PortProblem::HungUpOrIoError:
-        return QStringLiteral("hung up or I/O error");
-    case PortProblem::LineSettingsRefused:
-        return QStringLiteral("line settings refused");
-    case PortProblem::StaleSimulatorLink:
-        return QStringLiteral("no such port (link left by a virtual module that has gone)");
-    }
-    return QStringLiteral("cannot be opened");
+    m_output.progress(line);
+    return opened;
 }

@@ -352,7 +352,7 @@ private slots:
         QVERIFY2(run.finished && run.exitCode == 6, run.describe());
         QCOMPARE(run.text(), QStringLiteral("Module Not Find\n"));
         QVERIFY2(run.errors().contains(QLatin1String("no port could be opened")), run.err);
-        QVERIFY2(run.errors().contains(QLatin1String("COM16 (no device): no such port")), run.err);
+        QVERIFY2(run.errors().contains(QLatin1String("  COM16 (no device): no such port\n")), run.err);
 
         // A silent module: its port opens, nothing answers.
         SimProcess *silent = r->addModule(1, {"--silent"});
@@ -363,6 +363,15 @@ private slots:
         QCOMPARE(run.records().first().value("outcome").toString(), QStringLiteral("not-found"));
         QCOMPARE(run.records().first().value("message").toString(), QStringLiteral("Module Not Find"));
         QCOMPARE(requestsHeard(*silent).size(), 2);
+        // What each port did, for a script and for the user.
+        const QJsonArray ports = run.records().first().value("ports").toArray();
+        QCOMPARE(ports.size(), 16);
+        QCOMPARE(ports.at(0).toObject().value("state").toString(), QStringLiteral("no-answer"));
+        QCOMPARE(ports.at(0).toObject().value("requests").toInt(), 2);
+        QCOMPARE(ports.at(1).toObject().value("state").toString(), QStringLiteral("no-such-port"));
+        QVERIFY2(run.errors().contains(QStringLiteral("no module answered:\nmodulebench-cli:   COM1 (%1): opened, no answer at "
+                                                      "19200,e,8,1 (2 requests)").arg(silent->slavePath())),
+                 run.err);
 
         // The only device there is held by another program: busy, said as such; nothing was sent.
         {
@@ -371,14 +380,16 @@ private slots:
             run = runCli({"clear", "--json"});
             QVERIFY2(run.finished && run.exitCode == 6, run.describe());
             // With the holder's process where the platform tells it.
-            QVERIFY2(run.errors().contains(QStringLiteral("COM1 %1: busy (").arg(silent->slavePath())), run.err);
-            QVERIFY2(run.errors().contains(QStringLiteral("pid %1)").arg(holder.pid())), run.err);
+            QVERIFY2(run.errors().contains(QStringLiteral("COM1 (%1): held by another program (").arg(silent->slavePath())),
+                     run.err);
+            QVERIFY2(run.errors().contains(QStringLiteral("process %1)").arg(holder.pid())), run.err);
             QCOMPARE(run.records().size(), 1);
             const QJsonObject record = run.records().first();
             QCOMPARE(record.value("outcome").toString(), QStringLiteral("no-port"));
             QCOMPARE(record.value("exit_status").toInt(), 6);
-            QCOMPARE(record.value("port_problems").toArray().first().toObject().value("problem").toString(),
-                     QStringLiteral("busy"));
+            const QJsonObject first = record.value("ports").toArray().first().toObject();
+            QCOMPARE(first.value("state").toString(), QStringLiteral("busy"));
+            QCOMPARE(first.value("holder_pid").toInteger(), holder.pid());
             QCOMPARE(requestsHeard(*silent).size(), 2);
         }
 
