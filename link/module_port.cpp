@@ -61,11 +61,12 @@ LineSettings lineSettingsOf(const SerialSettings &serial)
     return settings;
 }
 
-// False when the device refused one of them (a pseudo-terminal refuses any parity).
-bool applyLineSettings(QSerialPort &serial, const SerialSettings &settings)
+// False when the device refused one of them; a refused parity counts only where the device has one
+// (a pseudo-terminal refuses any parity, having none).
+bool applyLineSettings(QSerialPort &serial, const SerialSettings &settings, bool parityCounts)
 {
     bool taken = serial.setBaudRate(settings.baudRate);
-    taken = serial.setParity(settings.parity) && taken;
+    taken = (serial.setParity(settings.parity) || !parityCounts) && taken;
     taken = serial.setDataBits(settings.dataBits) && taken;
     taken = serial.setStopBits(settings.stopBits) && taken;
     return taken;
@@ -120,7 +121,7 @@ bool ModulePort::open(int portNumber, const QByteArray &lineSettings)
     // the UART cannot make; a pseudo-terminal refuses the parity bit once nothing else changes). So the
     // open uses settings every device takes, and the line settings follow it, where a refusal leaves the
     // line as the device allows and the port open.
-    applyLineSettings(d->serial, kSafeLineSettings);
+    applyLineSettings(d->serial, kSafeLineSettings, true);
     d->serial.setFlowControl(QSerialPort::NoFlowControl);
     d->serial.setPortName(path);
     if (!d->serial.open(QIODevice::ReadWrite)) {
@@ -133,7 +134,7 @@ bool ModulePort::open(int portNumber, const QByteArray &lineSettings)
     if (settings) {
         const SerialSettings serial = serialSettingsFor(*settings);
         m_requested = lineSettingsOf(serial);
-        if (!applyLineSettings(d->serial, serial))
+        if (!applyLineSettings(d->serial, serial, d->guard.carriesParity()))
             m_status.problem = PortProblem::LineSettingsRefused;
     } else {
         m_status.problem = PortProblem::LineSettingsRefused;
@@ -192,11 +193,14 @@ bool ModulePort::readByte(char &value)
         return false;
     // QSerialPort pulls every waiting byte into its own buffer, where the device no longer shows them.
     if (d->serial.bytesAvailable() == 0 && !d->serial.waitForReadyRead(kReadWaitMs)) {
-        const bool timedOut = d->serial.error() == QSerialPort::TimeoutError;
+        const QSerialPort::SerialPortError error = d->serial.error();
         d->serial.clearError();
         // A lost device fails at once; the wait must still last its millisecond.
-        if (!timedOut)
+        if (error != QSerialPort::TimeoutError) {
+            if (error != QSerialPort::NoError)
+                m_status.problem = PortProblem::HungUpOrIoError;
             m_clock.sleep(kReadWaitMs);
+        }
     }
     return d->serial.getChar(&value);
 }

@@ -26,6 +26,9 @@ public:
     void restore(qintptr handle);
     // After QSerialPort closed it, or when its open failed.
     void release();
+    // False for a device that has no parity bit to set (a pseudo-terminal): its refusal of a parity
+    // is no fault of the line settings.
+    bool carriesParity() const;
 
 private:
     struct Private;

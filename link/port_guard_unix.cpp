@@ -23,6 +23,7 @@ struct PortGuard::Private {
     bool haveFound = false;
     // The exclusive flag was seen clear at acquire: whatever sets it from then on is this tool's open.
     bool exclusiveOurs = false;
+    bool pseudoTerminal = false;
 };
 
 namespace {
@@ -211,6 +212,8 @@ bool PortGuard::acquire(int portNumber, PortStatus &status)
     }
     d->fd = fd;
     d->exclusiveOurs = exclusiveClear;
+    // Unix98 pty slaves: majors 136 to 143.
+    d->pseudoTerminal = ::major(node.st_rdev) >= 136 && ::major(node.st_rdev) <= 143;
     return true;
 }
 
@@ -233,6 +236,11 @@ void PortGuard::restore(qintptr)
 {
     if (d->fd >= 0 && d->haveFound)
         ::tcsetattr(d->fd, TCSANOW, &d->found);
+}
+
+bool PortGuard::carriesParity() const
+{
+    return !d->pseudoTerminal;
 }
 
 void PortGuard::release()

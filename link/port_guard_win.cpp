@@ -78,6 +78,11 @@ bool PortGuard::acquire(int, PortStatus &status)
     return true;
 }
 
+bool PortGuard::carriesParity() const
+{
+    return true;
+}
+
 // The virtual module runs on pseudo-terminals only; no link of its own exists here.
 bool simLinkOwnerRunning(qint64)
 {

@@ -14,7 +14,8 @@ public:
     // leaves the device's line settings as they were and still gives true.
     virtual bool open(int portNumber, const QByteArray &lineSettings) = 0;
     // What the last open attempt found: the device the number mapped to and, when it failed (or
-    // opened without taking the line settings), why. Ports that cannot fail report nothing.
+    // opened without taking the line settings, or the line was lost while open), why.
+    // Ports that cannot fail report nothing.
     virtual PortStatus lastOpenStatus() const { return {}; }
     // Only after an open that returned true; puts back what the port had before.
     virtual void close() = 0;

@@ -77,6 +77,7 @@ private slots:
     void simLinksItsPortAndRemovesTheLinkAtTheEnd_data();
     void simLinksItsPortAndRemovesTheLinkAtTheEnd();
     void killedSimLeavesNoLinkThatIsUsed();
+    void lineLostWhileOpenIsReported();
 };
 
 void TestSimPort::holdOfAnotherProcessExcludes_data()
@@ -379,6 +380,23 @@ void TestSimPort::killedSimLeavesNoLinkThatIsUsed()
     next.stop();
     QCOMPARE(linkTarget(link), config.nothingPath(5));
     QVERIFY(!QFileInfo::exists(link + QStringLiteral(".owner")));
+}
+
+void TestSimPort::lineLostWhileOpenIsReported()
+{
+    SimRig rig;
+    QVERIFY(rig.start({"--serial", "GONESOON"}));
+    QVERIFY(rig.port.open(SimRig::kPort, "19200,n,8,1"));
+    QCOMPARE(rig.commands.readSerialNumber().value, QByteArray("GONESOON"));
+    QCOMPARE(rig.port.lastProblem(), PortProblem::None);
+    // The module's side of the line closes: the kernel hangs the terminal up under the open port.
+    rig.sim().stop();
+    QVERIFY(!rig.commands.readSerialNumber().ok);
+    QCOMPARE(rig.port.lastProblem(), PortProblem::HungUpOrIoError);
+    rig.port.close();
+    QVERIFY(!rig.port.isOpen());
+    QVERIFY(!rig.port.open(SimRig::kPort, "19200,n,8,1"));
+    QVERIFY(rig.port.lastProblem() == PortProblem::NoSuchPort || rig.port.lastProblem() == PortProblem::HungUpOrIoError);
 }
 
 // With --hold N the test binary holds port N, reads the serial number through it, says so on its
