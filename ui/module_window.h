@@ -119,7 +119,8 @@ private:
     QString message(int k) const;
     void enableWindow(bool on);
     template <class Operation> void runOperation();
-    // pnMsg's tooltip: the last scan's line per port, in the current language.
+    // The one place pnMsg's tooltip is set: the last scan's line per port, in the current language.
+    // Whatever else belongs in that tooltip goes in here too, above the port lines.
     void refreshMsgToolTip();
 
     SettingsStore &m_settings;
