@@ -120,7 +120,7 @@ private:
     void enableWindow(bool on);
     template <class Operation> void runOperation();
     // The one place pnMsg's tooltip is set: the last scan's line per port, in the current language.
-    // Whatever else belongs in that tooltip goes in here too, above the port lines.
+    // The panel shows a caption it had to cut short above these lines.
     void refreshMsgToolTip();
 
     SettingsStore &m_settings;
