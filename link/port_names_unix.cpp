@@ -1,26 +1,12 @@
 #include "port_names.h"
 
+#include "config_folders.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
 
 namespace {
-
-QString configHome()
-{
-    const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!home.isEmpty())
-        return home;
-    return QDir::homePath() + QStringLiteral("/.config");
-}
-
-QStringList configDirs()
-{
-    const QString dirs = qEnvironmentVariable("XDG_CONFIG_DIRS");
-    if (dirs.isEmpty())
-        return {QStringLiteral("/etc/xdg")};
-    return dirs.split(QLatin1Char(':'), Qt::SkipEmptyParts);
-}
 
 QString tablePath(int portNumber)
 {
@@ -38,8 +24,8 @@ QString tablePath(int portNumber)
 QList<int> portNumbersWithLinks()
 {
     QList<int> numbers;
-    QStringList folders{configHome()};
-    folders += configDirs();
+    QStringList folders{xdgConfigHome()};
+    folders += xdgConfigDirs();
     for (const QString &folder : folders) {
         const QDir ports(folder + QStringLiteral("/KAVOR/ports"));
         // Dangling links too: they claim their number just the same.
@@ -59,8 +45,8 @@ QString devicePathForPort(int portNumber)
     if (portNumber < 1)
         return {};
     const QString linkName = QStringLiteral("/KAVOR/ports/COM%1").arg(portNumber);
-    QStringList folders{configHome()};
-    folders += configDirs();
+    QStringList folders{xdgConfigHome()};
+    folders += xdgConfigDirs();
     for (const QString &folder : folders) {
         const QFileInfo link(folder + linkName);
         // A link that leads nowhere still claims its number, so the table is never tried for it.

@@ -1,13 +1,19 @@
 #pragma once
 
-#include <QSettings>
+#include "settings_ini.h"
 
-#include <memory>
+#include <QVariantMap>
+
 #include <vector>
 
-// The place the values are written to; writes there may fail, silently.
-std::unique_ptr<QSettings> openSettingsForWriting();
+// The values of each place they are read from, most important first: a value missing in one is taken from the
+// next (the user's store, then presets an administrator put in place). A place that is missing, damaged or
+// unreadable gives nothing.
+std::vector<QVariantMap> readStoredValues();
 
-// The places the values are read from, most important first: a value missing in one
-// is taken from the next (the user's file, then presets an administrator put in place).
-std::vector<std::unique_ptr<QSettings>> openSettingsForReading();
+// Writes the values, in their order, into the user's store and keeps the others there. Silent when the store
+// cannot be written: the values in memory serve on.
+void writeStoredValues(const StoredValues &values);
+
+// A settings file larger than this is damaged: the four values take about 100 bytes, and nothing larger is read.
+constexpr qint64 kMaxSettingsFileSize = 64 * 1024;

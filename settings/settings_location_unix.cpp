@@ -1,52 +1,291 @@
 #include "settings_location.h"
 
+#include "config_folders.h"
+
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <optional>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Only regular files are opened, never through a link left dangling, and nothing is ever opened in a way
+// that can wait: a FIFO, a device or a folder at the store's path is never opened at all.
 
 namespace {
 
-const QString kRelativePath = QStringLiteral("KAVOR/ModuleBench.conf");
+const QString kRelativePath = QStringLiteral("/KAVOR/ModuleBench.conf");
 
-// The environment is read on every call: it may change while the process runs, and
-// QSettings' own user path is fixed at its first use.
-QString configHome()
-{
-    const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!home.isEmpty() && QDir::isAbsolutePath(home))
-        return home;
-    return QDir::homePath() + QStringLiteral("/.config");
-}
+enum class FileState { Missing, Read, TooLarge, NotRegular, Unreadable };
 
-QStringList configDirs()
-{
-    QStringList dirs;
-    const QStringList listed = qEnvironmentVariable("XDG_CONFIG_DIRS").split(QLatin1Char(':'));
-    for (const QString &dir : listed) {
-        // Relative entries are invalid for XDG and would depend on the working folder.
-        if (!dir.isEmpty() && QDir::isAbsolutePath(dir))
-            dirs.append(dir);
+struct FileRead {
+    FileState state = FileState::Missing;
+    QByteArray bytes;
+    mode_t mode = 0;
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
-    if (dirs.isEmpty())
-        dirs.append(QStringLiteral("/etc/xdg"));
-    return dirs;
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+    bool isValid() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
+
+// Follows links; reads at most the size limit and one byte more.
+FileRead readFile(const QByteArray &path)
+{
+    FileRead result;
+    struct stat before {};
+    if (::stat(path.constData(), &before) != 0) {
+        // A dangling link reads as no file; a loop of links is no regular file.
+        result.state = errno == ENOENT || errno == ENOTDIR ? FileState::Missing
+                       : errno == ELOOP                    ? FileState::NotRegular
+                                                           : FileState::Unreadable;
+        return result;
+    }
+    if (!S_ISREG(before.st_mode)) {
+        result.state = FileState::NotRegular;
+        return result;
+    }
+    if (before.st_size > kMaxSettingsFileSize) {
+        result.state = FileState::TooLarge;
+        return result;
+    }
+    // Should the path have changed into a FIFO or a device meanwhile, O_NONBLOCK keeps the open from
+    // waiting and the check below refuses it.
+    const Descriptor fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (!fd.isValid() || ::fstat(fd.get(), &opened) != 0) {
+        result.state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
+        return result;
+    }
+    if (!S_ISREG(opened.st_mode) || opened.st_dev != before.st_dev || opened.st_ino != before.st_ino) {
+        result.state = FileState::NotRegular;
+        return result;
+    }
+    result.mode = opened.st_mode;
+    result.bytes.resize(kMaxSettingsFileSize + 1);
+    qsizetype total = 0;
+    while (total < result.bytes.size()) {
+        const ssize_t got = ::read(fd.get(), result.bytes.data() + total, size_t(result.bytes.size() - total));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            result.state = FileState::Unreadable;
+            result.bytes.clear();
+            return result;
+        }
+        if (got == 0)
+            break;
+        total += got;
+    }
+    // A file that grew past the limit while it was read (or a system file that reports no size).
+    if (total > kMaxSettingsFileSize) {
+        result.state = FileState::TooLarge;
+        result.bytes.clear();
+        return result;
+    }
+    result.bytes.truncate(total);
+    result.state = FileState::Read;
+    return result;
 }
 
-std::unique_ptr<QSettings> openFile(const QString &dir)
+// Where a save may write: the store's own path when it is a regular file or missing, the target of a link
+// when that is a regular file. Nothing for a link that leads nowhere (the save would create its target),
+// a loop, or anything that is not a regular file.
+std::optional<QByteArray> writableTarget(const QByteArray &path)
 {
-    return std::make_unique<QSettings>(dir + QLatin1Char('/') + kRelativePath, QSettings::IniFormat);
+    struct stat entry {};
+    if (::lstat(path.constData(), &entry) != 0)
+        return errno == ENOENT ? std::optional<QByteArray>(path) : std::nullopt;
+    if (S_ISREG(entry.st_mode))
+        return path;
+    if (!S_ISLNK(entry.st_mode))
+        return std::nullopt;
+    char resolved[PATH_MAX];
+    if (!::realpath(path.constData(), resolved))
+        return std::nullopt;
+    struct stat target {};
+    if (::stat(resolved, &target) != 0 || !S_ISREG(target.st_mode))
+        return std::nullopt;
+    return QByteArray(resolved);
+}
+
+// The damaged file keeps its bytes beside the store, under the first free name of
+// ModuleBench.conf.damaged, ModuleBench.conf.damaged.2, ...; an earlier one is never replaced.
+bool keepAside(const QByteArray &path)
+{
+    for (int n = 1; n <= 100; ++n) {
+        const QByteArray aside = path + ".damaged" + (n > 1 ? "." + QByteArray::number(n) : QByteArray());
+        if (::renameat2(AT_FDCWD, path.constData(), AT_FDCWD, aside.constData(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno == EEXIST)
+            continue;
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+        // A file system without the no-replace rename: a second name, then the first one goes.
+        if (::link(path.constData(), aside.constData()) == 0)
+            return ::unlink(path.constData()) == 0;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += put;
+    }
+    return true;
+}
+
+// The whole new text goes into a fresh file beside the target, which then takes the target's name: a reader
+// sees the old file or the new one, never half of one. Where the folder takes no new file but the target may
+// be written, it is rewritten in place.
+// keepMode: the permissions of the file replaced, -1 for a new file.
+void replaceFile(const QByteArray &target, const QByteArray &bytes, int keepMode)
+{
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const QByteArray temporary =
+            target + ".new-" + QByteArray::number(::getpid()) + '-' + QByteArray::number(attempt);
+        const Descriptor fd(::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!fd.isValid() && errno == EEXIST)
+            continue;
+        if (!fd.isValid()) {
+            if (errno != EACCES && errno != EPERM)
+                return;
+            break;
+        }
+        if (keepMode >= 0)
+            ::fchmod(fd.get(), mode_t(keepMode) & 07777);
+        if (!writeAll(fd.get(), bytes) || ::rename(temporary.constData(), target.constData()) != 0)
+            ::unlink(temporary.constData());
+        return;
+    }
+    if (keepMode < 0)
+        return;
+    const Descriptor fd(::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (fd.isValid() && ::fstat(fd.get(), &opened) == 0 && S_ISREG(opened.st_mode) && ::ftruncate(fd.get(), 0) == 0)
+        writeAll(fd.get(), bytes);
+}
+
+// Copies of the tool that save at the same moment take turns; the lock goes with the process,
+// so a copy that dies leaves nothing behind.
+class FolderLock {
+public:
+    explicit FolderLock(const QByteArray &folder)
+        : m_fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC))
+    {
+        for (int attempt = 0; m_fd.isValid() && attempt < 100; ++attempt) {
+            if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) == 0) {
+                m_locked = true;
+                return;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return;
+            QThread::msleep(10);
+        }
+    }
+    bool isLocked() const { return m_locked; }
+
+private:
+    Descriptor m_fd;
+    bool m_locked = false;
+};
+
+QByteArray storePath(const QString &folder)
+{
+    return QFile::encodeName(folder + kRelativePath);
 }
 
 } // namespace
 
-std::unique_ptr<QSettings> openSettingsForWriting()
+std::vector<QVariantMap> readStoredValues()
 {
-    return openFile(configHome());
+    QStringList folders{xdgConfigHome()};
+    folders += xdgConfigDirs();
+    std::vector<QVariantMap> sources;
+    for (const QString &folder : folders) {
+        const FileRead file = readFile(storePath(folder));
+        if (file.state != FileState::Read)
+            continue;
+        // A damaged file tells nothing reliable, not even its readable lines.
+        if (auto values = readIniValues(file.bytes))
+            sources.push_back(std::move(*values));
+    }
+    return sources;
 }
 
-std::vector<std::unique_ptr<QSettings>> openSettingsForReading()
+void writeStoredValues(const StoredValues &values)
 {
-    std::vector<std::unique_ptr<QSettings>> sources;
-    sources.push_back(openFile(configHome()));
-    for (const QString &dir : configDirs())
-        sources.push_back(openFile(dir));
-    return sources;
+    const QByteArray path = storePath(xdgConfigHome());
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath());
+    struct stat entry {};
+    if (::lstat(path.constData(), &entry) != 0 && errno == ENOENT && !QDir().mkpath(QFile::decodeName(folder)))
+        return;
+    const FolderLock lock(folder);
+    if (!lock.isLocked())
+        return;
+    const auto target = writableTarget(path);
+    if (!target)
+        return;
+
+    const FileRead current = readFile(*target);
+    QByteArray text;
+    int keepMode = -1;
+    switch (current.state) {
+    case FileState::Missing:
+        break;
+    case FileState::Read:
+        if (readIniValues(current.bytes)) {
+            text = current.bytes;
+            keepMode = int(current.mode);
+            break;
+        }
+        [[fallthrough]];
+    case FileState::TooLarge:
+        // Only the store's own damaged file is moved aside; a file a link leads to may belong to anything.
+        if (*target != path || !keepAside(path))
+            return;
+        break;
+    case FileState::NotRegular:
+    case FileState::Unreadable:
+        return;
+    }
+    QByteArray updated = withIniValues(text, values);
+    if (updated.size() > kMaxSettingsFileSize && keepMode >= 0) {
+        // Grown past the limit, the next start would find it damaged: it is kept beside, like a damaged
+        // one, and a store of the saved values alone takes its place.
+        if (*target != path || !keepAside(path))
+            return;
+        updated = withIniValues({}, values);
+        keepMode = -1;
+    }
+    replaceFile(*target, updated, keepMode);
 }

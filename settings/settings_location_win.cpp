@@ -1,5 +1,10 @@
 #include "settings_location.h"
 
+#include <QSettings>
+#include <QStringList>
+
+#include <memory>
+
 #include <windows.h>
 
 namespace {
@@ -26,15 +31,27 @@ bool keyExists()
 
 } // namespace
 
-std::unique_ptr<QSettings> openSettingsForWriting()
+std::vector<QVariantMap> readStoredValues()
 {
-    return openKey();
+    std::vector<QVariantMap> sources;
+    if (!keyExists())
+        return sources;
+    const auto key = openKey();
+    if (key->status() != QSettings::NoError)
+        return sources;
+    QVariantMap values;
+    const QStringList names = key->childKeys();
+    for (const QString &name : names)
+        values.insert(name, key->value(name));
+    sources.push_back(values);
+    return sources;
 }
 
-std::vector<std::unique_ptr<QSettings>> openSettingsForReading()
+void writeStoredValues(const StoredValues &values)
 {
-    std::vector<std::unique_ptr<QSettings>> sources;
-    if (keyExists())
-        sources.push_back(openKey());
-    return sources;
+    const auto key = openKey();
+    for (const auto &[name, value] : values)
+        key->setValue(name, value);
+    // A key that cannot be written is left as it is; the values in memory serve on.
+    key->sync();
 }

@@ -21,7 +21,7 @@ constexpr int kDefaultLineSettingsIndex = 5;
 constexpr int kLineSettingsCount = 12;
 const QString kDefaultLanguageName = QStringLiteral("English");
 
-using Sources = std::vector<std::unique_ptr<QSettings>>;
+using Sources = std::vector<QVariantMap>;
 
 // A registry DWORD arrives as an integer, an INI value as text; "12abc" is no number.
 std::optional<int> toInt32(const QVariant &value)
@@ -75,22 +75,10 @@ template <typename Convert>
 auto readFirst(const Sources &sources, const QString &key, Convert convert) -> decltype(convert(QVariant()))
 {
     for (const auto &source : sources) {
-        if (auto converted = convert(source->value(key)))
+        if (auto converted = convert(source.value(key)))
             return converted;
     }
     return std::nullopt;
-}
-
-Sources usableSources()
-{
-    Sources sources = openSettingsForReading();
-    Sources usable;
-    for (auto &source : sources) {
-        // A damaged or unreadable file tells nothing reliable; it is read as if absent.
-        if (source->status() == QSettings::NoError)
-            usable.push_back(std::move(source));
-    }
-    return usable;
 }
 
 } // namespace
@@ -111,7 +99,7 @@ void SettingsStore::loadSettings()
     lineSettingsIndex = kDefaultLineSettingsIndex;
     selectLanguage(0, kDefaultLanguageName);
 
-    const Sources sources = usableSources();
+    const Sources sources = readStoredValues();
     // A port outside 1..16 is kept as read: the scan knows what to do with it.
     portNumber = readFirst(sources, kPortKey, toInt32).value_or(kDefaultPortNumber);
     if (const auto text = readFirst(sources, kLineSettingsKey, toText))
@@ -124,19 +112,14 @@ void SettingsStore::loadSettings()
 
 void SettingsStore::saveScanSettings()
 {
-    const auto store = openSettingsForWriting();
-    store->setValue(kPortKey, portNumber);
-    store->setValue(kLineSettingsIndexKey, lineSettingsIndex);
-    store->setValue(kLineSettingsKey, QString::fromLatin1(lineSettings));
-    // A store that cannot be written is left as it is; the values in memory serve on.
-    store->sync();
+    writeStoredValues({{kPortKey, portNumber},
+                       {kLineSettingsIndexKey, lineSettingsIndex},
+                       {kLineSettingsKey, QString::fromLatin1(lineSettings)}});
 }
 
 void SettingsStore::saveLanguage()
 {
-    const auto store = openSettingsForWriting();
-    store->setValue(kLanguageKey, languageName);
-    store->sync();
+    writeStoredValues({{kLanguageKey, languageName}});
 }
 
 void SettingsStore::selectLanguage(int index, const QString &name)

@@ -1,10 +1,21 @@
 #include "settings_store.h"
+#include "test_support.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <chrono>
+#include <functional>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +40,69 @@ SettingsStore loaded()
     SettingsStore store;
     store.loadSettings();
     return store;
+}
+
+// Runs the action on a thread of its own and fails when it is not done within 2 s. A FIFO it waits on
+// is then opened for writing and closed, which ends the wait, so the test ends instead of hanging.
+bool finishesInTime(const std::function<void()> &action, const QStringList &fifos)
+{
+    auto done = std::async(std::launch::async, action);
+    if (done.wait_for(std::chrono::seconds(2)) == std::future_status::ready)
+        return true;
+    while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        for (const QString &fifo : fifos) {
+            const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    return false;
+}
+
+// @Variant(...) of a list in a list ..., as Qt's settings files hold it, `depth` levels deep.
+QByteArray deepVariant(int depth)
+{
+    return "@Variant(" + QByteArray("\\0\\0\\0\\t\\0\\0\\0\\x1").repeated(depth) + "\\0\\0\\0\\t\\0\\0\\0\\0)";
+}
+
+QByteArray sha1(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    if (file.open(QIODevice::ReadOnly))
+        hash.addData(&file);
+    return hash.result().toHex();
+}
+
+struct NodeId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    mode_t mode = 0;
+    dev_t rdev = 0;
+    bool operator==(const NodeId &other) const
+    {
+        return device == other.device && inode == other.inode && mode == other.mode && rdev == other.rdev;
+    }
+};
+
+NodeId nodeId(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {st.st_dev, st.st_ino, st.st_mode, st.st_rdev};
+}
+
+// Every name under a folder, links not followed.
+QStringList entriesUnder(const QString &folder)
+{
+    QStringList names;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << it.next().mid(folder.size() + 1);
+    names.sort();
+    return names;
 }
 
 void verifyDefaults(const SettingsStore &store)
@@ -62,6 +136,19 @@ private slots:
     void unwritableStore_data();
     void unwritableStore();
     void damagedFile();
+    void damagedFileKeptBeside();
+    void linkedStoreNotWritable_data();
+    void linkedStoreNotWritable();
+    void linkToRegularFileWrittenInPlace();
+    void fifoNeverOpened_data();
+    void fifoNeverOpened();
+    void nestedVariant_data();
+    void nestedVariant();
+    void sizeLimit_data();
+    void sizeLimit();
+    void sameFileAsQtSettings_data();
+    void sameFileAsQtSettings();
+    void valuesEditedWhereTheyStand();
 
 private:
     QString userFile() const { return m_dir->path() + QStringLiteral("/home") + kStorePath; }
@@ -344,6 +431,282 @@ void TestSettingsStore::damagedFile()
     const SettingsStore fresh = loaded();
     QCOMPARE(fresh.languageIndex, 2);
     QCOMPARE(fresh.portNumber, 3);
+}
+
+void TestSettingsStore::damagedFileKeptBeside()
+{
+    const QByteArray first("[General]\nScanCommNo=7\n[General\n");
+    const QByteArray second("ScanCommNo 3\n\x01\x02");
+    writeFile(userFile(), first);
+    SettingsStore store = loaded();
+    verifyDefaults(store);
+    // Loading alone changes nothing; the save keeps the damaged file beside and writes a clean store.
+    QCOMPARE(readFile(userFile()), first);
+    store.selectLanguage(1, QStringLiteral("ChineseGB"));
+    store.saveLanguage();
+    QCOMPARE(readFile(userFile() + QStringLiteral(".damaged")), first);
+    QCOMPARE(loaded().languageIndex, 1);
+
+    // A second damaged store never replaces the first one kept.
+    writeFile(userFile(), second);
+    store = loaded();
+    QCOMPARE(store.languageIndex, 0);
+    store.portNumber = 6;
+    store.saveScanSettings();
+    QCOMPARE(readFile(userFile() + QStringLiteral(".damaged")), first);
+    QCOMPARE(readFile(userFile() + QStringLiteral(".damaged.2")), second);
+    QCOMPARE(loaded().portNumber, 6);
+    QCOMPARE(entriesUnder(m_dir->path() + QStringLiteral("/home/KAVOR")),
+             QStringList({"ModuleBench.conf", "ModuleBench.conf.damaged", "ModuleBench.conf.damaged.2"}));
+}
+
+void TestSettingsStore::linkedStoreNotWritable_data()
+{
+    QTest::addColumn<QString>("target"); // relative: under the test's folder
+    QTest::addColumn<bool>("device");
+    // Root may replace a device node; a link to one is a common way to switch saving off.
+    QTest::newRow("device /dev/null") << QStringLiteral("/dev/null") << true;
+    QTest::newRow("device /dev/zero") << QStringLiteral("/dev/zero") << true;
+    QTest::newRow("dangling") << QStringLiteral("elsewhere/ModuleBench.conf") << false;
+    QTest::newRow("folder") << QStringLiteral("folder") << false;
+    QTest::newRow("loop") << QStringLiteral("home/KAVOR/ModuleBench.conf") << false;
+}
+
+void TestSettingsStore::linkedStoreNotWritable()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, device);
+    const QString linkTarget = device ? deviceNodeLike(target, m_dir->path() + QStringLiteral("/dev"))
+                                      : m_dir->path() + QLatin1Char('/') + target;
+    if (linkTarget.isEmpty())
+        QSKIP("root here cannot make a device node of its own; linking the real one would put it at risk");
+    QVERIFY(QDir().mkpath(m_dir->path() + QStringLiteral("/home/KAVOR")));
+    QVERIFY(QDir().mkpath(m_dir->path() + QStringLiteral("/folder")));
+    QVERIFY(QDir().mkpath(m_dir->path() + QStringLiteral("/elsewhere")));
+    QVERIFY(QFile::link(linkTarget, userFile()));
+    const NodeId before = nodeId(linkTarget);
+    const QStringList entries = entriesUnder(m_dir->path());
+
+    SettingsStore store = loaded();
+    verifyDefaults(store);
+    store.portNumber = 4;
+    store.saveScanSettings();
+    store.selectLanguage(2, QStringLiteral("ChineseBIG5"));
+    store.saveLanguage();
+
+    QCOMPARE(store.portNumber, 4);
+    QCOMPARE(store.languageIndex, 2);
+    QCOMPARE(QFileInfo(userFile()).symLinkTarget(), QFileInfo(linkTarget).absoluteFilePath());
+    QVERIFY(nodeId(linkTarget) == before);
+    QCOMPARE(entriesUnder(m_dir->path()), entries);
+    verifyDefaults(loaded());
+}
+
+void TestSettingsStore::linkToRegularFileWrittenInPlace()
+{
+    const QString target = m_dir->path() + QStringLiteral("/kept/settings.ini");
+    writeFile(target, "[General]\nScanCommNo=4\nLanguageFlag=ChineseGB\n[Other]\nKeep=1\n");
+    QVERIFY(QDir().mkpath(m_dir->path() + QStringLiteral("/home/KAVOR")));
+    QVERIFY(QFile::link(QStringLiteral("../../kept/settings.ini"), userFile()));
+
+    SettingsStore store = loaded();
+    QCOMPARE(store.portNumber, 4);
+    QCOMPARE(store.languageIndex, 1);
+    store.portNumber = 9;
+    store.saveScanSettings();
+
+    QVERIFY(QFileInfo(userFile()).isSymLink());
+    QCOMPARE(QFileInfo(userFile()).symLinkTarget(), target);
+    QCOMPARE(readFile(target), QByteArray("[General]\nScanCommNo=9\nLanguageFlag=ChineseGB\nScanBaudRateNo=5\n"
+                                          "ScanBaudRate=\"19200,e,8,1\"\n[Other]\nKeep=1\n"));
+    QCOMPARE(entriesUnder(m_dir->path() + QStringLiteral("/kept")), QStringList{"settings.ini"});
+    QCOMPARE(entriesUnder(m_dir->path() + QStringLiteral("/home/KAVOR")), QStringList{"ModuleBench.conf"});
+    QCOMPARE(loaded().portNumber, 9);
+}
+
+void TestSettingsStore::fifoNeverOpened_data()
+{
+    QTest::addColumn<bool>("userFifo");
+    QTest::addColumn<bool>("presetFifo");
+    QTest::newRow("user's store") << true << false;
+    // A FIFO in the administrators' folder would hold up every user.
+    QTest::newRow("administrators' store") << false << true;
+    QTest::newRow("both") << true << true;
+}
+
+void TestSettingsStore::fifoNeverOpened()
+{
+    QFETCH(bool, userFifo);
+    QFETCH(bool, presetFifo);
+    QStringList fifos;
+    for (const QString &path : {userFile(), presetFile(1)}) {
+        const bool fifo = path == userFile() ? userFifo : presetFifo;
+        QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+        if (fifo) {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            fifos << path;
+        }
+    }
+    if (!userFifo)
+        writeFile(userFile(), "[General]\nScanCommNo=2\n");
+    writeFile(presetFile(2), "[General]\nLanguageFlag=ChineseBIG5\n");
+
+    SettingsStore store;
+    QVERIFY2(finishesInTime([&] { store.loadSettings(); }, fifos), "loading waited on a FIFO");
+    QCOMPARE(store.portNumber, userFifo ? 0 : 2);
+    QCOMPARE(store.languageIndex, 2);
+    store.portNumber = 5;
+    QVERIFY2(finishesInTime([&] { store.saveScanSettings(); }, fifos), "saving waited on a FIFO");
+    for (const QString &fifo : fifos)
+        QVERIFY(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
+    QCOMPARE(store.portNumber, 5);
+}
+
+void TestSettingsStore::nestedVariant_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("damaged");
+    // About 30,000 levels overflowed the stack of the settings library's reader, at start in the General
+    // section and at the first save in another one; as large files they are damaged now.
+    QTest::newRow("30,000 levels, General")
+        << "[General]\nScanCommNo=3\nLanguageFlag=" + deepVariant(30000) + "\n" << 0 << true;
+    QTest::newRow("30,000 levels, other section")
+        << "[General]\nScanCommNo=3\n[Other]\nv=" + deepVariant(30000) + "\n" << 0 << true;
+    // Within the size limit the value is no text, so no value of the store, and it is never decoded.
+    QTest::newRow("3,000 levels, General")
+        << "[General]\nScanCommNo=3\nLanguageFlag=" + deepVariant(3000) + "\n" << 3 << false;
+    QTest::newRow("3,000 levels, other section")
+        << "[General]\nScanCommNo=3\n[Other]\nv=" + deepVariant(3000) + "\n" << 3 << false;
+}
+
+void TestSettingsStore::nestedVariant()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, port);
+    QFETCH(bool, damaged);
+    writeFile(userFile(), file);
+    SettingsStore store = loaded();
+    QCOMPARE(store.portNumber, port);
+    QCOMPARE(store.languageIndex, 0);
+    store.portNumber = 8;
+    store.saveScanSettings();
+
+    const SettingsStore after = loaded();
+    QCOMPARE(after.portNumber, 8);
+    if (damaged) {
+        QCOMPARE(readFile(userFile() + QStringLiteral(".damaged")), file);
+    } else {
+        // The rest of the file stays as it was, the deep value with it.
+        const QByteArray rest = file.mid(file.indexOf("ScanCommNo=3\n") + 13);
+        QVERIFY(readFile(userFile()).contains(rest));
+    }
+    // No lock file or temporary file stays behind.
+    QCOMPARE(entriesUnder(m_dir->path() + QStringLiteral("/home/KAVOR")),
+             damaged ? QStringList({"ModuleBench.conf", "ModuleBench.conf.damaged"})
+                     : QStringList({"ModuleBench.conf"}));
+}
+
+void TestSettingsStore::sizeLimit_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("damaged");
+    // A save that would grow it past the limit keeps it beside and writes the saved values alone.
+    QTest::newRow("64 KiB") << qint64(64 * 1024) << false;
+    QTest::newRow("one byte more") << qint64(64 * 1024 + 1) << true;
+    // 4.4 million keys froze the window for a minute during the save inside a search.
+    QTest::newRow("50 MB") << qint64(50'000'000) << true;
+}
+
+void TestSettingsStore::sizeLimit()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, damaged);
+    QByteArray file("[General]\nScanCommNo=3\nLanguageFlag=ChineseGB\n[Other]\n");
+    const QByteArray key("k0000000=1\n");
+    file.reserve(size);
+    for (int n = 0; file.size() + key.size() <= size; ++n)
+        file += "k" + QByteArray::number(n).rightJustified(7, '0') + "=1\n";
+    file += QByteArray(size - file.size(), ';');
+    QCOMPARE(file.size(), size);
+    writeFile(userFile(), file);
+    const QByteArray hash = sha1(userFile());
+
+    SettingsStore store = loaded();
+    QCOMPARE(store.portNumber, damaged ? 0 : 3);
+    QCOMPARE(store.languageIndex, damaged ? 0 : 1);
+    store.portNumber = 11;
+    store.saveScanSettings();
+    QCOMPARE(loaded().portNumber, 11);
+    QCOMPARE(sha1(userFile() + QStringLiteral(".damaged")), hash);
+    QCOMPARE(loaded().languageIndex, 0);
+
+    // Well within the limit, a save keeps the other values in place.
+    writeFile(userFile(), file.left(file.lastIndexOf('\n', 32 * 1024) + 1));
+    store = loaded();
+    QCOMPARE(store.portNumber, 3);
+    store.saveScanSettings();
+    QCOMPARE(loaded().languageIndex, 1);
+    QVERIFY(!QFileInfo::exists(userFile() + QStringLiteral(".damaged.2")));
+}
+
+void TestSettingsStore::sameFileAsQtSettings_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << QStringLiteral("ChineseGB");
+    QTest::newRow("commas") << QStringLiteral("Chinese,GB,");
+    QTest::newRow("spaces at the ends") << QStringLiteral("  Chinese GB ");
+    QTest::newRow("quotes and backslashes") << QStringLiteral("a\"b\\c\\\"");
+    QTest::newRow("control characters") << QStringLiteral("tab\there\x01" "5\x7f" "f\r\n");
+    QTest::newRow("NUL then digits") << QStringLiteral("a") + QChar(0) + QStringLiteral("7b");
+    QTest::newRow("Chinese") << QStringLiteral("中文 繁體");
+    QTest::newRow("@ at the start") << QStringLiteral("@Variant(x)");
+    QTest::newRow("semicolon and equals") << QStringLiteral("a;b=c");
+    QTest::newRow("empty") << QString();
+}
+
+// Files the tool wrote before (through Qt's settings) read the same, and Qt reads what the store writes.
+void TestSettingsStore::sameFileAsQtSettings()
+{
+    QFETCH(QString, name);
+    QVERIFY(QDir().mkpath(m_dir->path() + QStringLiteral("/home/KAVOR")));
+    {
+        QSettings qt(userFile(), QSettings::IniFormat);
+        qt.setValue(QStringLiteral("LanguageFlag"), name);
+        qt.setValue(QStringLiteral("ScanCommNo"), 14);
+        qt.setValue(QStringLiteral("Other/list"), QStringList{QStringLiteral("a"), QStringLiteral("b,c")});
+    }
+    SettingsStore store = loaded();
+    QCOMPARE(store.languageName, name);
+    QCOMPARE(store.portNumber, 14);
+
+    store.selectLanguage(0, name + QStringLiteral("1"));
+    store.lineSettings = name.toLatin1();
+    store.saveLanguage();
+    store.saveScanSettings();
+    QSettings qt(userFile(), QSettings::IniFormat);
+    QCOMPARE(qt.status(), QSettings::NoError);
+    QCOMPARE(qt.value(QStringLiteral("LanguageFlag")).toString(), name + QStringLiteral("1"));
+    QCOMPARE(qt.value(QStringLiteral("ScanBaudRate")).toString(), QString::fromLatin1(name.toLatin1()));
+    QCOMPARE(qt.value(QStringLiteral("ScanCommNo")).toInt(), 14);
+    QCOMPARE(qt.value(QStringLiteral("Other/list")).toStringList(), QStringList({"a", "b,c"}));
+    QCOMPARE(loaded().languageName, name + QStringLiteral("1"));
+}
+
+void TestSettingsStore::valuesEditedWhereTheyStand()
+{
+    // Comments, order, other sections and line ends of a hand-edited file stay; a repeated key goes.
+    writeFile(userFile(), "\xEF\xBB\xBF; kept\r\nScanCommNo=1\r\n[Other]\r\nScanCommNo=2\r\n"
+                          "[General]\r\nLanguageFlag=ChineseGB\r\nScanCommNo=3\r\nx=y");
+    SettingsStore store = loaded();
+    QCOMPARE(store.portNumber, 3);
+    QCOMPARE(store.languageIndex, 1);
+    store.portNumber = 12;
+    store.saveScanSettings();
+    QCOMPARE(readFile(userFile()),
+             QByteArray("\xEF\xBB\xBF; kept\r\nScanCommNo=12\r\nScanBaudRateNo=5\r\nScanBaudRate=\"19200,e,8,1\"\r\n"
+                        "[Other]\r\nScanCommNo=2\r\n[General]\r\nLanguageFlag=ChineseGB\r\nx=y"));
+    QCOMPARE(loaded().portNumber, 12);
 }
 
 QTEST_GUILESS_MAIN(TestSettingsStore)

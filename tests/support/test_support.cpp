@@ -9,6 +9,10 @@
 
 #include <unistd.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kStartTimeoutMs = 5000;
@@ -98,6 +102,20 @@ void ScopedConfigHome::linkAllPortsToNothing()
 QString ScopedConfigHome::nothingPath(int n) const
 {
     return m_dir.filePath(QStringLiteral("absent/COM") + QString::number(n));
+}
+
+QString deviceNodeLike(const QString &device, const QString &folder)
+{
+    if (::geteuid() != 0)
+        return device;
+    struct stat real {};
+    if (::stat(QFile::encodeName(device).constData(), &real) != 0 || !S_ISCHR(real.st_mode))
+        return {};
+    QDir().mkpath(folder);
+    const QString node = folder + QLatin1Char('/') + QFileInfo(device).fileName();
+    if (::mknod(QFile::encodeName(node).constData(), S_IFCHR | 0666, real.st_rdev) != 0)
+        return {};
+    return node;
 }
 
 SimProcess::SimProcess(const QStringList &args)

@@ -37,6 +37,11 @@ private:
     bool m_hadDirs = false;
 };
 
+// A device node that a test may link to as /dev/null or /dev/zero stand-ins. Root could replace the real node
+// through a faulty save, so as root this is a node of the same device made in `folder`; other users cannot
+// touch /dev and get the real one. Empty when root cannot make a node there.
+QString deviceNodeLike(const QString &device, const QString &folder);
+
 // One modulebench-sim process; its slave path is read from its first line of output.
 // The sim gets --exit-on-eof, so it also ends when the test process dies.
 class SimProcess {
