@@ -48,7 +48,7 @@ std::optional<int> toInt32(const QVariant &value)
     }
 }
 
-// QSettings reads an unquoted a,b,c from a hand-edited file as a list; the commas belong to the text.
+// An unquoted a,b,c in a hand-edited file reads as a list; the commas belong to the text.
 std::optional<QString> toText(const QVariant &value)
 {
     switch (value.userType()) {
