@@ -125,6 +125,12 @@ Install file(const QByteArray &bytes, const QString &path = kStore)
     return [=](const QString &root) { return writeBytes(root + QLatin1Char('/') + path, bytes); };
 }
 
+// Made when the case runs: the large ones would hold memory and time for every case.
+Install madeFile(const std::function<QByteArray()> &make, const QString &path = kStore)
+{
+    return [=](const QString &root) { return writeBytes(root + QLatin1Char('/') + path, make()); };
+}
+
 Install both(Install first, Install second)
 {
     return [=](const QString &root) { return first(root) && second(root); };
@@ -164,26 +170,26 @@ std::vector<Case> generatedCases()
     };
     // Deep @Variant values overflowed the stack of the settings library's reader.
     add("nested-variant-30000-general", Outcome::Damaged, {},
-        file("[General]\nScanCommNo=3\nLanguageFlag=" + deepVariant(30000) + "\n"), kStore + ".damaged");
+        madeFile([] { return "[General]\nScanCommNo=3\nLanguageFlag=" + deepVariant(30000) + "\n"; }), kStore + ".damaged");
     add("nested-variant-30000-other-section", Outcome::Damaged, {},
-        file("[General]\nScanCommNo=3\n[Other]\nv=" + deepVariant(30000) + "\n"), kStore + ".damaged");
+        madeFile([] { return "[General]\nScanCommNo=3\n[Other]\nv=" + deepVariant(30000) + "\n"; }), kStore + ".damaged");
     add("nested-variant-3000-general", Outcome::Read, values(3),
-        file("[General]\nScanCommNo=3\nLanguageFlag=" + deepVariant(3000) + "\n"));
+        madeFile([] { return "[General]\nScanCommNo=3\nLanguageFlag=" + deepVariant(3000) + "\n"; }));
     add("nested-variant-3000-other-section", Outcome::Read, values(3),
-        file("[General]\nScanCommNo=3\n[Other]\nv=" + deepVariant(3000) + "\n"));
+        madeFile([] { return "[General]\nScanCommNo=3\n[Other]\nv=" + deepVariant(3000) + "\n"; }));
     // Size.
-    add("huge-50-MB", Outcome::Damaged, {}, file(keysFile(good, 50'000'000)), kStore + ".damaged");
+    add("huge-50-MB", Outcome::Damaged, {}, madeFile([=] { return keysFile(good, 50'000'000); }), kStore + ".damaged");
     add("sparse-1-GB", Outcome::Damaged, {},
         [](const QString &root) {
             QFile f(root + QLatin1Char('/') + kStore);
             return mkdirs(QFileInfo(f).absolutePath()) && f.open(QIODevice::WriteOnly) && f.resize(qint64(1) << 30);
         },
         kStore + ".damaged");
-    add("one-byte-over-64-KiB", Outcome::Damaged, {}, file(keysFile(good, 64 * 1024 + 1)), kStore + ".damaged");
-    add("near-64-KiB", Outcome::Read, values(4, QStringLiteral("ChineseGB")), file(keysFile(good, 64 * 1024 - 300)));
+    add("one-byte-over-64-KiB", Outcome::Damaged, {}, madeFile([=] { return keysFile(good, 64 * 1024 + 1); }), kStore + ".damaged");
+    add("near-64-KiB", Outcome::Read, values(4, QStringLiteral("ChineseGB")), madeFile([=] { return keysFile(good, 64 * 1024 - 300); }));
     add("long-value", Outcome::Read, values(0, QStringLiteral("*")),
-        file("[General]\nLanguageFlag=" + QByteArray(60000, 'x') + "\n"));
-    add("many-keys", Outcome::Read, values(4, QStringLiteral("ChineseGB")), file(keysFile(good, 50000)));
+        madeFile([] { return "[General]\nLanguageFlag=" + QByteArray(60000, 'x') + "\n"; }));
+    add("many-keys", Outcome::Read, values(4, QStringLiteral("ChineseGB")), madeFile([=] { return keysFile(good, 50000); }));
     // Links.
     add("link-to-dev-null", Outcome::Unwritable, {}, linkToDevice(QStringLiteral("/dev/null")));
     add("link-to-dev-zero", Outcome::Unwritable, {}, linkToDevice(QStringLiteral("/dev/zero")));
@@ -237,9 +243,9 @@ std::vector<Case> generatedCases()
         both(file(user), file("999999\nModuleBench\nhost\n", kStore + ".lock")));
     // The administrators' folder.
     add("huge-in-system-folder", Outcome::Read, values(2),
-        both(file(user), file(keysFile(good, 2'000'000), kSystemStore)));
+        both(file(user), madeFile([=] { return keysFile(good, 2'000'000); }, kSystemStore)));
     add("nested-variant-in-system-folder", Outcome::Read, values(2),
-        both(file(user), file("[General]\nLanguageFlag=" + deepVariant(30000) + "\n", kSystemStore)));
+        both(file(user), madeFile([] { return "[General]\nLanguageFlag=" + deepVariant(30000) + "\n"; }, kSystemStore)));
     add("device-in-system-folder", Outcome::Read, values(2), both(file(user), linkToDevice(QStringLiteral("/dev/zero"), kSystemStore)));
     add("system-folder-values-only", Outcome::Read, values(6, QStringLiteral("ChineseBIG5")),
         file("[General]\nScanCommNo=6\nLanguageFlag=ChineseBIG5\n", kSystemStore));
