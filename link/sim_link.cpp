@@ -1,16 +1,16 @@
 #include "sim_link.h"
 
+#include "config_folders.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
+// The same folder the port names are looked up in, so a relative XDG_CONFIG_HOME is ignored here too.
 QString simLinksDir()
 {
-    QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (home.isEmpty())
-        home = QDir::homePath() + QStringLiteral("/.config");
-    return home + QStringLiteral("/KAVOR/ports");
+    return xdgConfigHome() + QStringLiteral("/KAVOR/ports");
 }
 
 QString simLinkRecordPath(const QString &linkPath)
