@@ -3,12 +3,18 @@
 #include <QApplication>
 #include <QPainter>
 
-FocusRing::FocusRing(QWidget *window, const QColor &colour) : QWidget(window), m_colour(colour)
+FocusRing::FocusRing(QWidget *window) : QWidget(window), m_colour(Qt::black)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
     hide();
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { follow(now); });
+}
+
+void FocusRing::setColour(const QColor &colour)
+{
+    m_colour = colour;
+    update();
 }
 
 void FocusRing::follow(QWidget *now)

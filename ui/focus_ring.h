@@ -10,8 +10,9 @@ class FocusRing : public QWidget {
 public:
     static constexpr int kWidth = 2;
 
-    FocusRing(QWidget *window, const QColor &colour);
+    explicit FocusRing(QWidget *window);
     QColor colour() const { return m_colour; }
+    void setColour(const QColor &colour);
     // The control the ring is around; null while the focus is outside the window.
     QWidget *target() const { return m_target; }
 

@@ -193,19 +193,22 @@ public:
     }
 };
 
-Panel *makePanel(QWidget *parent, const char *name, const QRect &geometry, const QString &caption,
-                 const QColor &background, const QColor &text, const QFont &font)
+Panel *makePanel(QWidget *parent, const char *name, const QRect &geometry, const QString &caption, const QFont &font)
 {
     auto *panel = new Panel(parent);
     panel->setObjectName(QLatin1String(name));
     panel->setGeometry(geometry);
     panel->setText(caption);
-    QPalette palette = panel->palette();
-    palette.setColor(QPalette::Window, background);
-    palette.setColor(QPalette::WindowText, text);
-    panel->setPalette(palette);
     panel->setFont(font);
     return panel;
+}
+
+void setColours(QWidget *widget, const QColor &background, const QColor &text)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
+    widget->setPalette(palette);
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry, const QString &caption,
@@ -368,18 +371,8 @@ TfrmModule::~TfrmModule()
 
 void TfrmModule::createControls()
 {
-    const WindowColours colours = windowColours(palette());
-    const QColor yellow(Qt::yellow);
-    const QColor white(Qt::white);
-
     setFont(sansFont(16, true));
     setAutoFillBackground(true);
-    QPalette windowPalette = palette();
-    windowPalette.setColor(QPalette::Window, colours.face);
-    windowPalette.setColor(QPalette::Button, colours.face);
-    windowPalette.setColor(QPalette::WindowText, colours.faceText);
-    windowPalette.setColor(QPalette::ButtonText, colours.buttonText);
-    setPalette(windowPalette);
     setWindowTitle(QStringLiteral("KAVOR MARDEN-F Module Config"));
 
     const QSize smallPicture(16, 16);
@@ -390,8 +383,7 @@ void TfrmModule::createControls()
     btnScan->setAutoDefault(false); // an auto-default button gives up being the default when it loses focus
     btnScan->setDefault(true);
 
-    pnSerial = makePanel(this, "pnSerial", {8, 48, 169, 28}, QStringLiteral("S/N : ________"),
-                         colours.highlight, yellow, sansFont(16, true));
+    pnSerial = makePanel(this, "pnSerial", {8, 48, 169, 28}, QStringLiteral("S/N : ________"), sansFont(16, true));
 
     lblBaudRate = new QLabel(QStringLiteral("Baud Rate :"), this);
     lblBaudRate->setObjectName(QStringLiteral("lblBaudRate"));
@@ -412,24 +404,15 @@ void TfrmModule::createControls()
     auto *comboStyle = new FlatComboStyle;
     comboStyle->setParent(cmbBaudRate);
     cmbBaudRate->setStyle(comboStyle);
-    QPalette comboPalette = cmbBaudRate->palette();
-    for (QPalette::ColorRole role : {QPalette::Button, QPalette::Base, QPalette::Window})
-        comboPalette.setColor(role, colours.highlight);
-    for (QPalette::ColorRole role : {QPalette::ButtonText, QPalette::Text, QPalette::WindowText})
-        comboPalette.setColor(role, yellow);
-    comboPalette.setColor(QPalette::Highlight, colours.highlight.darker(150));
-    comboPalette.setColor(QPalette::HighlightedText, yellow);
-    cmbBaudRate->setPalette(comboPalette);
 
     btnBaudRate = makeButton(this, "btnBaudRate", {8, 150, 345, 33},
                              QStringLiteral("Set Module &Baud Rate (Reset)"),
                              buttonPicture(ButtonPicture::Telephone), smallPicture);
 
     pnVersion = makePanel(this, "pnVersion", {184, 48, 169, 28}, QStringLiteral("VER : __.__-__"),
-                          colours.highlight, yellow, sansFont(16, true));
+                          sansFont(16, true));
 
-    pnMsg = makePanel(this, "pnMsg", {8, 4, 345, 40}, QStringLiteral("Start Scan Module"),
-                      colours.caption, white, sansFont(16, true));
+    pnMsg = makePanel(this, "pnMsg", {8, 4, 345, 40}, QStringLiteral("Start Scan Module"), sansFont(16, true));
     pnMsg->setInnerBevel(true);
 
     shComm = new CircleShape(pnMsg);
@@ -447,24 +430,18 @@ void TfrmModule::createControls()
 
     btnEng = makeButton(this, "btnEng", {7, 264, 106, 24}, QStringLiteral("English"), QIcon(), {});
     btnEng->setFont(sansFont(13, false));
-    QPalette engPalette = btnEng->palette();
-    engPalette.setColor(QPalette::ButtonText, colours.red);
-    btnEng->setPalette(engPalette);
 
-    btnGB = makeButton(this, "btnGB", {128, 264, 105, 24}, QString(),
-                       buttonPicture(ButtonPicture::SimplifiedCharacters, colours.red), languagePicture);
-    btnBIG5 = makeButton(this, "btnBIG5", {248, 264, 105, 24}, QString(),
-                         buttonPicture(ButtonPicture::TraditionalCharacters, colours.red), languagePicture);
+    // Their pictures come with the colours.
+    btnGB = makeButton(this, "btnGB", {128, 264, 105, 24}, QString(), QIcon(), languagePicture);
+    btnBIG5 = makeButton(this, "btnBIG5", {248, 264, 105, 24}, QString(), QIcon(), languagePicture);
 
     pnCustomer = makePanel(this, "pnCustomer", {8, 192, 345, 28},
-                           QStringLiteral("Customer : ******************************"), colours.highlight,
-                           yellow, serifFont(16, true));
+                           QStringLiteral("Customer : ******************************"), serifFont(16, true));
 
     btnClear = makeButton(this, "btnClear", {8, 224, 345, 33}, QStringLiteral("&Clear Customer Register"),
                           buttonPicture(ButtonPicture::Eraser), smallPicture);
 
-    pnKAVOR = makePanel(this, "pnKAVOR", {2, 332, 354, 21}, m_messages.text(0, 0), colourFromBgr(kMakerPurple),
-                        white, microsoftSansFont(11));
+    pnKAVOR = makePanel(this, "pnKAVOR", {2, 332, 354, 21}, m_messages.text(0, 0), microsoftSansFont(11));
 
     chkLock = new QCheckBox(this);
     chkLock->setObjectName(QStringLiteral("chkLock"));
@@ -485,8 +462,57 @@ void TfrmModule::createControls()
                                     btnGB,   btnBIG5,     btnClear,    chkLock};
     for (int i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
-    new FocusRing(this, colours.focus);
+    m_focusRing = new FocusRing(this);
     btnScan->setFocus(Qt::OtherFocusReason);
+    applyColours();
+    qApp->installEventFilter(this);
+}
+
+void TfrmModule::applyColours()
+{
+    m_sourcePalette = QGuiApplication::palette();
+    const WindowColours colours = windowColours(m_sourcePalette);
+    const QColor yellow(Qt::yellow);
+    const QColor white(Qt::white);
+
+    QPalette windowPalette = QGuiApplication::palette();
+    windowPalette.setColor(QPalette::Window, colours.face);
+    windowPalette.setColor(QPalette::Button, colours.face);
+    windowPalette.setColor(QPalette::WindowText, colours.faceText);
+    windowPalette.setColor(QPalette::ButtonText, colours.buttonText);
+    setPalette(windowPalette);
+
+    for (Panel *panel : {pnSerial, pnVersion, pnCustomer})
+        setColours(panel, colours.highlight, yellow);
+    setColours(pnMsg, colours.caption, white);
+    setColours(pnKAVOR, colourFromBgr(kMakerPurple), white);
+
+    QPalette comboPalette = cmbBaudRate->palette();
+    for (QPalette::ColorRole role : {QPalette::Button, QPalette::Base, QPalette::Window})
+        comboPalette.setColor(role, colours.highlight);
+    for (QPalette::ColorRole role : {QPalette::ButtonText, QPalette::Text, QPalette::WindowText})
+        comboPalette.setColor(role, yellow);
+    comboPalette.setColor(QPalette::Highlight, colours.highlight.darker(150));
+    comboPalette.setColor(QPalette::HighlightedText, yellow);
+    cmbBaudRate->setPalette(comboPalette);
+
+    QPalette engPalette = btnEng->palette();
+    engPalette.setColor(QPalette::ButtonText, colours.red);
+    btnEng->setPalette(engPalette);
+    btnGB->setIcon(buttonPicture(ButtonPicture::SimplifiedCharacters, colours.red));
+    btnBIG5->setIcon(buttonPicture(ButtonPicture::TraditionalCharacters, colours.red));
+
+    m_focusRing->setColour(colours.focus);
+}
+
+bool TfrmModule::eventFilter(QObject *watched, QEvent *event)
+{
+    // The desktop changed its colours (a dark theme switched on, say): the roles are resolved again. The
+    // application hears of it; a window with a palette of its own may not.
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange
+        && QGuiApplication::palette() != m_sourcePalette)
+        applyColours();
+    return QWidget::eventFilter(watched, event);
 }
 
 void TfrmModule::FormCreate()

@@ -11,9 +11,11 @@
 
 #include <QColor>
 #include <QLabel>
+#include <QPalette>
 #include <QPointer>
 #include <QWidget>
 
+class FocusRing;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
@@ -110,10 +112,13 @@ public slots:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void createControls();
+    // The colours of every role, from the application's palette; again whenever that changes.
+    void applyColours();
     void FormCreate();
     void selectLanguage(int index, const QString &name);
     QString message(int k) const;
@@ -136,6 +141,8 @@ private:
     bool m_waitCursor = false;
     int m_busyPhase = 0; // the blink timer's one-bit tag, kept between busy periods
     QPointer<QWidget> m_focusBeforeDisable;
+    FocusRing *m_focusRing = nullptr;
+    QPalette m_sourcePalette; // the application's palette the colours were last resolved from
     ScanReport m_scanReport;
 
     // Controls, in declaration order; owned by the window.

@@ -249,6 +249,7 @@ private slots:
     void contrastMaths();
     void colourRoles_data();
     void colourRoles();
+    void followsPaletteChange();
     void everyTextFitsAndReads_data();
     void everyTextFitsAndReads();
     void tooLongEvenAtNinePixels();
@@ -412,6 +413,32 @@ void TestReadable::colourRoles()
     auto *btnEng = window.findChild<QPushButton *>(QStringLiteral("btnEng"));
     const QColor red = btnEng->palette().color(QPalette::ButtonText);
     QVERIFY2(red.hslHue() == 0 && red.hslSaturation() > 200, qPrintable(red.name()));
+}
+
+void TestReadable::followsPaletteChange()
+{
+    // The desktop turns dark while the tool runs: the window takes the colours it would have started with.
+    const auto roles = [](TfrmModule &window) {
+        QStringList seen;
+        for (const char *name : {"frmModule", "pnSerial", "pnMsg", "cmbBaudRate", "btnEng"}) {
+            QWidget *widget = window.objectName() == QLatin1String(name)
+                ? &window
+                : window.findChild<QWidget *>(QLatin1String(name));
+            for (QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Button,
+                                             QPalette::ButtonText})
+                seen.append(widget->palette().color(QPalette::Active, role).name());
+        }
+        seen.append(window.findChild<FocusRing *>()->colour().name());
+        return seen;
+    };
+    TfrmModule &first = showWindow(QStringLiteral("style"), 0);
+    const QStringList light = roles(first);
+    QApplication::setPalette(darkPalette());
+    const QStringList changed = roles(first);
+    QVERIFY(changed != light);
+    m_tool->window.reset();
+    TfrmModule &second = showWindow(QStringLiteral("dark"), 0);
+    QCOMPARE(changed, roles(second));
 }
 
 void TestReadable::everyTextFitsAndReads_data()
