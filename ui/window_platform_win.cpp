@@ -18,10 +18,10 @@ void removeCloseCommand(QWidget &window)
     const HMENU menu = GetSystemMenu(handle, FALSE);
     if (!menu)
         return;
-    // On the standard system menu the last item is Close.
-    const int count = GetMenuItemCount(menu);
-    if (count > 0)
-        RemoveMenu(menu, static_cast<UINT>(count - 1), MF_BYPOSITION);
+    // Close is the last item of Windows's standard system menu, but not everywhere: wine appends its
+    // "About Wine" after it, and other programs may append their own. Taken by its command, Close goes
+    // wherever it stands, and nothing else does.
+    RemoveMenu(menu, SC_CLOSE, MF_BYCOMMAND);
     DrawMenuBar(handle);
 }
 

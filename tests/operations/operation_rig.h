@@ -7,20 +7,15 @@
 #include "module_operations.h"
 #include "recording_view.h"
 #include "scripted_module.h"
+#include "settings_sandbox.h"
 #include "settings_store.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QTemporaryDir>
-
 // A scripted module, the real frame layer and command set, a recording view and a real settings
-// store writing into a private configuration folder.
+// store writing into a private store (a folder on Linux, the emptied registry key on Windows).
 class OperationRig {
 public:
     OperationRig()
     {
-        qputenv("XDG_CONFIG_HOME", m_configHome.path().toLocal8Bit());
-        qputenv("XDG_CONFIG_DIRS", m_configDirs.path().toLocal8Bit());
         for (int port = 1; port <= 16; ++port)
             module.presentPorts.insert(port);
         frames.setIdleCallback([this] { ++idleCalls; });
@@ -110,15 +105,8 @@ public:
         return !open && module.openViolations == 0 && module.opens == module.closes;
     }
 
-    // Every file the store has written below the private configuration folder.
-    QStringList configFiles() const
-    {
-        QStringList files;
-        QDirIterator it(m_configHome.path(), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files << it.next();
-        return files;
-    }
+    // What the store has written: files in the private folder, or values under the key.
+    QStringList storedEntries() const { return m_sandbox.written(); }
     SettingsStore reloaded() const
     {
         SettingsStore fresh;
@@ -127,6 +115,5 @@ public:
     }
 
 private:
-    QTemporaryDir m_configHome;
-    QTemporaryDir m_configDirs;
+    SettingsSandbox m_sandbox;
 };

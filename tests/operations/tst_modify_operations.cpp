@@ -80,7 +80,7 @@ private slots:
         QCOMPARE(r->settings.lineSettings, QByteArray("38400,n,8,1"));
         QCOMPARE(r->settings.portNumber, 7);
         QVERIFY(r->settings.moduleFound);
-        QVERIFY(r->configFiles().isEmpty());
+        QVERIFY(r->storedEntries().isEmpty());
     }
 
     void baudCodeOfEveryKindOfIndex_data()
@@ -138,7 +138,7 @@ private slots:
         QCOMPARE(r->view.selected, 8);
         if (operation == Operation::Clear)
             QCOMPARE(r->view.panel(InfoPanel::Customer), kCustomerBlank);
-        QVERIFY(r->configFiles().isEmpty());
+        QVERIFY(r->storedEntries().isEmpty());
     }
 
     void unansweredSerialNumberSendsNoCommand_data() { unansweredCommandRepeatsThePair_data(); }
@@ -203,7 +203,7 @@ private slots:
                               "enabled 1", "cursor default"}));
         QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Clear Customer Register Ok"});
         QVERIFY(r->settings.moduleFound);
-        QVERIFY(r->configFiles().isEmpty());
+        QVERIFY(r->storedEntries().isEmpty());
     }
 
     void laterOperationsUseTheNewLineSettings()
@@ -221,7 +221,7 @@ private slots:
         QCOMPARE(r->only({"send S01"}).size(), 1);
         QCOMPARE(r->view.selected, 10);
         QCOMPARE(r->view.panel(InfoPanel::Customer), QStringLiteral("Customer : ") + QString(30, ' '));
-        QVERIFY(r->configFiles().isEmpty());
+        QVERIFY(r->storedEntries().isEmpty());
     }
 
 private:

@@ -65,7 +65,7 @@ private slots:
         QVERIFY(r->settings.moduleFound);
 
         const SettingsStore stored = r->reloaded();
-        QVERIFY(!r->configFiles().isEmpty());
+        QVERIFY(!r->storedEntries().isEmpty());
         QCOMPARE(stored.portNumber, 7);
         QCOMPARE(stored.lineSettingsIndex, 5);
         QCOMPARE(stored.lineSettings, QByteArray("19200,e,8,1"));
@@ -83,7 +83,7 @@ private slots:
         QCOMPARE(r->texts(InfoPanel::Msg),
                  QStringList({"Scan Module ....", "Scan COM : #7", "Get Module Info Ok. (COM : #7)"}));
         QVERIFY(r->settings.moduleFound);
-        QVERIFY(r->configFiles().isEmpty());
+        QVERIFY(r->storedEntries().isEmpty());
     }
 
     void quickAttemptOpensWithTheStoredTextNotTheTableEntry()
@@ -97,7 +97,7 @@ private slots:
         QCOMPARE(r->only({"open"}), opensAt({4, 4}, "38400,n,8,1"));
         QCOMPARE(r->only({"select"}), QStringList({"select 5", "select 5"}));
         QVERIFY(r->settings.moduleFound);
-        QVERIFY(r->configFiles().isEmpty());
+        QVERIFY(r->storedEntries().isEmpty());
     }
 
     void quickAttemptGivesUpAfterThreeRequestsAndTheSearchStoresAgain()
@@ -112,7 +112,7 @@ private slots:
         QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Scan Module ...."} + scanComTexts({3, 1, 2, 3})
                                                + QStringList{"Get Module Info Ok. (COM : #3)"});
         // Found by the search at exactly the stored place: written all the same.
-        QVERIFY(!r->configFiles().isEmpty());
+        QVERIFY(!r->storedEntries().isEmpty());
         QCOMPARE(r->reloaded().portNumber, 3);
     }
 
@@ -197,7 +197,7 @@ private slots:
         QCOMPARE(r->view.selected, 5);
         QCOMPARE(r->settings.lineSettingsIndex, 5);
         QVERIFY(!r->settings.moduleFound);
-        QVERIFY(r->configFiles().isEmpty());
+        QVERIFY(r->storedEntries().isEmpty());
     }
 
     void reportHasOneLinePerPortVisited()
@@ -287,7 +287,7 @@ private slots:
                  QStringList({"busy 0", "fill red", "select 5", "text pnMsg Module Not Find", "beep 300 300",
                               "cursor default"}));
         QCOMPARE(r->texts(InfoPanel::Serial), QStringList{kSerialBlank});
-        QVERIFY(r->configFiles().isEmpty());
+        QVERIFY(r->storedEntries().isEmpty());
     }
 
     void portsThatDoNotOpenAreSkippedSilently()
@@ -357,7 +357,7 @@ private slots:
         QCOMPARE(r->log.mid(r->indexOf("busy 0")),
                  QStringList({"busy 0", "fill red", "beep 300 300", "cursor default"}));
         QVERIFY(!r->settings.moduleFound);
-        QVERIFY(r->configFiles().isEmpty()); // found by the quick attempt
+        QVERIFY(r->storedEntries().isEmpty()); // found by the quick attempt
     }
 
     void informationErrorLeavesTheListAtTheSettingFound()

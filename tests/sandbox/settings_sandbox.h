@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QStringList>
+
+#include <memory>
+
+// A private settings store for one test: what the store writes while the object lives goes
+// somewhere of its own, and nothing the user stored is read or left changed.
+// Linux: XDG_CONFIG_HOME and XDG_CONFIG_DIRS point into temporary folders.
+// Windows: the store's registry key is emptied, and what it held is put back at the end.
+class SettingsSandbox {
+public:
+    SettingsSandbox();
+    ~SettingsSandbox();
+    SettingsSandbox(const SettingsSandbox &) = delete;
+    SettingsSandbox &operator=(const SettingsSandbox &) = delete;
+
+    bool isValid() const;
+    // What the store has written so far: files below the folder, or value names under the key.
+    QStringList written() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

@@ -1,0 +1,27 @@
+# The programs a Windows package ships: every executable target outside tests/, bench/ and tools/,
+# listed by path in <build>/windows-programs.txt for tools/windows/package.
+
+function(mb_collect_programs dir out)
+  set(found)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  get_property(source DIRECTORY ${dir} PROPERTY SOURCE_DIR)
+  file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${source})
+  if(NOT relative MATCHES "^(tests|bench|tools)(/|$)")
+    foreach(target ${targets})
+      get_target_property(type ${target} TYPE)
+      if(type STREQUAL "EXECUTABLE")
+        list(APPEND found "$<TARGET_FILE:${target}>")
+      endif()
+    endforeach()
+  endif()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(subdir ${subdirs})
+    mb_collect_programs(${subdir} sub_found)
+    list(APPEND found ${sub_found})
+  endforeach()
+  set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+mb_collect_programs(${PROJECT_SOURCE_DIR} mb_programs)
+list(JOIN mb_programs "\n" mb_program_lines)
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/windows-programs.txt CONTENT "${mb_program_lines}\n")
