@@ -18,6 +18,9 @@ public:
     bool isValid() const;
     // What the store has written so far: files below the folder, or value names under the key.
     QStringList written() const;
+    // Leaves what the store wrote in place at the end, for a look from outside the test
+    // (only where the whole machine is the test's own, such as a private wine prefix).
+    void keepWhatWasWritten();
 
 private:
     struct Private;

@@ -30,3 +30,8 @@ QStringList SettingsSandbox::written() const
         files << it.next();
     return files;
 }
+
+void SettingsSandbox::keepWhatWasWritten()
+{
+    d->configHome.setAutoRemove(false);
+}

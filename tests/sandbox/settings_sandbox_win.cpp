@@ -53,6 +53,7 @@ void deleteKey()
 struct SettingsSandbox::Private {
     std::vector<Value> found;
     bool keyFound = false;
+    bool keep = false;
 };
 
 SettingsSandbox::SettingsSandbox() : d(std::make_unique<Private>())
@@ -67,6 +68,8 @@ SettingsSandbox::SettingsSandbox() : d(std::make_unique<Private>())
 
 SettingsSandbox::~SettingsSandbox()
 {
+    if (d->keep)
+        return;
     deleteKey();
     if (!d->keyFound)
         return;
@@ -97,4 +100,9 @@ QStringList SettingsSandbox::written() const
     for (const Value &value : readValues())
         names << QString::fromStdWString(value.name);
     return names;
+}
+
+void SettingsSandbox::keepWhatWasWritten()
+{
+    d->keep = true;
 }
