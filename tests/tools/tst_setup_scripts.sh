@@ -42,7 +42,7 @@ scenario() {
   : > "$log"
   : > "$work/installed"
   (cd "$repo" && env PATH="$work/bin:$PATH" LOG="$log" INSTALLED="$work/installed" MB_BUILD_DIR="$work/tool" \
-     CI=1 FAKE_UID="$1" FAKE_SUDO="${2:-}" ${3:+INSTALLED="$3"} "./$4" </dev/null >>"$log" 2>&1)
+     CI=1 MB_WINDOWS=0 FAKE_UID="$1" FAKE_SUDO="${2:-}" ${3:+INSTALLED="$3"} "./$4" </dev/null >>"$log" 2>&1)
   echo $? > "$work/status"
 }
 installed() { grep '^apt-get install' "$log" | sed -e 's/^apt-get install -y -qq --no-install-recommends -o [^ ]* -o [^ ]* //' -e 's/ DEBIAN_FRONTEND=.*//'; }
