@@ -51,6 +51,8 @@ public:
 private:
     bool quickAttempt(QByteArray &serial);
     bool search(QByteArray &serial);
+    // Up to `attempts` serial-number requests on the open port; counts them in the port's report entry.
+    bool askSerialNumber(ScanPortEntry &entry, int attempts, QByteArray &serial);
     bool readInformation(const QByteArray &serial);
     void showPortTried(int portNumber);
     // Notes an open attempt at the port: a new entry, or the same entry for the search's next line settings.

@@ -134,18 +134,23 @@ bool ScanOperation::quickAttempt(QByteArray &serial)
     if (!opened)
         return false;
     showPortTried(settings.portNumber);
-    bool found = false;
-    for (int attempt = 0; attempt < kQuickAttempts && !found; ++attempt) {
+    const bool found = askSerialNumber(entry, kQuickAttempts, serial);
+    m_ctx.port.close();
+    return found;
+}
+
+bool ScanOperation::askSerialNumber(ScanPortEntry &entry, int attempts, QByteArray &serial)
+{
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         const CommandResult reply = m_ctx.commands.readSerialNumber();
         ++entry.requests;
         if (reply.ok) {
             entry.answered = true;
-            found = true;
             serial = reply.value;
+            return true;
         }
     }
-    m_ctx.port.close();
-    return found;
+    return false;
 }
 
 bool ScanOperation::search(QByteArray &serial)
@@ -165,19 +170,13 @@ bool ScanOperation::search(QByteArray &serial)
             if (!opened)
                 break;
             showPortTried(port);
-            bool found = false;
-            for (int attempt = 0; attempt < kSearchAttempts && !found; ++attempt) {
-                const CommandResult reply = m_ctx.commands.readSerialNumber();
-                ++entry.requests;
-                if (reply.ok) {
-                    entry.answered = true;
-                    found = true;
-                    serial = reply.value;
-                    settings.portNumber = port;
-                    settings.lineSettings = kLineSettingsTable[index];
-                    settings.lineSettingsIndex = index;
-                    settings.saveScanSettings();
-                }
+            const bool found = askSerialNumber(entry, kSearchAttempts, serial);
+            if (found) {
+                // Stored at once, while the port is still open.
+                settings.portNumber = port;
+                settings.lineSettings = kLineSettingsTable[index];
+                settings.lineSettingsIndex = index;
+                settings.saveScanSettings();
             }
             m_ctx.port.close();
             if (found)
