@@ -175,6 +175,9 @@ qint64 otherOpener(const QByteArray &devicePath)
                 continue;
             char target[PATH_MAX];
             const ssize_t length = ::readlinkat(fdDir, fd->d_name, target, sizeof target);
+            // A process this user may list but not look into (another user namespace): none of its will do.
+            if (length < 0 && errno == EACCES)
+                break;
             if (length <= 0 || length == ssize_t(sizeof target))
                 continue;
             const QByteArray link(target, int(length));
