@@ -793,7 +793,8 @@ void TestSettingsStore::concurrentSavesTakeTurns()
     while (running()) {
         const QByteArray bytes = readAll(userFile());
         QVERIFY2(checkWhole(bytes).first >= 0, bytes.constData());
-        QCOMPARE(loaded().lineSettings, "W" + QByteArray::number(loaded().portNumber) + ",e,8,1");
+        const SettingsStore store = loaded();
+        QCOMPARE(store.lineSettings, "W" + QByteArray::number(store.portNumber) + ",e,8,1");
         ++reads;
         QTest::qWait(2);
     }
