@@ -140,6 +140,8 @@ private slots:
 
 private:
     void linkPort(const QString &folder, int n, const QString &target);
+    // --try-open N of this binary as the user nobody: its line of output and exit status.
+    std::pair<QByteArray, int> tryOpenAsNobody(int portNumber);
     QString home() const { return m_dir->path() + QStringLiteral("/home"); }
     QString system(int i) const { return m_dir->path() + QStringLiteral("/system%1").arg(i); }
 
@@ -463,19 +465,14 @@ void TestModulePort::deviceOpenInAnotherProgramIsBusy()
         QSKIP(qPrintable(QStringLiteral("holders of other users not checked: ") + reason));
     // Another user's holder: root sees it; that user's own copy of the tool sees it too.
     QCOMPARE(::fchmod(m_pty->slave, 0666), 0);
-    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                      | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
     DeviceHolder holder(QStringLiteral("open"), m_pty->slavePath, true);
     QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
     ModulePort port(m_clock);
     QVERIFY(!port.open(3, "19200,n,8,1"));
     QCOMPARE(port.lastOpenStatus().holderPid, holder.pid());
-    std::unique_ptr<QProcess> nobody(
-        startAsNobody(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-open"), QStringLiteral("3")}));
-    QVERIFY(nobody->waitForFinished(30000));
-    QCOMPARE(nobody->readAllStandardOutput().trimmed(),
-             QByteArray("busy ") + QFile::encodeName(m_pty->slavePath) + " " + QByteArray::number(holder.pid()));
-    QCOMPARE(nobody->exitCode(), 10 + int(PortProblem::Busy));
+    const auto [output, exitCode] = tryOpenAsNobody(3);
+    QCOMPARE(output, QByteArray("busy ") + QFile::encodeName(m_pty->slavePath) + " " + QByteArray::number(holder.pid()));
+    QCOMPARE(exitCode, 10 + int(PortProblem::Busy));
     QVERIFY(!m_pty->bytesWaiting());
 }
 
@@ -486,14 +483,21 @@ void TestModulePort::permissionDeniedForAnotherUser()
         QSKIP(qPrintable(QStringLiteral("permission denied not checked: ") + reason));
     // A root-owned 0600 terminal, reached through a link another user can follow.
     QCOMPARE(::fchmod(m_pty->slave, 0600), 0);
-    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                      | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
-    std::unique_ptr<QProcess> other(
-        startAsNobody(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-open"), QStringLiteral("3")}));
-    QVERIFY(other->waitForFinished(30000));
-    QCOMPARE(other->readAllStandardOutput().trimmed(),
-             QByteArray("permission-denied ") + QFile::encodeName(m_pty->slavePath));
-    QCOMPARE(other->exitCode(), 10 + int(PortProblem::PermissionDenied));
+    const auto [output, exitCode] = tryOpenAsNobody(3);
+    QCOMPARE(output, QByteArray("permission-denied ") + QFile::encodeName(m_pty->slavePath));
+    QCOMPARE(exitCode, 10 + int(PortProblem::PermissionDenied));
+}
+
+std::pair<QByteArray, int> TestModulePort::tryOpenAsNobody(int portNumber)
+{
+    // The links must be reachable for another user.
+    QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                             | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    std::unique_ptr<QProcess> other(startAsNobody(QCoreApplication::applicationFilePath(),
+                                                  {QStringLiteral("--try-open"), QString::number(portNumber)}));
+    if (!other->waitForFinished(30000))
+        return {QByteArray("did not finish"), -1};
+    return {other->readAllStandardOutput().trimmed(), other->exitCode()};
 }
 
 void TestModulePort::probeLeavesTheDeviceAsFound()
