@@ -161,7 +161,10 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
             settings.loadSettings();
             language = options.storedLanguage ? settings.languageIndex : 0;
         }
-        const QString hint = permissionDeniedText(line.status, *language);
+        QString hint = permissionDeniedText(line.status, *language);
+        // The group dialout is one fix for every such port; an owner and a mode belong to one device.
+        if (line.status.deviceGroup != QLatin1String("dialout"))
+            hint = QStringLiteral("COM%1 (%2): ").arg(line.status.portNumber).arg(line.status.devicePath) + hint;
         if (!hints.contains(hint))
             hints << hint;
     }
