@@ -103,10 +103,11 @@ std::vector<QVariantMap> readStoredValues()
     return sources;
 }
 
-void writeStoredValues(const StoredValues &values)
+bool writeStoredValues(const StoredValues &values)
 {
     if (writeInto(kMachineKey, values))
-        return;
-    // Neither written: the values in memory serve on.
-    writeInto(kUserCopy, values);
+        return true;
+    // Where the machine key refuses (a standard user), the user's copy; false when that fails too, and the
+    // values in memory serve on.
+    return writeInto(kUserCopy, values);
 }
