@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include <cstdio>
 #include <exception>
 #include <memory>
 
@@ -27,10 +26,10 @@ int main(int argc, char *argv[])
 {
     switch (readCommandLine(argc, argv)) {
     case StartRequest::Help:
-        std::fputs(qPrintable(helpText()), stdout);
+        printForCommandLine(helpText());
         return 0;
     case StartRequest::Version:
-        std::fputs(qPrintable(versionText()), stdout);
+        printForCommandLine(versionText());
         return 0;
     case StartRequest::Window:
         break;

@@ -54,7 +54,10 @@ QString helpText()
         "  -v, --version  Print the version and exit.\n"
         "\n"
         "Without an option the window opens. Qt's own options (-platform, -display, ...) are taken as by\n"
-        "every Qt program.\n");
+        "every Qt program.\n"
+        "\n"
+        "The console program is modulebench-cli: the same scan, baud-rate change and clearing from a terminal\n"
+        "or a script, with no window (modulebench-cli --help).\n");
 }
 
 QString versionText()

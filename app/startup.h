@@ -18,6 +18,9 @@ enum class StartRequest { Window, Help, Version };
 StartRequest readCommandLine(int argc, const char *const argv[]);
 QString helpText();
 QString versionText();
+// Prints the text for whoever started the program. On Windows the window program has no console of its own:
+// the text goes to the console it was started from (or where its output was redirected to).
+void printForCommandLine(const QString &text);
 
 // Run once after the application object exists, before the window is created.
 void setUpApplication();

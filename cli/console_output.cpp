@@ -1,16 +1,16 @@
 #include "console_output.h"
 
+#include "console_platform.h"
+
 #include <QJsonDocument>
 
 #include <cstdio>
 
 namespace {
 
-void writeLine(std::FILE *stream, const QByteArray &line)
+void writeLine(std::FILE *stream, const QString &line)
 {
-    std::fwrite(line.constData(), 1, size_t(line.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    writeText(stream, line + QLatin1Char('\n'));
 }
 
 } // namespace
@@ -18,20 +18,20 @@ void writeLine(std::FILE *stream, const QByteArray &line)
 void ConsoleOutput::result(const QJsonObject &record, const QStringList &lines)
 {
     if (m_json) {
-        writeLine(stdout, QJsonDocument(record).toJson(QJsonDocument::Compact));
+        writeLine(stdout, QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)));
         return;
     }
     for (const QString &line : lines)
-        writeLine(stdout, line.toUtf8());
+        writeLine(stdout, line);
 }
 
 void ConsoleOutput::progress(const QString &line)
 {
     if (m_progress)
-        writeLine(stderr, line.toUtf8());
+        writeLine(stderr, line);
 }
 
 void ConsoleOutput::diagnostic(const QString &line)
 {
-    writeLine(stderr, QByteArrayLiteral("modulebench-cli: ") + line.toUtf8());
+    writeLine(stderr, QStringLiteral("modulebench-cli: ") + line);
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <cstdio>
+
 // What the console program needs of the platform: stop requests (Ctrl-C) and terminals.
 
 // Ctrl-C and termination requests only set a flag from here on; the program ends at its next safe point.
@@ -9,6 +11,10 @@ void installStopHandlers();
 bool stopRequested();
 
 bool standardErrorIsTerminal();
+
+// Text for standard output or standard error, flushed at once. A Windows console takes it as characters (its
+// code page may be any); a pipe, a file or a Unix terminal gets UTF-8.
+void writeText(std::FILE *stream, const QString &text);
 
 // A short word for devices the port list cannot describe otherwise ("pseudo-terminal"); empty if none.
 QString deviceKindFromPath(const QString &devicePath);

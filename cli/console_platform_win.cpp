@@ -39,6 +39,21 @@ bool standardErrorIsTerminal()
     return _isatty(_fileno(stderr)) != 0;
 }
 
+void writeText(std::FILE *stream, const QString &text)
+{
+    std::fflush(stream);
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode)) {
+        DWORD written = 0;
+        ::WriteConsoleW(handle, text.utf16(), DWORD(text.size()), &written, nullptr);
+        return;
+    }
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
 QString deviceKindFromPath(const QString &)
 {
     return {};

@@ -26,7 +26,7 @@ void onQtMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
     const bool ours = context.category && std::strncmp(context.category, "modulebench.", 12) == 0;
     if (!g_allMessages && !ours && type != QtCriticalMsg && type != QtFatalMsg)
         return;
-    std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toUtf8().constData());
+    writeText(stderr, qFormatLogMessage(type, context, message) + QLatin1Char('\n'));
 }
 
 } // namespace
@@ -40,13 +40,13 @@ int main(int argc, char *argv[])
     const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1));
     switch (parsed.kind) {
     case ParsedArguments::Kind::Help:
-        std::fputs(helpText().toUtf8().constData(), stdout);
+        writeText(stdout, helpText());
         return kExitSuccess;
     case ParsedArguments::Kind::Version:
-        std::fputs(versionText().toUtf8().constData(), stdout);
+        writeText(stdout, versionText());
         return kExitSuccess;
     case ParsedArguments::Kind::Usage:
-        std::fprintf(stderr, "modulebench-cli: %s\nTry 'modulebench-cli --help'.\n", parsed.error.toUtf8().constData());
+        writeText(stderr, QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
         return kExitUsage;
     case ParsedArguments::Kind::Run:
         break;

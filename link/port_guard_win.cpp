@@ -62,9 +62,18 @@ bool PortGuard::acquire(int, PortStatus &status)
         status.systemError = int(error);
         return false;
     }
+    // A COM number that stands for no device at all still opens where the system keeps the name without a
+    // device behind it (wine does, for an unmapped number): a handle of unknown type is no such port.
+    const DWORD fileType = ::GetFileType(handle);
+    if (fileType == FILE_TYPE_UNKNOWN) {
+        status.systemError = int(::GetLastError());
+        status.problem = PortProblem::NoSuchPort;
+        ::CloseHandle(handle);
+        return false;
+    }
     // A name in the device namespace may be some other kind of device; a COM port answers GetCommState.
     d->foundState.DCBlength = sizeof(DCB);
-    if (::GetFileType(handle) != FILE_TYPE_CHAR || !::GetCommState(handle, &d->foundState)) {
+    if (fileType != FILE_TYPE_CHAR || !::GetCommState(handle, &d->foundState)) {
         status.systemError = int(::GetLastError());
         status.problem = PortProblem::NotATerminal;
         ::CloseHandle(handle);

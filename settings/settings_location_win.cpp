@@ -3,30 +3,94 @@
 #include <QSettings>
 #include <QStringList>
 
-#include <memory>
-
 #include <windows.h>
+
+// The store is the machine key HKLM\Software\KAVOR\ModuleBench in the 32-bit view (Wow6432Node to 64-bit
+// eyes), the key the 32-bit program has always used. A standard user may not write there: Windows gave that
+// 32-bit program the user's own copy of the key instead (registry virtualisation), under
+// HKCU\Software\Classes\VirtualStore, and merged that copy over the machine key when it read. This 64-bit
+// program gets no such help, so it does the same itself: the user's copy first, then the machine key; writes
+// go to the machine key where the user may write it, else to the user's copy.
 
 namespace {
 
-const wchar_t kSubKey[] = L"Software\\KAVOR\\ModuleBench";
+struct Place {
+    HKEY root;
+    const wchar_t *subKey;
+    REGSAM view;
+    const char *qtPath;
+    QSettings::Format qtFormat;
+};
 
-// The 32-bit view, so a 64-bit build shares the key that the 32-bit program wrote
-// (under Wow6432Node on 64-bit Windows).
-std::unique_ptr<QSettings> openKey()
-{
-    return std::make_unique<QSettings>(QStringLiteral("HKEY_LOCAL_MACHINE\\Software\\KAVOR\\ModuleBench"),
-                                       QSettings::Registry32Format);
-}
+// The 32-bit view of the machine key.
+const Place kMachineKey{HKEY_LOCAL_MACHINE, L"Software\\KAVOR\\ModuleBench", KEY_WOW64_32KEY,
+                        "HKEY_LOCAL_MACHINE\\Software\\KAVOR\\ModuleBench", QSettings::Registry32Format};
+// Where Windows keeps a standard user's writes of a 32-bit program to the machine key; the path names the
+// 32-bit view itself, so it is read as it stands (the 64-bit view).
+const Place kUserCopy{HKEY_CURRENT_USER,
+                      L"Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\KAVOR\\ModuleBench",
+                      KEY_WOW64_64KEY,
+                      "HKEY_CURRENT_USER\\Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\KAVOR\\"
+                      "ModuleBench",
+                      QSettings::Registry64Format};
 
-// QSettings creates its key on the first read where it may; loading must leave a missing key missing.
-bool keyExists()
+// QSettings creates its key on the first read where it may; reading must leave a missing key missing.
+bool keyExists(const Place &place)
 {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(place.root, place.subKey, 0, KEY_READ | place.view, &key) != ERROR_SUCCESS)
         return false;
     ::RegCloseKey(key);
     return true;
+}
+
+void readInto(std::vector<QVariantMap> &sources, const Place &place)
+{
+    if (!keyExists(place))
+        return;
+    const QSettings key(QString::fromLatin1(place.qtPath), place.qtFormat);
+    if (key.status() != QSettings::NoError)
+        return;
+    QVariantMap values;
+    const QStringList names = key.childKeys();
+    for (const QString &name : names)
+        values.insert(name, key.value(name));
+    sources.push_back(values);
+}
+
+// Numbers as REG_DWORD, everything else as REG_SZ: the types the 32-bit program wrote.
+bool writeValue(HKEY key, const QString &name, const QVariant &value)
+{
+    const auto *valueName = reinterpret_cast<const wchar_t *>(name.utf16());
+    if (value.typeId() == QMetaType::Int) {
+        const DWORD number = DWORD(value.toInt());
+        return ::RegSetValueExW(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&number),
+                                sizeof number)
+               == ERROR_SUCCESS;
+    }
+    const QString text = value.toString();
+    return ::RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE *>(text.utf16()),
+                            DWORD((text.size() + 1) * sizeof(char16_t)))
+           == ERROR_SUCCESS;
+}
+
+// False when the key cannot be opened for writing (a standard user's on the machine key) or refuses a value.
+bool writeInto(const Place &place, const StoredValues &values)
+{
+    // Wine runs every program as an administrator and lets it write any key: its tests stand in for a
+    // standard user with this variable.
+    if (place.root == HKEY_LOCAL_MACHINE && qEnvironmentVariableIsSet("MB_REGISTRY_AS_STANDARD_USER"))
+        return false;
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(place.root, place.subKey, 0, nullptr, 0, KEY_SET_VALUE | place.view, nullptr, &key,
+                          nullptr)
+        != ERROR_SUCCESS)
+        return false;
+    bool written = true;
+    for (const auto &[name, value] : values)
+        written = writeValue(key, name, value) && written;
+    ::RegCloseKey(key);
+    return written;
 }
 
 } // namespace
@@ -34,25 +98,16 @@ bool keyExists()
 std::vector<QVariantMap> readStoredValues()
 {
     std::vector<QVariantMap> sources;
-    if (!keyExists())
-        return sources;
-    const auto key = openKey();
-    if (key->status() != QSettings::NoError)
-        return sources;
-    QVariantMap values;
-    const QStringList names = key->childKeys();
-    for (const QString &name : names)
-        values.insert(name, key->value(name));
-    sources.push_back(values);
+    readInto(sources, kUserCopy);
+    readInto(sources, kMachineKey);
     return sources;
 }
 
 bool writeStoredValues(const StoredValues &values)
 {
-    const auto key = openKey();
-    for (const auto &[name, value] : values)
-        key->setValue(name, value);
-    // A key that cannot be written is left as it is; the values in memory serve on.
-    key->sync();
-    return key->status() == QSettings::NoError;
+    if (writeInto(kMachineKey, values))
+        return true;
+    // Where the machine key refuses (a standard user), the user's copy; false when that fails too, and the
+    // values in memory serve on.
+    return writeInto(kUserCopy, values);
 }

@@ -7,7 +7,7 @@
 // A private settings store for one test: what the store writes while the object lives goes
 // somewhere of its own, and nothing the user stored is read or left changed.
 // Linux: XDG_CONFIG_HOME and XDG_CONFIG_DIRS point into temporary folders.
-// Windows: the store's registry key is emptied, and what it held is put back at the end.
+// Windows: the store's registry keys are emptied, and what they held is put back at the end.
 class SettingsSandbox {
 public:
     SettingsSandbox();

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -10,9 +11,19 @@
 
 namespace {
 
-const wchar_t kSubKey[] = L"Software\\KAVOR\\ModuleBench";
-// The store's own view: the 32-bit one.
-constexpr REGSAM kView = KEY_WOW64_32KEY;
+struct Place {
+    HKEY root;
+    const wchar_t *subKey;
+    REGSAM view;
+};
+
+// The store's places: the machine key in its 32-bit view, and the user's copy of it that Windows keeps
+// for a standard user (read first).
+const Place kPlaces[] = {
+    {HKEY_LOCAL_MACHINE, L"Software\\KAVOR\\ModuleBench", KEY_WOW64_32KEY},
+    {HKEY_CURRENT_USER, L"Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\KAVOR\\ModuleBench",
+     KEY_WOW64_64KEY},
+};
 
 struct Value {
     std::wstring name;
@@ -20,11 +31,20 @@ struct Value {
     QByteArray data;
 };
 
-std::vector<Value> readValues()
+bool keyExists(const Place &place)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(place.root, place.subKey, 0, KEY_READ | place.view, &key) != ERROR_SUCCESS)
+        return false;
+    ::RegCloseKey(key);
+    return true;
+}
+
+std::vector<Value> readValues(const Place &place)
 {
     std::vector<Value> values;
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_READ | kView, &key) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(place.root, place.subKey, 0, KEY_READ | place.view, &key) != ERROR_SUCCESS)
         return values;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
@@ -43,53 +63,59 @@ std::vector<Value> readValues()
     return values;
 }
 
-void deleteKey()
+void deleteKey(const Place &place)
 {
-    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSubKey, kView, 0);
+    ::RegDeleteKeyExW(place.root, place.subKey, place.view, 0);
 }
+
+struct Found {
+    bool keyFound = false;
+    std::vector<Value> values;
+};
 
 } // namespace
 
 struct SettingsSandbox::Private {
-    std::vector<Value> found;
-    bool keyFound = false;
+    Found found[std::size(kPlaces)];
     bool keep = false;
 };
 
 SettingsSandbox::SettingsSandbox() : d(std::make_unique<Private>())
 {
-    HKEY key = nullptr;
-    d->keyFound = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_READ | kView, &key) == ERROR_SUCCESS;
-    if (d->keyFound)
-        ::RegCloseKey(key);
-    d->found = readValues();
-    deleteKey();
+    for (size_t i = 0; i < std::size(kPlaces); ++i) {
+        d->found[i].keyFound = keyExists(kPlaces[i]);
+        d->found[i].values = readValues(kPlaces[i]);
+        deleteKey(kPlaces[i]);
+    }
 }
 
 SettingsSandbox::~SettingsSandbox()
 {
     if (d->keep)
         return;
-    deleteKey();
-    if (!d->keyFound)
-        return;
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, 0, KEY_WRITE | kView, nullptr, &key, nullptr)
-        != ERROR_SUCCESS)
-        return;
-    for (const Value &value : d->found)
-        ::RegSetValueExW(key, value.name.c_str(), 0, value.type,
-                         reinterpret_cast<const BYTE *>(value.data.constData()), DWORD(value.data.size()));
-    ::RegCloseKey(key);
+    for (size_t i = 0; i < std::size(kPlaces); ++i) {
+        const Place &place = kPlaces[i];
+        deleteKey(place);
+        if (!d->found[i].keyFound)
+            continue;
+        HKEY key = nullptr;
+        if (::RegCreateKeyExW(place.root, place.subKey, 0, nullptr, 0, KEY_WRITE | place.view, nullptr, &key,
+                              nullptr)
+            != ERROR_SUCCESS)
+            continue;
+        for (const Value &value : d->found[i].values)
+            ::RegSetValueExW(key, value.name.c_str(), 0, value.type,
+                             reinterpret_cast<const BYTE *>(value.data.constData()), DWORD(value.data.size()));
+        ::RegCloseKey(key);
+    }
 }
 
 bool SettingsSandbox::isValid() const
 {
-    HKEY key = nullptr;
-    // Emptied: the key must be gone, or the store would read what was there.
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSubKey, 0, KEY_READ | kView, &key) == ERROR_SUCCESS) {
-        ::RegCloseKey(key);
-        return false;
+    // Emptied: the keys must be gone, or the store would read what was there.
+    for (const Place &place : kPlaces) {
+        if (keyExists(place))
+            return false;
     }
     return true;
 }
@@ -97,8 +123,10 @@ bool SettingsSandbox::isValid() const
 QStringList SettingsSandbox::written() const
 {
     QStringList names;
-    for (const Value &value : readValues())
-        names << QString::fromStdWString(value.name);
+    for (const Place &place : kPlaces) {
+        for (const Value &value : readValues(place))
+            names << QString::fromStdWString(value.name);
+    }
     return names;
 }
 

@@ -15,6 +15,8 @@ namespace {
 const wchar_t kSubKey[] = L"Software\\KAVOR\\ModuleBench";
 // Where a 64-bit program sees the 32-bit view's key.
 const wchar_t kRedirectedSubKey[] = L"Software\\Wow6432Node\\KAVOR\\ModuleBench";
+// Where Windows keeps a standard user's own copy of the 32-bit program's machine key.
+const wchar_t kUserCopySubKey[] = L"Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\KAVOR\\ModuleBench";
 
 struct RegistryValue {
     DWORD type = REG_NONE;
@@ -31,10 +33,10 @@ bool keyExists(const wchar_t *subKey, REGSAM view)
 }
 
 std::optional<RegistryValue> readValue(const wchar_t *name, const wchar_t *subKey = kSubKey,
-                                       REGSAM view = KEY_WOW64_32KEY)
+                                       REGSAM view = KEY_WOW64_32KEY, HKEY root = HKEY_LOCAL_MACHINE)
 {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return std::nullopt;
     RegistryValue value;
     DWORD size = 0;
@@ -49,10 +51,11 @@ std::optional<RegistryValue> readValue(const wchar_t *name, const wchar_t *subKe
     return value;
 }
 
-void writeRaw(const wchar_t *name, DWORD type, const void *data, DWORD size, REGSAM view = KEY_WOW64_32KEY)
+void writeRaw(const wchar_t *name, DWORD type, const void *data, DWORD size, REGSAM view = KEY_WOW64_32KEY,
+              HKEY root = HKEY_LOCAL_MACHINE, const wchar_t *subKey = kSubKey)
 {
     HKEY key = nullptr;
-    QCOMPARE(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, 0, KEY_WRITE | view, nullptr, &key, nullptr),
+    QCOMPARE(::RegCreateKeyExW(root, subKey, 0, nullptr, 0, KEY_WRITE | view, nullptr, &key, nullptr),
              LSTATUS(ERROR_SUCCESS));
     QCOMPARE(::RegSetValueExW(key, name, 0, type, static_cast<const BYTE *>(data), size), LSTATUS(ERROR_SUCCESS));
     ::RegCloseKey(key);
@@ -67,6 +70,34 @@ void writeString(const wchar_t *name, const std::wstring &text, REGSAM view = KE
 {
     writeRaw(name, REG_SZ, text.c_str(), DWORD((text.size() + 1) * sizeof(wchar_t)), view);
 }
+
+// The standard user's copy, as Windows writes it for the 32-bit program.
+void writeUserCopyDword(const wchar_t *name, DWORD number)
+{
+    writeRaw(name, REG_DWORD, &number, sizeof number, KEY_WOW64_64KEY, HKEY_CURRENT_USER, kUserCopySubKey);
+}
+
+void writeUserCopyString(const wchar_t *name, const std::wstring &text)
+{
+    writeRaw(name, REG_SZ, text.c_str(), DWORD((text.size() + 1) * sizeof(wchar_t)), KEY_WOW64_64KEY,
+             HKEY_CURRENT_USER, kUserCopySubKey);
+}
+
+std::optional<RegistryValue> readUserCopy(const wchar_t *name)
+{
+    return readValue(name, kUserCopySubKey, KEY_WOW64_64KEY, HKEY_CURRENT_USER);
+}
+
+// What a standard user meets: the machine key may be read but not written. Wine runs every program as an
+// administrator, and a key's access list does not stop one there; the store's variable stands in for the
+// refusal (a standard user's write of the machine key fails before any value is set).
+class StandardUserRights {
+public:
+    StandardUserRights() { qputenv("MB_REGISTRY_AS_STANDARD_USER", "1"); }
+    ~StandardUserRights() { qunsetenv("MB_REGISTRY_AS_STANDARD_USER"); }
+    StandardUserRights(const StandardUserRights &) = delete;
+    StandardUserRights &operator=(const StandardUserRights &) = delete;
+};
 
 DWORD asDword(const std::optional<RegistryValue> &value)
 {
@@ -221,6 +252,67 @@ private slots:
         QCOMPARE(asString(language), QStringLiteral("ChineseBIG5"));
         QCOMPARE(asDword(readValue(L"ScanCommNo")), DWORD(4));
         QCOMPARE(loaded().languageIndex, 2);
+    }
+
+    // A standard user may not write the machine key: what they save goes to their own copy, and is read from
+    // there first; the machine key's presets serve for the rest.
+    void standardUserSavesIntoTheirOwnCopy()
+    {
+        writeString(L"LanguageFlag", L"ChineseGB");
+        writeDword(L"ScanCommNo", 16);
+        {
+            const StandardUserRights standardUser;
+            SettingsStore store = loaded();
+            QCOMPARE(store.portNumber, 16);
+            store.portNumber = 3;
+            store.lineSettingsIndex = 9;
+            store.lineSettings = "57600,e,8,1";
+            store.saveScanSettings();
+
+            const auto port = readUserCopy(L"ScanCommNo");
+            QVERIFY(port);
+            QCOMPARE(port->type, DWORD(REG_DWORD));
+            QCOMPARE(asDword(port), DWORD(3));
+            QCOMPARE(asDword(readUserCopy(L"ScanBaudRateNo")), DWORD(9));
+            QCOMPARE(asString(readUserCopy(L"ScanBaudRate")), QStringLiteral("57600,e,8,1"));
+            QVERIFY(!readUserCopy(L"LanguageFlag"));
+            QCOMPARE(asDword(readValue(L"ScanCommNo")), DWORD(16));
+
+            const SettingsStore fresh = loaded();
+            QCOMPARE(fresh.portNumber, 3);
+            QCOMPARE(fresh.lineSettingsIndex, 9);
+            QCOMPARE(fresh.lineSettings, QByteArray("57600,e,8,1"));
+            QCOMPARE(fresh.languageName, QStringLiteral("ChineseGB"));
+
+            store.selectLanguage(2, QStringLiteral("ChineseBIG5"));
+            store.saveLanguage();
+            QCOMPARE(asString(readUserCopy(L"LanguageFlag")), QStringLiteral("ChineseBIG5"));
+            QCOMPARE(asString(readValue(L"LanguageFlag")), QStringLiteral("ChineseGB"));
+            QCOMPARE(loaded().languageIndex, 2);
+        }
+        // An administrator's save still goes to the machine key, and leaves the user's copy alone.
+        SettingsStore admin = loaded();
+        admin.selectLanguage(0, QStringLiteral("English"));
+        admin.saveLanguage();
+        QCOMPARE(asString(readValue(L"LanguageFlag")), QStringLiteral("English"));
+        QCOMPARE(asString(readUserCopy(L"LanguageFlag")), QStringLiteral("ChineseBIG5"));
+    }
+
+    // What a 32-bit build saved for a standard user (Windows put it in the user's copy) is found, and wins
+    // over the machine key, as in Windows' own merge.
+    void userCopyComesFirst()
+    {
+        writeDword(L"ScanCommNo", 16);
+        writeDword(L"ScanBaudRateNo", 8);
+        writeString(L"ScanBaudRate", L"57600,n,8,1");
+        writeString(L"LanguageFlag", L"ChineseGB");
+        writeUserCopyDword(L"ScanCommNo", 5);
+        writeUserCopyString(L"LanguageFlag", L"ChineseBIG5");
+        const SettingsStore store = loaded();
+        QCOMPARE(store.portNumber, 5);
+        QCOMPARE(store.languageIndex, 2);
+        QCOMPARE(store.lineSettingsIndex, 8);
+        QCOMPARE(store.lineSettings, QByteArray("57600,n,8,1"));
     }
 
     void the64BitViewIsNotRead()

@@ -1,4 +1,5 @@
 #include "module_window.h"
+#include "scan_report.h"
 #include "window_fixture.h"
 #include "settings_sandbox.h"
 
@@ -23,6 +24,8 @@ constexpr int kSilentPort = 4;
 constexpr int kTimeoutSamples = 20;
 
 const wchar_t kSubKey[] = L"Software\\KAVOR\\ModuleBench";
+// A standard user's own copy of the machine key, where Windows put what the 32-bit program saved for them.
+const wchar_t kUserCopySubKey[] = L"Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\WOW6432Node\\KAVOR\\ModuleBench";
 
 using Tool = WindowTool<>;
 
@@ -99,6 +102,10 @@ private slots:
         QCOMPARE(text("pnVersion"), QStringLiteral("VER : 03.20-01"));
         QCOMPARE(text("pnCustomer"), QStringLiteral("Customer : ") + QString(30, QLatin1Char('W')));
         QVERIFY(tool.session.settings().moduleFound);
+        // Wine opens an unmapped COM number as a device of unknown type: no such port.
+        const QStringList report = tool.window->findChild<QLabel *>(QStringLiteral("pnMsg"))->toolTip().split(QLatin1Char('\n'));
+        QVERIFY2(report.first().startsWith(QLatin1String("COM1 (")), qPrintable(report.join('\n')));
+        QVERIFY2(report.first().endsWith(reportText(ReportText::NoSuchPort, 0)), qPrintable(report.first()));
 
         // Stored at once, in the 32-bit view.
         QCOMPARE(storedDword(L"ScanCommNo"), DWORD(kModulePort));
@@ -106,6 +113,33 @@ private slots:
         QCOMPARE(storedString(L"ScanBaudRate"), QStringLiteral("19200,e,8,1"));
         // Left for run-wine-scan to read with wine's own reg tool.
         m_sandbox->keepWhatWasWritten();
+    }
+
+    // What a 32-bit build saved for a standard user lies in their own copy of the key: the quick attempt
+    // takes the port from there, and finds the module at once.
+    void quickAttemptTakesThePortFromTheUsersCopy()
+    {
+        HKEY key = nullptr;
+        QCOMPARE(::RegCreateKeyExW(HKEY_CURRENT_USER, kUserCopySubKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr,
+                                   &key, nullptr),
+                 LSTATUS(ERROR_SUCCESS));
+        const DWORD port = kModulePort;
+        const DWORD index = 5;
+        const wchar_t lineSettings[] = L"19200,e,8,1";
+        ::RegSetValueExW(key, L"ScanCommNo", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&port), sizeof port);
+        ::RegSetValueExW(key, L"ScanBaudRateNo", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&index), sizeof index);
+        ::RegSetValueExW(key, L"ScanBaudRate", 0, REG_SZ, reinterpret_cast<const BYTE *>(lineSettings), sizeof lineSettings);
+        ::RegCloseKey(key);
+
+        Tool tool;
+        tool.create().show();
+        QTest::qWait(20);
+        tool.window->btnScanClick();
+        const auto *pnMsg = tool.window->findChild<QLabel *>(QStringLiteral("pnMsg"));
+        QCOMPARE(pnMsg->text(), QStringLiteral("Get Module Info Ok. (COM : #3)"));
+        // The quick attempt's one port, no search from COM1.
+        const QStringList report = pnMsg->toolTip().split(QLatin1Char('\n'));
+        QVERIFY2(report.size() == 1 && report.first().startsWith(QLatin1String("COM3 (")), qPrintable(report.join('\n')));
     }
 
     // The figure beside the Linux one: from the end byte handed to the port to the command's return.
