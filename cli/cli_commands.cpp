@@ -111,6 +111,9 @@ QJsonObject readingRecord(const ModuleReading &reading, int language)
         record.insert(QStringLiteral("serial_number"), reading.serialNumber);
         record.insert(QStringLiteral("version"), reading.version);
         record.insert(QStringLiteral("customer_register"), reading.customerRegister);
+        // Why the information read stopped: a bad check is not silence.
+        if (!reading.scan.complete())
+            record.insert(QStringLiteral("reply"), QLatin1String(replyKindKey(reading.scan.failedReply)));
     }
     if (!found(reading))
         record.insert(QStringLiteral("ports"), portRecords(reading, language));
@@ -143,6 +146,8 @@ ModuleReading scanAndReport(ConsoleTool &tool, ConsoleOutput &output)
     output.result(readingRecord(reading, language), readingLines(tool, reading));
     if (!found(reading))
         sayWhatEachPortDid(reading, language, output);
+    else if (!reading.scan.complete() && reading.scan.failedReply != FrameReply::Kind::Good)
+        output.diagnostic(replyKindText(reading.scan.failedReply, language));
     return reading;
 }
 
@@ -176,6 +181,8 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     record.insert(QStringLiteral("outcome"), result.accepted ? QStringLiteral("ok") : QStringLiteral("refused"));
     record.insert(QStringLiteral("exit_status"), status);
     record.insert(QStringLiteral("message"), result.message);
+    if (!result.accepted && result.failedReply != FrameReply::Kind::Good)
+        record.insert(QStringLiteral("reply"), QLatin1String(replyKindKey(result.failedReply)));
     lines << result.message;
     output.result(record, lines);
     return status;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "scan_report.h"
-
 #include <QString>
 #include <cstdint>
 
@@ -20,7 +18,10 @@ inline const QString kSerialPlaceholder = QStringLiteral(" : ________");
 inline const QString kVersionPlaceholder = QStringLiteral(" : __.__-__");
 inline const QString kCustomerPlaceholder = QStringLiteral(" : ******************************"); // 30
 
-// What the operations need of the window; a recording view stands in for it in tests.
+// What the operations need of the window, and only what a view can do: panels, indicator, tones,
+// the list and the lock box, busy look, cursor, events. What an operation found (values, outcome,
+// the scan's per-port report) comes back as its result from the session. A recording view stands in
+// for the window in tests.
 class ModuleView {
 public:
     virtual ~ModuleView() = default;
@@ -37,7 +38,4 @@ public:
     virtual void setWaitCursor(bool on) = 0;
     virtual void setWindowEnabled(bool on) = 0;
     virtual void processMessages() = 0;
-    // What the last scan found at each port it tried (empty while a scan runs). The window shows it
-    // as the status panel's tooltip; a view without a place for it ignores it.
-    virtual void setScanReport(const ScanReport &report) { Q_UNUSED(report) }
 };

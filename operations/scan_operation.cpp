@@ -74,7 +74,6 @@ ScanResult ScanOperation::run()
     view.setPanelText(InfoPanel::Customer, message(Message::Customer) + kCustomerPlaceholder);
     view.processMessages();
     m_result = ScanResult{};
-    view.setScanReport(m_result.report);
 
     settings.moduleFound = false;
     QByteArray serial;
@@ -124,7 +123,6 @@ ScanPortEntry &ScanOperation::noteOpen(int portNumber, bool opened, const QByteA
 
 void ScanOperation::publishReport(bool found)
 {
-    m_ctx.view.setScanReport(m_result.report);
     // A scan that ends well prints nothing unless asked; one that does not says what each port did.
     const QStringList lines = scanReportLines(m_result.report, 0);
     if (found) {

@@ -2,6 +2,7 @@
 // dark palette, and English at 200 % (a second run of this program with QT_SCALE_FACTOR=2).
 #include "module_session.h"
 #include "module_window.h"
+#include "sample_palettes.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -37,21 +38,8 @@ int main(int argc, char *argv[])
     const QDir out(args.at(1));
     QDir().mkpath(out.path());
     const bool dark = argc == 3 && QByteArray(argv[2]) == "--dark";
-    if (dark) {
-        QPalette palette;
-        palette.setColor(QPalette::Window, QColor(53, 53, 53));
-        palette.setColor(QPalette::WindowText, Qt::white);
-        palette.setColor(QPalette::Base, QColor(35, 35, 35));
-        palette.setColor(QPalette::Text, Qt::white);
-        palette.setColor(QPalette::Button, QColor(53, 53, 53));
-        palette.setColor(QPalette::ButtonText, Qt::white);
-        palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
-        palette.setColor(QPalette::HighlightedText, Qt::black);
-        palette.setColor(QPalette::Light, QColor(90, 90, 90));
-        palette.setColor(QPalette::Mid, QColor(40, 40, 40));
-        palette.setColor(QPalette::Dark, QColor(25, 25, 25));
-        QApplication::setPalette(palette);
-    }
+    if (dark)
+        QApplication::setPalette(darkPalette());
 
     ModuleSession session;
     TfrmModule window(session);

@@ -571,7 +571,7 @@ void TfrmModule::btnBIG5Click()
     selectLanguage(2, QStringLiteral("ChineseBIG5"));
 }
 
-// The operation shows its outcome through this view as it goes; the window needs nothing more of its result.
+// The operation shows its outcome through this view as it goes.
 template <class Run> void TfrmModule::runOperation(Run run)
 {
     if (m_operationRunning)
@@ -583,7 +583,10 @@ template <class Run> void TfrmModule::runOperation(Run run)
 
 void TfrmModule::btnScanClick()
 {
-    runOperation([this] { m_session.scan(*this); });
+    runOperation([this] {
+        setScanReport({});
+        setScanReport(m_session.scan(*this).report);
+    });
 }
 
 void TfrmModule::btnBaudRateClick()

@@ -87,7 +87,6 @@ public:
     void setWaitCursor(bool on) override;
     void setWindowEnabled(bool on) override;
     void processMessages() override;
-    void setScanReport(const ScanReport &report) override;
 
     bool operationRunning() const { return m_operationRunning; }
     int busyPhase() const { return m_busyPhase; }
@@ -118,6 +117,8 @@ private:
     QString message(Message m) const;
     void enableWindow(bool on);
     template <class Run> void runOperation(Run run);
+    // What the last scan found at each port it tried (empty while a scan runs).
+    void setScanReport(const ScanReport &report);
     // The one place pnMsg's tooltip is set: the last scan's line per port, in the current language.
     // The panel shows a caption it had to cut short above these lines.
     void refreshMsgToolTip();

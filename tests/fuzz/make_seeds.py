@@ -86,6 +86,10 @@ SEEDS = {
     "clear_reply": settings(CLEAR) + frame(b"F06"),
     "second_frame_waits_for_next": settings(SERIAL) + frame(b"S01ABCDEFGH") + frame(b"V01LEFTOVER")
         + NEXT + settings(VERSION),
+    # Frames that answer another request are passed over; the wait goes on for this one's reply.
+    "other_request_then_reply": settings(VERSION) + frame(b"S0112345678") + frame(b"V0103.20-01"),
+    "other_requests_only": settings(CUSTOMER) + frame(b"V0103.20-01") + frame(b"E015") + frame(b"F06"),
+    "other_request_bad_check": settings(RAW_S01) + frame(b"G06ACME", b"00") + frame(b"S01ABCDEFGH"),
     "good_then_time_out": settings(CUSTOMER) + frame(b"G06KEEPME") + NEXT + settings(CUSTOMER)
         + NEXT + settings(VERSION, byte_ms=2) + b"\x0f" + b"x" * 200,
 }

@@ -53,8 +53,6 @@ public:
     }
 };
 
-// The parts the tool itself runs the window with.
-using Tool = WindowTool<ProbeWindow>;
 
 // Every caption FormShow writes, in one language.
 struct Captions {
@@ -236,27 +234,24 @@ private:
     void showActive(QWidget &window);
     void storeSettings(const QVariantMap &values);
 
-    std::unique_ptr<ScopedConfigHome> m_config;
-    std::unique_ptr<Tool> m_tool;
+    std::unique_ptr<WindowFixture<ScopedConfigHome, ProbeWindow>> m_fixture;
 };
 
 void TestModuleWindow::init()
 {
-    m_config = std::make_unique<ScopedConfigHome>();
-    QVERIFY(m_config->isValid());
-    m_config->linkAllPortsToNothing();
-    m_tool = std::make_unique<Tool>();
+    m_fixture = std::make_unique<WindowFixture<ScopedConfigHome, ProbeWindow>>();
+    QVERIFY(m_fixture->sandbox.isValid());
+    m_fixture->sandbox.linkAllPortsToNothing();
 }
 
 void TestModuleWindow::cleanup()
 {
-    m_tool.reset();
-    m_config.reset();
+    m_fixture.reset();
 }
 
 ProbeWindow &TestModuleWindow::createWindow()
 {
-    return m_tool->create();
+    return m_fixture->tool.create();
 }
 
 void TestModuleWindow::showActive(QWidget &window)
@@ -268,7 +263,7 @@ void TestModuleWindow::showActive(QWidget &window)
 
 void TestModuleWindow::storeSettings(const QVariantMap &values)
 {
-    QSettings stored(m_config->settingsFile(), QSettings::IniFormat);
+    QSettings stored(m_fixture->sandbox.settingsFile(), QSettings::IniFormat);
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         stored.setValue(it.key(), it.value());
     stored.sync();
@@ -299,7 +294,7 @@ void TestModuleWindow::programStarts()
     QCOMPARE(tool.state(), QProcess::Running);
     tool.terminate();
     QVERIFY(tool.waitForFinished(5000));
-    QVERIFY(!QFile::exists(m_config->settingsFile()));
+    QVERIFY(!QFile::exists(m_fixture->sandbox.settingsFile()));
 }
 
 void TestModuleWindow::controls_data()
@@ -559,21 +554,21 @@ void TestModuleWindow::startSettings()
     if (!stored.isEmpty())
         storeSettings(stored);
 
-    m_tool->session.settings().moduleFound = true; // creating the window clears it
+    m_fixture->tool.session.settings().moduleFound = true; // creating the window clears it
     ProbeWindow &window = createWindow();
     auto *cmbBaudRate = control<QComboBox>(window, QStringLiteral("cmbBaudRate"));
     QCOMPARE(cmbBaudRate->currentIndex(), index);
     QCOMPARE(cmbBaudRate->currentText(), kLineSettings.at(index));
-    QVERIFY(!m_tool->session.settings().moduleFound);
+    QVERIFY(!m_fixture->tool.session.settings().moduleFound);
     QVERIFY(control<QCheckBox>(window, QStringLiteral("chkLock"))->isChecked());
-    QCOMPARE(m_tool->session.settings().languageName,
+    QCOMPARE(m_fixture->tool.session.settings().languageName,
              stored.value(QStringLiteral("LanguageFlag"), QStringLiteral("English")).toString());
 
     // Showing the window changes neither the selection nor the store.
     window.show();
     QCOMPARE(cmbBaudRate->currentIndex(), index);
     if (stored.isEmpty())
-        QVERIFY(!QFile::exists(m_config->settingsFile()));
+        QVERIFY(!QFile::exists(m_fixture->sandbox.settingsFile()));
 }
 
 void TestModuleWindow::captionsAfterShow_data()
@@ -660,16 +655,16 @@ void TestModuleWindow::languageButtons()
     window.setPanelText(InfoPanel::Customer, QStringLiteral("Customer : ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"));
     window.setPanelText(InfoPanel::Msg, QStringLiteral("Get Module Info Ok. (COM : #3)"));
     window.fillIndicator(kIndicatorYellow);
-    m_tool->session.settings().moduleFound = true;
+    m_fixture->tool.session.settings().moduleFound = true;
 
     control<QPushButton>(window, button)->click();
 
-    QCOMPARE(m_tool->session.settings().languageIndex, language);
-    QCOMPARE(m_tool->session.settings().languageName, kLanguageNames.at(language));
+    QCOMPARE(m_fixture->tool.session.settings().languageIndex, language);
+    QCOMPARE(m_fixture->tool.session.settings().languageName, kLanguageNames.at(language));
     // Stored at once: the file holds the new name, and nothing else was written.
-    QCOMPARE(storedValue(m_config->settingsFile(), QStringLiteral("LanguageFlag")).toString(),
+    QCOMPARE(storedValue(m_fixture->sandbox.settingsFile(), QStringLiteral("LanguageFlag")).toString(),
              kLanguageNames.at(language));
-    QSettings stored(m_config->settingsFile(), QSettings::IniFormat);
+    QSettings stored(m_fixture->sandbox.settingsFile(), QSettings::IniFormat);
     QCOMPARE(stored.allKeys(), QStringList{QStringLiteral("LanguageFlag")});
 
     const Captions &expected = captions(language);
@@ -681,11 +676,11 @@ void TestModuleWindow::languageButtons()
     QCOMPARE(control<QPushButton>(window, QStringLiteral("btnScan"))->text(), expected.scan);
     QVERIFY(control<QLabel>(window, QStringLiteral("pnKAVOR"))->text().startsWith(expected.makerPrefix));
     // A later baud-rate change or clearing is still allowed; the indicator keeps its colour.
-    QVERIFY(m_tool->session.settings().moduleFound);
+    QVERIFY(m_fixture->tool.session.settings().moduleFound);
     QCOMPARE(control<CircleShape>(window, QStringLiteral("shComm"))->brushColor(), kYellow);
 
     // A new start reads the language back.
-    m_tool->window.reset();
+    m_fixture->tool.window.reset();
     ProbeWindow &again = createWindow();
     again.show();
     QCOMPARE(again.windowTitle(), expected.title);
@@ -841,8 +836,8 @@ void TestModuleWindow::inputWhileDisabled()
     QCOMPARE(QApplication::focusWidget(), chkLock);
 
     QTest::qWait(100);
-    QCOMPARE(m_tool->session.settings().languageIndex, 0);
-    QVERIFY(!QFile::exists(m_config->settingsFile()));
+    QCOMPARE(m_fixture->tool.session.settings().languageIndex, 0);
+    QVERIFY(!QFile::exists(m_fixture->sandbox.settingsFile()));
     QVERIFY(chkLock->isChecked());
     QCOMPARE(scans.count(), 0);
     QCOMPARE(QApplication::focusWidget(), chkLock);
@@ -851,7 +846,7 @@ void TestModuleWindow::inputWhileDisabled()
     queueKey(window, Qt::Key_Space, QStringLiteral(" "));
     QTRY_VERIFY(!chkLock->isChecked());
     queueClick(window, btnGB);
-    QTRY_COMPARE(m_tool->session.settings().languageIndex, 1);
+    QTRY_COMPARE(m_fixture->tool.session.settings().languageIndex, 1);
 }
 
 void TestModuleWindow::operationsAgainstTheModule()
@@ -881,7 +876,7 @@ void TestModuleWindow::operationsAgainstTheModule()
     QVERIFY(!closedThen);
     QVERIFY(window.isVisible());
     QCOMPARE(pnMsg->text(), QStringLiteral("Get Module Info Ok. (COM : #1)"));
-    QVERIFY(m_tool->session.settings().moduleFound);
+    QVERIFY(m_fixture->tool.session.settings().moduleFound);
     QVERIFY(!window.operationRunning());
     QCOMPARE(QApplication::focusWidget(), chkLock);
 
@@ -917,8 +912,8 @@ void TestModuleWindow::operationsAgainstTheModule()
     QCOMPARE(QApplication::focusWidget(), chkLock);
 
     QTest::qWait(100);
-    QCOMPARE(m_tool->session.settings().languageIndex, 0);
-    QVERIFY(!storedValue(m_config->settingsFile(), QStringLiteral("LanguageFlag")).isValid());
+    QCOMPARE(m_fixture->tool.session.settings().languageIndex, 0);
+    QVERIFY(!storedValue(m_fixture->sandbox.settingsFile(), QStringLiteral("LanguageFlag")).isValid());
     QVERIFY(chkLock->isChecked());
     QCOMPARE(QApplication::focusWidget(), chkLock);
 

@@ -44,8 +44,6 @@ const MessageTable &messageTable()
     return table;
 }
 
-using Tool = WindowTool<>;
-
 // The device pixels wholly inside a logical rectangle; at a fractional scale one less on each side, where the
 // smoothing of a line drawn beside the rectangle may reach in.
 QRect toDevice(const QRect &logical, qreal ratio)
@@ -208,37 +206,31 @@ private:
     void checkArea(QWidget *control, const QRect &free, const QString &what, int skipFrom = -1, int skipTo = -1,
                    bool sidesOnly = false);
 
-    std::unique_ptr<ScopedConfigHome> m_config;
-    std::unique_ptr<Tool> m_tool;
-    std::unique_ptr<ScopedPalette> m_palette;
+    std::unique_ptr<WindowFixture<ScopedConfigHome>> m_fixture;
 };
 
 void TestReadable::init()
 {
-    m_palette = std::make_unique<ScopedPalette>();
-    m_config = std::make_unique<ScopedConfigHome>();
-    QVERIFY(m_config->isValid());
-    m_config->linkAllPortsToNothing();
-    m_tool = std::make_unique<Tool>();
+    m_fixture = std::make_unique<WindowFixture<ScopedConfigHome>>();
+    QVERIFY(m_fixture->sandbox.isValid());
+    m_fixture->sandbox.linkAllPortsToNothing();
 }
 
 void TestReadable::cleanup()
 {
-    m_tool.reset();
-    m_config.reset();
-    m_palette.reset();
+    m_fixture.reset();
 }
 
 TfrmModule &TestReadable::showWindow(const QString &palette, int language)
 {
-    m_palette->use(palette);
+    m_fixture->palette.use(palette);
     static const char *names[] = {"English", "ChineseGB", "ChineseBIG5"};
-    QSettings stored(m_config->settingsFile(), QSettings::IniFormat);
+    QSettings stored(m_fixture->sandbox.settingsFile(), QSettings::IniFormat);
     stored.setValue(QStringLiteral("LanguageFlag"), QLatin1String(names[language]));
     stored.sync();
-    m_tool->create().show();
-    [&] { QVERIFY(QTest::qWaitForWindowExposed(m_tool->window.get())); }();
-    return *m_tool->window;
+    m_fixture->tool.create().show();
+    [&] { QVERIFY(QTest::qWaitForWindowExposed(m_fixture->tool.window.get())); }();
+    return *m_fixture->tool.window;
 }
 
 // sidesOnly: the area's left and right edges bound the text and give its background (a button's bevel above and
@@ -376,7 +368,7 @@ void TestReadable::followsPaletteChange()
     QApplication::setPalette(darkPalette());
     const QStringList changed = roles(first);
     QVERIFY(changed != light);
-    m_tool->window.reset();
+    m_fixture->tool.window.reset();
     TfrmModule &second = showWindow(QStringLiteral("dark"), 0);
     QCOMPARE(changed, roles(second));
 }
@@ -532,7 +524,7 @@ void TestReadable::accessibleTexts()
     const char *buttons[] = {"btnEng", "btnGB", "btnBIG5"};
     for (int language : {1, 2, 0}) {
         window.findChild<QPushButton *>(QLatin1String(buttons[language]))->click();
-        QCOMPARE(m_tool->session.settings().languageIndex, language);
+        QCOMPARE(m_fixture->tool.session.settings().languageIndex, language);
         for (QWidget *control : controls) {
             QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
             QVERIFY(accessible);
