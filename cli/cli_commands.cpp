@@ -148,12 +148,12 @@ QList<ModuleReading> scanAndReport(ConsoleTool &tool, const CliOptions &options,
 {
     const QList<ModuleReading> readings =
         options.parallel ? tool.scanParallel(searchPorts(), options.everyModule) : QList<ModuleReading>{tool.scan()};
-    if (readings.first().outcome == ModuleReading::Outcome::Interrupted) {
-        output.diagnostic(QStringLiteral("interrupted"));
-        return readings;
-    }
     const int language = tool.settings().languageIndex;
     for (int i = 0; i < readings.size(); ++i) {
+        if (readings.at(i).outcome == ModuleReading::Outcome::Interrupted) {
+            output.diagnostic(QStringLiteral("interrupted"));
+            return readings;
+        }
         QStringList lines = readingLines(tool, readings.at(i));
         // One block per module, a blank line between two.
         if (i > 0)

@@ -170,8 +170,16 @@ QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool eve
         readings << reading;
         allComplete = false;
     }
-    if (readings.first().outcome != ModuleReading::Outcome::Interrupted)
-        m_view.beep(allComplete ? kHighToneHz : kLowToneHz, kToneMs);
+    if (readings.first().outcome == ModuleReading::Outcome::Interrupted)
+        return readings;
+    m_view.beep(allComplete ? kHighToneHz : kLowToneHz, kToneMs);
+    // Every module was asked for, and some ports were cut short: the modules read so far, then the interruption.
+    if (everyModule && result.stopped) {
+        ModuleReading interrupted;
+        interrupted.outcome = ModuleReading::Outcome::Interrupted;
+        interrupted.report = result.report;
+        readings << interrupted;
+    }
     return readings;
 }
 

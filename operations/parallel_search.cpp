@@ -12,8 +12,8 @@
 #include <QWaitCondition>
 
 #include <atomic>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -44,6 +44,8 @@ public:
     {
         entry.status.portNumber = portNumber;
         for (int index : m_plan.lineSettingsIndexes) {
+            if (index < 0 || index >= kLineSettingsCount)
+                continue;
             if (halted())
                 return;
             const QByteArray lineSettings = kLineSettingsTable[index];
