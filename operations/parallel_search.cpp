@@ -111,6 +111,10 @@ private:
                 m_serial = reply.value;
                 return true;
             }
+            if (reply.reply == FrameReply::Kind::BadCheck)
+                ++entry.badChecks;
+            else if (reply.reply == FrameReply::Kind::OtherRequest)
+                ++entry.lateReplies;
         }
         return false;
     }
@@ -122,40 +126,48 @@ private:
         if (!m_plan.everyModule && m_shared.won.exchange(true))
             return;
         FoundModule found;
-        found.portNumber = portNumber;
+        found.scan.outcome = ScanResult::Outcome::InformationError; // until the information is read
+        found.scan.portNumber = portNumber;
+        found.scan.lineSettings = lineSettings;
+        found.scan.lineSettingsIndex = index;
+        found.scan.serialNumber = m_serial;
         found.devicePath = entry.status.devicePath;
-        found.lineSettings = lineSettings;
-        found.lineSettingsIndex = index;
         found.byQuickAttempt = quick;
-        found.serialNumber = m_serial;
         {
             QMutexLocker lock(&m_shared.mutex);
             m_shared.answered.append(found);
             m_shared.changed.wakeAll();
         }
-        readInformation(found);
+        readInformation(found.scan);
         module = found;
     }
 
     // As the scan's: a new opening, then up to two times: pause, version, and after a good version a
     // pause and the customer register once.
-    void readInformation(FoundModule &found)
+    void readInformation(ScanResult &scan)
     {
-        found.informationPortOpened = m_port.open(found.portNumber, found.lineSettings);
-        if (!found.informationPortOpened)
+        scan.informationFailure = ScanResult::InformationFailure::PortNotOpened;
+        if (!m_port.open(scan.portNumber, scan.lineSettings))
             return;
+        scan.informationFailure = ScanResult::InformationFailure::VersionUnanswered;
         for (int attempt = 0; attempt < kVersionAttempts; ++attempt) {
             m_clock.sleep(kPauseMs);
             const CommandResult version = m_commands.readFirmwareVersion();
-            if (!version.ok)
+            if (!version.ok) {
+                scan.failedReply = version.reply;
                 continue;
+            }
+            scan.version = version.value;
+            scan.failedReply = FrameReply::Kind::Good;
             m_clock.sleep(kPauseMs);
-            found.versionRead = true;
-            found.version = version.value;
             const CommandResult customer = m_commands.readCustomerRegister();
             if (customer.ok) {
-                found.complete = true;
-                found.customerRegister = customer.value;
+                scan.outcome = ScanResult::Outcome::Complete;
+                scan.customerRegister = customer.value;
+                scan.informationFailure = ScanResult::InformationFailure::None;
+            } else {
+                scan.informationFailure = ScanResult::InformationFailure::CustomerUnanswered;
+                scan.failedReply = customer.reply;
             }
             break;
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "operation_results.h"
 #include "scan_report.h"
 
 #include <QByteArray>
@@ -27,19 +28,13 @@ struct ParallelSearchPlan {
     std::function<void(const PortStatus &status, const QByteArray &lineSettings, bool opened)> onOpen;
 };
 
+// One module found: the scan's typed result for it (its place, serial number and, once read, its
+// version and customer register, or where the information read stopped). The status panel's message
+// and the report are the caller's: they belong to the whole search.
 struct FoundModule {
-    int portNumber = 0;
+    ScanResult scan;
     QString devicePath;
-    QByteArray lineSettings;
-    int lineSettingsIndex = -1; // the table index it answered at; for the quick attempt, the caller's stored index
-    bool byQuickAttempt = false;
-    QByteArray serialNumber;
-    // The information read, as the scan's: version, then the customer register once.
-    bool informationPortOpened = false;
-    bool versionRead = false;
-    QByteArray version;
-    bool complete = false; // the customer register was read too
-    QByteArray customerRegister;
+    bool byQuickAttempt = false; // then scan.lineSettingsIndex is -1: the stored string answered
 };
 
 struct ParallelSearchResult {
@@ -49,7 +44,8 @@ struct ParallelSearchResult {
 };
 
 // Runs the search and returns when every port's thread has ended. onFound runs on the caller's thread
-// for each module as soon as it has answered its serial-number request, while its own thread goes on
-// to read its version and customer register (the serial scan stores the place at that moment).
+// for each module as soon as it has answered its serial-number request (its information not read yet),
+// while its own thread goes on to read its version and customer register; the serial scan stores the
+// place at that moment.
 ParallelSearchResult runParallelSearch(const ParallelSearchPlan &plan,
                                        const std::function<void(const FoundModule &)> &onFound);
