@@ -14,6 +14,8 @@
 #include <QJsonObject>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 // Between two looks at an empty bench, and at a module that is still connected.
@@ -134,31 +136,53 @@ QStringList readingLines(const ConsoleTool &tool, const ModuleReading &reading)
     return lines;
 }
 
-// The scan every command starts with; prints its result and says why when no port could be used.
-ModuleReading scanAndReport(ConsoleTool &tool, ConsoleOutput &output)
+// The ports a search goes over, in order.
+QList<int> searchPorts()
 {
-    const ModuleReading reading = tool.scan();
-    if (reading.outcome == ModuleReading::Outcome::Interrupted) {
-        output.diagnostic(QStringLiteral("interrupted"));
-        return reading;
-    }
-    const int language = tool.settings().languageIndex;
-    output.result(readingRecord(reading, language), readingLines(tool, reading));
-    if (!found(reading))
-        sayWhatEachPortDid(reading, language, output);
-    else if (!reading.scan.complete() && reading.scan.failedReply != FrameReply::Kind::Good)
-        output.diagnostic(replyKindText(reading.scan.failedReply, language));
-    return reading;
+    QList<int> ports;
+    for (int port = 1; port <= 16; ++port)
+        ports << port;
+    return ports;
 }
 
-int runScan(ConsoleTool &tool, ConsoleOutput &output)
+// The scan every command starts with; prints its result (one per module with --all) and says why when no
+// port could be used. The first reading stands for the scan: the module the other commands work on.
+QList<ModuleReading> scanAndReport(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
 {
-    return exitStatusFor(scanAndReport(tool, output).outcome);
+    const QList<ModuleReading> readings =
+        options.parallel ? tool.scanParallel(searchPorts(), options.everyModule) : QList<ModuleReading>{tool.scan()};
+    const int language = tool.settings().languageIndex;
+    for (int i = 0; i < readings.size(); ++i) {
+        if (readings.at(i).outcome == ModuleReading::Outcome::Interrupted) {
+            output.diagnostic(QStringLiteral("interrupted"));
+            return readings;
+        }
+        QStringList lines = readingLines(tool, readings.at(i));
+        // One block per module, a blank line between two.
+        if (i > 0)
+            lines.prepend(QString());
+        output.result(readingRecord(readings.at(i), language), lines);
+    }
+    const ModuleReading &first = readings.first();
+    if (!found(first))
+        sayWhatEachPortDid(first, language, output);
+    else if (readings.size() == 1 && !first.scan.complete() && first.scan.failedReply != FrameReply::Kind::Good)
+        output.diagnostic(replyKindText(first.scan.failedReply, language));
+    return readings;
+}
+
+int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
+{
+    // With --all: success only when every module found was read completely.
+    int status = kExitSuccess;
+    for (const ModuleReading &reading : scanAndReport(tool, options, output))
+        status = std::max(status, exitStatusFor(reading.outcome));
+    return status;
 }
 
 int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
 {
-    const ModuleReading reading = scanAndReport(tool, output);
+    const ModuleReading reading = scanAndReport(tool, options, output).first();
     // The window refuses both operations until a scan has read the module completely.
     if (reading.outcome != ModuleReading::Outcome::Complete)
         return exitStatusFor(reading.outcome);
@@ -177,13 +201,29 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     } else {
         result = tool.clearCustomerRegister();
     }
-    const int status = result.accepted ? kExitSuccess : kExitRefused;
-    record.insert(QStringLiteral("outcome"), result.accepted ? QStringLiteral("ok") : QStringLiteral("refused"));
+    int status = result.accepted ? kExitSuccess : kExitRefused;
+    QString outcome = result.accepted ? QStringLiteral("ok") : QStringLiteral("refused");
+    lines << result.message;
+    if (setBaud && result.accepted) {
+        // The next run finds the module only where the store says: it is stored once it answers there.
+        const MoveConfirmation moved = tool.confirmMove(options.baudRateIndex, reading.serialNumber);
+        const QString target = QString::fromLatin1(kLineSettingsTable[options.baudRateIndex]);
+        record.insert(QStringLiteral("confirmed"), moved.confirmed);
+        if (moved.confirmed) {
+            lines << QStringLiteral("module answers at %1 on %2; stored").arg(target, portName(reading.portNumber));
+        } else {
+            status = kExitNotConfirmed;
+            outcome = QStringLiteral("not-confirmed");
+            lines << QStringLiteral("no answer at %1 on %2 within %3 s of the change; nothing stored")
+                         .arg(target, portName(reading.portNumber))
+                         .arg(kMoveConfirmWindowMs / 1000);
+        }
+    }
+    record.insert(QStringLiteral("outcome"), outcome);
     record.insert(QStringLiteral("exit_status"), status);
     record.insert(QStringLiteral("message"), result.message);
     if (!result.accepted && result.failedReply != FrameReply::Kind::Good)
         record.insert(QStringLiteral("reply"), QLatin1String(replyKindKey(result.failedReply)));
-    lines << result.message;
     output.result(record, lines);
     return status;
 }
@@ -301,7 +341,7 @@ int runCommand(const CliOptions &options, ConsoleOutput &output)
     ConsoleTool tool(options, output);
     switch (options.command) {
     case CliCommand::Scan:
-        return runScan(tool, output);
+        return runScan(tool, options, output);
     case CliCommand::SetBaud:
     case CliCommand::Clear:
         return runModify(tool, options, output);

@@ -1,6 +1,12 @@
 #include "console_tool.h"
 
+#include "console_platform.h"
+#include "line_settings.h"
+#include "parallel_search.h"
 #include "port_names.h"
+
+#include <QMutex>
+#include <QMutexLocker>
 
 namespace {
 
@@ -94,6 +100,115 @@ OperationResult ConsoleTool::clearCustomerRegister()
     m_view.begin();
     const ClearResult result = m_session.clearCustomerRegister(m_view);
     return {result.accepted(), result.message, result.outcome, result.failedReply};
+}
+
+QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool everyModule)
+{
+    SettingsStore &settings = m_session.settings();
+    m_view.begin();
+    const int stored = settings.lineSettingsIndex >= 0 && settings.lineSettingsIndex < kLineSettingsCount
+        ? settings.lineSettingsIndex
+        : kDefaultLineSettingsIndex;
+    ParallelSearchPlan plan;
+    plan.ports = ports;
+    for (int index = 0; index < kLineSettingsCount; ++index) {
+        if (!m_view.lock || index == stored)
+            plan.lineSettingsIndexes << index;
+    }
+    if (!everyModule && settings.portNumber > 0) {
+        plan.quickPort = settings.portNumber;
+        plan.quickLineSettings = settings.lineSettings;
+    }
+    plan.everyModule = everyModule;
+    plan.stopRequested = [] { return stopRequested(); };
+    QMutex progressLock; // one whole line at a time from the ports' threads
+    const int language = settings.languageIndex;
+    plan.onOpen = [&](const PortStatus &status, const QByteArray &lineSettings, bool opened) {
+        QMutexLocker lock(&progressLock);
+        m_output.progress(openProgressLine(status, lineSettings, opened, true, language));
+    };
+
+    settings.moduleFound = false;
+    const auto storePlace = [&settings](const ScanResult &scan) {
+        settings.portNumber = scan.portNumber;
+        settings.lineSettings = scan.lineSettings;
+        settings.lineSettingsIndex = scan.lineSettingsIndex;
+        settings.saveScanSettings();
+    };
+    // As the serial search: the place is stored the moment the module answers, before its information is read.
+    const ParallelSearchResult result = runParallelSearch(plan, [&](const FoundModule &module) {
+        if (!everyModule && !module.byQuickAttempt)
+            storePlace(module.scan);
+    });
+    // With every module, the one first in the list's order is stored, as the serial search would have found it first.
+    if (everyModule && !result.modules.isEmpty())
+        storePlace(result.modules.first().scan);
+
+    QList<ModuleReading> readings;
+    bool allComplete = true;
+    for (const FoundModule &module : result.modules) {
+        ModuleReading reading;
+        reading.scan = module.scan;
+        reading.scan.report = result.report;
+        reading.scan.message = message(module.scan.complete() ? Message::InfoOk : Message::InfoError)
+            + QStringLiteral(" : #") + QString::number(module.scan.portNumber) + QStringLiteral(")");
+        reading.outcome = module.scan.complete() ? ModuleReading::Outcome::Complete
+                                                 : ModuleReading::Outcome::InformationError;
+        reading.portNumber = module.scan.portNumber;
+        reading.devicePath = module.devicePath;
+        reading.lineSettings = module.scan.lineSettings;
+        reading.serialNumber = QString::fromLatin1(module.scan.serialNumber);
+        reading.version = QString::fromLatin1(module.scan.version.value_or(QByteArray()));
+        reading.customerRegister = QString::fromLatin1(module.scan.customerRegister.value_or(QByteArray()));
+        reading.message = reading.scan.message;
+        reading.report = result.report;
+        readings << reading;
+        allComplete = allComplete && module.scan.complete();
+    }
+    if (!everyModule && !readings.isEmpty()) {
+        // What the window's scan leaves for the baud-rate change and the clearing.
+        const FoundModule &module = result.modules.first();
+        settings.portNumber = module.scan.portNumber;
+        settings.lineSettings = module.scan.lineSettings;
+        if (!module.byQuickAttempt)
+            settings.lineSettingsIndex = module.scan.lineSettingsIndex;
+        settings.moduleFound = module.scan.complete();
+    }
+    if (readings.isEmpty()) {
+        ModuleReading reading;
+        reading.report = result.report;
+        reading.message = message(Message::NotFound);
+        reading.scan.report = reading.report;
+        reading.scan.message = reading.message;
+        bool anyOpened = false;
+        for (const ScanPortEntry &entry : reading.report)
+            anyOpened |= entry.opened();
+        reading.outcome = result.stopped ? ModuleReading::Outcome::Interrupted
+            : anyOpened                  ? ModuleReading::Outcome::NotFound
+                                         : ModuleReading::Outcome::NoPort;
+        readings << reading;
+        allComplete = false;
+    }
+    if (readings.first().outcome == ModuleReading::Outcome::Interrupted)
+        return readings;
+    m_view.beep(allComplete ? kHighToneHz : kLowToneHz, kToneMs);
+    // Every module was asked for, and some ports were cut short: the modules read so far, then the interruption.
+    if (everyModule && result.stopped) {
+        ModuleReading interrupted;
+        interrupted.outcome = ModuleReading::Outcome::Interrupted;
+        interrupted.report = result.report;
+        readings << interrupted;
+    }
+    return readings;
+}
+
+MoveConfirmation ConsoleTool::confirmMove(int index, const QString &serialNumber)
+{
+    MoveTarget target;
+    target.portNumber = settings().portNumber;
+    target.lineSettingsIndex = index;
+    target.serialNumber = serialNumber.toLatin1();
+    return confirmMovedModule(m_session.port(), m_session.commands(), m_session.clock(), m_session.settings(), target);
 }
 
 bool ConsoleTool::moduleStillAnswers(const QString &serialNumber)

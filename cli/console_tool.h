@@ -4,6 +4,7 @@
 #include "console_output.h"
 #include "console_view.h"
 #include "module_session.h"
+#include "move_confirmation.h"
 #include "traced_port.h"
 
 #include <QString>
@@ -40,9 +41,16 @@ public:
 
     // The window's scan. quietWhenAbsent: no progress and no beep unless a module answers.
     ModuleReading scan(bool quietWhenAbsent = false);
+    // The scan with every port of `ports` searched at the same time (each as the serial search would
+    // search it). everyModule: every port searched to its end and one reading per module, no quick attempt;
+    // otherwise the first module that answers wins. Without a module, one reading that says why; a search
+    // for every module cut short by Ctrl-C ends with an Interrupted reading after the modules it read.
+    QList<ModuleReading> scanParallel(const QList<int> &ports, bool everyModule);
     // The window's baud-rate change to a line-settings index, and its clearing; both need a scan first.
     OperationResult setBaudRate(int index);
     OperationResult clearCustomerRegister();
+    // After an accepted change: the module looked for at the new line settings, and stored there once it answers.
+    MoveConfirmation confirmMove(int index, const QString &serialNumber);
     // One look at the port and line settings of the last module found: is this module still answering?
     bool moduleStillAnswers(const QString &serialNumber);
     // The stored settings afresh, as at a start of the program (ModuleFound false).
