@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr std::uint32_t kMakerPurple = 0x800080;
-
 Panel *makePanel(QWidget *parent, const char *name, const QRect &geometry, const QString &caption, const QFont &font)
 {
     auto *panel = new Panel(parent);
@@ -33,14 +31,6 @@ Panel *makePanel(QWidget *parent, const char *name, const QRect &geometry, const
     panel->setText(caption);
     panel->setFont(font);
     return panel;
-}
-
-void setColours(QWidget *widget, const QColor &background, const QColor &text)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, background);
-    palette.setColor(QPalette::WindowText, text);
-    widget->setPalette(palette);
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry, const QString &caption,
@@ -194,11 +184,10 @@ void TfrmModule::applyColours()
 
     setPalette(facePalette(m_sourcePalette, colours));
 
-    // The panels keep their colours while the window is busy: the status and the module's values stay readable.
     for (Panel *panel : {pnSerial, pnVersion, pnCustomer})
-        setColours(panel, colours.highlight, yellow);
-    setColours(pnMsg, colours.caption, white);
-    setColours(pnKAVOR, colourFromBgr(kMakerPurple), white);
+        setPanelColours(*panel, colours.highlight, yellow);
+    setPanelColours(*pnMsg, colours.caption, white);
+    setPanelColours(*pnKAVOR, colourFromBgr(kMakerPurple), white);
 
     cmbBaudRate->setPalette(listPalette(cmbBaudRate->palette(), m_sourcePalette, colours));
 

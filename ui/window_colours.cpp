@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QPushButton>
+#include <QWidget>
 
 namespace {
 
@@ -132,6 +133,14 @@ void setTextColour(QPalette &palette, QPalette::ColorRole role, const QColor &te
     palette.setColor(QPalette::Active, role, text);
     palette.setColor(QPalette::Inactive, role, text);
     palette.setColor(QPalette::Disabled, role, disabledText(system, role, text, background));
+}
+
+void setPanelColours(QWidget &panel, const QColor &background, const QColor &text)
+{
+    QPalette palette = panel.palette();
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::WindowText, text);
+    panel.setPalette(palette);
 }
 
 QPalette facePalette(const QPalette &system, const WindowColours &colours)

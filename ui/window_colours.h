@@ -4,6 +4,8 @@
 #include <QFont>
 #include <QPalette>
 
+class QWidget;
+
 #include <cstdint>
 
 // The window's fonts: the platform's classic faces where present, else the nearest in width, with a CJK family
@@ -20,6 +22,9 @@ QFont narrowedWhereWide(QFont font);
 
 // A colour given as 0x00BBGGRR.
 QColor colourFromBgr(std::uint32_t bgr);
+
+// The maker's purple behind the maker's line.
+constexpr std::uint32_t kMakerPurple = 0x800080;
 
 // The colours of the roles the window is drawn with, each text readable on its background: the system's
 // colours where they give 4.5 : 1, else the same hue darker or lighter as far as needed (the classic desktop's
@@ -45,6 +50,10 @@ QColor disabledText(const QPalette &system, QPalette::ColorRole role, const QCol
 // Sets a text role: the colour in the active and inactive groups, its disabled look in the disabled group.
 void setTextColour(QPalette &palette, QPalette::ColorRole role, const QColor &text, const QColor &background,
                    const QPalette &system);
+
+// A panel's background and text, the same in every group: the status and the module's values stay readable while
+// the window is busy.
+void setPanelColours(QWidget &panel, const QColor &background, const QColor &text);
 
 // The window's palette from the system's: the face behind every control, the captions on it.
 QPalette facePalette(const QPalette &system, const WindowColours &colours);

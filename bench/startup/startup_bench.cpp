@@ -1,8 +1,9 @@
 // Start-up of the window program beside its floor, a bare Qt Widgets window of the same size (a label; built
 // beside this program). For each program: the time from its start to the mapping of its first top-level window
 // on the X display in DISPLAY (an Xvfb without a window manager, so top-levels are children of the root window),
-// and its resident memory once the window is up (half a second after mapping, when the first paint is long done;
-// and the peak until then). Then the ratios of the window program's medians to the bare window's.
+// the CPU time its threads used until then (steadier than the clock on a loaded machine), and once the window is
+// up (half a second after mapping, its first paint long done) the CPU time so far and the resident memory (and
+// its peak). Then the ratios of the window program's medians to the bare window's.
 // Programs are started in turn, so a busy machine slows them alike. Every start gets a fresh private
 // XDG_CONFIG_HOME and XDG_CONFIG_DIRS whose port links point nowhere.
 //   startup_bench [-n RUNS] [PROGRAM...]     (default: the window program of this build)
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -69,28 +71,29 @@ double statusMegabytes(pid_t pid, const char *name)
 double cpuMilliseconds(pid_t pid)
 {
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-    const std::string list = "ls '" + tasks + "' 2>/dev/null";
-    FILE *names = popen(list.c_str(), "r");
-    if (!names)
+    DIR *dir = opendir(tasks.c_str());
+    if (!dir)
         return -1;
     double total = 0;
-    char tid[32];
     bool any = false;
-    while (std::fscanf(names, "%31s", tid) == 1) {
-        std::ifstream stat(tasks + "/" + tid + "/schedstat");
+    while (const dirent *task = readdir(dir)) {
+        if (task->d_name[0] == '.')
+            continue;
+        std::ifstream stat(tasks + "/" + task->d_name + "/schedstat");
         double ns = 0;
         if (stat >> ns) {
             total += ns;
             any = true;
         }
     }
-    pclose(names);
+    closedir(dir);
     return any ? total / 1e6 : -1;
 }
 
 struct Start {
     double ms = -1;   // to the window mapped; negative when none came in time
     double cpu = -1;  // CPU time used until then
+    double cpuSettled = -1; // and until the window is up (its first paint done)
     double rss = -1;  // MB resident once the window is up
     double peak = -1; // MB resident at most until then
 };
@@ -130,6 +133,7 @@ Start timeOneStart(Display *display, const char *program)
     }
     if (result.ms >= 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
+        result.cpuSettled = cpuMilliseconds(pid);
         result.rss = statusMegabytes(pid, "VmRSS");
         result.peak = statusMegabytes(pid, "VmHWM");
     }
@@ -151,7 +155,7 @@ double median(std::vector<double> values)
 
 struct Figures {
     std::string program;
-    std::vector<double> ms, cpu, rss, peak;
+    std::vector<double> ms, cpu, cpuSettled, rss, peak;
 };
 
 } // namespace
@@ -164,15 +168,15 @@ int main(int argc, char *argv[])
         runs = std::max(1, std::atoi(argv[2]));
         first = 3;
     }
-    std::vector<Figures> programs{{MB_BARE_WINDOW, {}, {}, {}, {}}};
+    std::vector<Figures> programs{{MB_BARE_WINDOW, {}, {}, {}, {}, {}}};
     if (first >= argc)
-        programs.push_back({MB_WINDOW_PROGRAM, {}, {}, {}, {}});
+        programs.push_back({MB_WINDOW_PROGRAM, {}, {}, {}, {}, {}});
     for (int p = first; p < argc; ++p) {
         if (argv[p][0] == '-') {
             std::fprintf(stderr, "usage: startup_bench [-n RUNS] [PROGRAM...]\n");
             return 2;
         }
-        programs.push_back({argv[p], {}, {}, {}, {}});
+        programs.push_back({argv[p], {}, {}, {}, {}, {}});
     }
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
@@ -189,6 +193,7 @@ int main(int argc, char *argv[])
             const Start s = timeOneStart(display, f.program.c_str());
             f.ms.push_back(s.ms);
             f.cpu.push_back(s.cpu);
+            f.cpuSettled.push_back(s.cpuSettled);
             f.rss.push_back(s.rss);
             f.peak.push_back(s.peak);
         }
@@ -203,14 +208,16 @@ int main(int argc, char *argv[])
         std::vector<double> sorted = f.ms;
         sorted.erase(std::remove_if(sorted.begin(), sorted.end(), [](double v) { return v < 0; }), sorted.end());
         std::sort(sorted.begin(), sorted.end());
-        std::printf("%s, %ld runs (medians):\n  window mapped after %.1f ms (min %.1f, max %.1f), %.1f ms of CPU; "
-                    "resident %.1f MB (peak %.1f MB)%s\n",
+        std::printf("%s, %ld runs (medians):\n  window mapped after %.1f ms (min %.1f, max %.1f), %.1f ms of CPU "
+                    "(%.1f ms once up); resident %.1f MB (peak %.1f MB)%s\n",
                     f.program.c_str(), shown, median(f.ms), sorted.front(), sorted.back(), median(f.cpu),
-                    median(f.rss), median(f.peak), shown < runs ? " (some runs showed no window)" : "");
+                    median(f.cpuSettled), median(f.rss), median(f.peak),
+                    shown < runs ? " (some runs showed no window)" : "");
         if (&f != &bare && median(bare.ms) > 0 && median(bare.cpu) > 0 && median(bare.rss) > 0)
-            std::printf("  to the bare window: time %.2fx (CPU %.2fx), memory %.2fx (peak %.2fx)\n",
+            std::printf("  to the bare window: time %.2fx (CPU %.2fx, %.2fx once up), memory %.2fx (peak %.2fx)\n",
                         median(f.ms) / median(bare.ms), median(f.cpu) / median(bare.cpu),
-                        median(f.rss) / median(bare.rss), median(f.peak) / median(bare.peak));
+                        median(f.cpuSettled) / median(bare.cpuSettled), median(f.rss) / median(bare.rss),
+                        median(f.peak) / median(bare.peak));
     }
     XCloseDisplay(display);
     return 0;

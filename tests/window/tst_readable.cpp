@@ -1,7 +1,8 @@
 // Every text the window can show, in every language and under light, dark and high-contrast palettes, read back
 // from the rendered pixels: it lies inside its control's free area (never under the indicator) and stands out
 // from its background by at least 4.5 : 1. Run once per scale (QT_SCALE_FACTOR 1, 1.5 and 2, set by CTest).
-// Also: accessible names and descriptions in each language, the focus ring, sharp pictures.
+// Also: the captions greyed while the window is busy, accessible names and descriptions in each language, the focus
+// ring, sharp pictures.
 #include "accessible_texts.h"
 #include "button_pictures.h"
 #include "clock.h"
