@@ -122,12 +122,12 @@ QStringList readingLines(const ConsoleTool &tool, const ModuleReading &reading)
 {
     if (!found(reading))
         return {reading.message};
-    QStringList lines{reading.message, tool.message(12) + QStringLiteral(" : ") + reading.serialNumber};
+    QStringList lines{reading.message, tool.message(Message::SerialNumber) + QStringLiteral(" : ") + reading.serialNumber};
     if (!reading.version.isEmpty())
-        lines << tool.message(14) + QStringLiteral(" : ") + reading.version;
+        lines << tool.message(Message::Version) + QStringLiteral(" : ") + reading.version;
     if (reading.outcome == ModuleReading::Outcome::Complete)
-        lines << tool.message(22) + QStringLiteral(" : ") + reading.customerRegister;
-    lines << tool.message(5) + QStringLiteral(" : ") + QString::fromLatin1(reading.lineSettings);
+        lines << tool.message(Message::Customer) + QStringLiteral(" : ") + reading.customerRegister;
+    lines << tool.message(Message::BaudRate) + QStringLiteral(" : ") + QString::fromLatin1(reading.lineSettings);
     return lines;
 }
 
@@ -165,7 +165,7 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     OperationResult result;
     if (setBaud) {
         const QString target = QString::fromLatin1(kLineSettingsTable[options.baudRateIndex]);
-        lines << tool.message(19) + QStringLiteral(" = ") + target;
+        lines << tool.message(Message::SetBaudRate) + QStringLiteral(" = ") + target;
         result = tool.setBaudRate(options.baudRateIndex);
         record.insert(QStringLiteral("previous_line_settings"), QString::fromLatin1(reading.lineSettings));
         record.insert(QStringLiteral("line_settings"), QString::fromLatin1(tool.settings().lineSettings));
@@ -237,11 +237,11 @@ void reportModule(const ConsoleTool &tool, const WatchedModule &module, const QD
 
     QStringList parts{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), portName(reading.portNumber),
                       QString::fromLatin1(module.lineSettings),
-                      tool.message(12) + QStringLiteral(" : ") + reading.serialNumber};
+                      tool.message(Message::SerialNumber) + QStringLiteral(" : ") + reading.serialNumber};
     if (!reading.version.isEmpty())
-        parts << tool.message(14) + QStringLiteral(" : ") + reading.version;
+        parts << tool.message(Message::Version) + QStringLiteral(" : ") + reading.version;
     if (reading.outcome == ModuleReading::Outcome::Complete)
-        parts << tool.message(22) + QStringLiteral(" : ") + reading.customerRegister;
+        parts << tool.message(Message::Customer) + QStringLiteral(" : ") + reading.customerRegister;
     parts << module.message;
     output.result(record, {parts.join(QStringLiteral("  "))});
 }

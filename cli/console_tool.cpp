@@ -1,16 +1,10 @@
 #include "console_tool.h"
 
-#include "module_operations.h"
 #include "port_names.h"
 
 namespace {
 
 constexpr int kProbeAttempts = 2;
-
-QString valueUnless(const QString &value, const QString &panelText, const QString &placeholder)
-{
-    return panelText.endsWith(placeholder) ? QString() : value;
-}
 
 } // namespace
 
@@ -19,61 +13,65 @@ ConsoleTool::ConsoleTool(const CliOptions &options, ConsoleOutput &output)
     , m_output(output)
 {
     m_view.lock = !options.allLineSettings;
-    m_view.onModuleShown = [this] { m_traced.setStoppable(false); };
+    // Once the module has answered, its information read runs to its end whatever comes.
+    m_session.setModuleFoundHook([this] {
+        m_traced->setStoppable(false);
+        m_view.moduleFound();
+    });
     reloadSettings();
+}
+
+ModuleSession::Parts ConsoleTool::sessionParts()
+{
+    ModuleSession::Parts parts;
+    parts.frontPort = [this](ModulePort &port) {
+        auto traced = std::make_unique<TracedPort>(port, m_output, [this] { return settings().languageIndex; });
+        m_traced = traced.get();
+        return std::unique_ptr<SerialDevice>(std::move(traced));
+    };
+    return parts;
 }
 
 void ConsoleTool::reloadSettings()
 {
-    m_settings.loadSettings();
-    m_settings.moduleFound = false;
+    SettingsStore &settings = m_session.settings();
+    settings.loadSettings();
+    settings.moduleFound = false;
     // English unless asked otherwise; only the language button of the window ever stores it.
     if (!m_options.storedLanguage)
-        m_settings.selectLanguage(0, QStringLiteral("English"));
-    m_view.selectLineSettings(m_settings.lineSettingsIndex);
-}
-
-QString ConsoleTool::message(int k) const
-{
-    return m_messages.text(k, m_settings.languageIndex);
-}
-
-OperationContext ConsoleTool::context()
-{
-    return OperationContext{m_view, m_traced, m_commands, m_settings, m_messages, m_clock};
+        settings.selectLanguage(0, QStringLiteral("English"));
+    m_view.selectLineSettings(settings.lineSettingsIndex);
 }
 
 ModuleReading ConsoleTool::scan(bool quietWhenAbsent)
 {
     m_view.begin(quietWhenAbsent);
-    m_traced.setQuiet(quietWhenAbsent && !m_options.verbose);
+    m_traced->setQuiet(quietWhenAbsent && !m_options.verbose);
     // Until the module is found, Ctrl-C cuts the search short; its information read runs to its end.
-    m_traced.setStoppable(true);
-    ScanOperation(context()).run();
-    m_traced.setStoppable(false);
-    m_traced.setQuiet(false);
+    m_traced->setStoppable(true);
+    const ScanResult result = m_session.scan(m_view);
+    m_traced->setStoppable(false);
+    m_traced->setQuiet(false);
 
     ModuleReading reading;
-    reading.report = m_view.scanReport();
-    reading.message = m_view.panel(InfoPanel::Msg);
-    if (m_view.moduleShown()) {
-        reading.outcome = m_view.succeeded() ? ModuleReading::Outcome::Complete
-                                             : ModuleReading::Outcome::InformationError;
-        reading.portNumber = m_settings.portNumber;
-        reading.devicePath = devicePathForPort(m_settings.portNumber);
-        reading.lineSettings = m_settings.lineSettings;
-        reading.serialNumber = m_view.panelValue(InfoPanel::Serial);
-        reading.version = valueUnless(m_view.panelValue(InfoPanel::Version), m_view.panel(InfoPanel::Version),
-                                      kVersionPlaceholder);
-        // A cleared register reads as the placeholder's asterisks: only the outcome tells it was read.
-        if (reading.outcome == ModuleReading::Outcome::Complete)
-            reading.customerRegister = m_view.panelValue(InfoPanel::Customer);
+    reading.scan = result;
+    reading.report = result.report;
+    reading.message = result.message;
+    if (result.found()) {
+        reading.outcome = result.complete() ? ModuleReading::Outcome::Complete
+                                            : ModuleReading::Outcome::InformationError;
+        reading.portNumber = result.portNumber;
+        reading.devicePath = devicePathForPort(result.portNumber);
+        reading.lineSettings = result.lineSettings;
+        reading.serialNumber = QString::fromLatin1(result.serialNumber);
+        reading.version = QString::fromLatin1(result.version.value_or(QByteArray()));
+        reading.customerRegister = QString::fromLatin1(result.customerRegister.value_or(QByteArray()));
         return reading;
     }
     bool anyOpened = false;
     for (const ScanPortEntry &entry : reading.report)
         anyOpened |= entry.opened();
-    if (m_traced.stoppedAnOpen())
+    if (m_traced->stoppedAnOpen())
         reading.outcome = ModuleReading::Outcome::Interrupted;
     else if (!anyOpened)
         reading.outcome = ModuleReading::Outcome::NoPort;
@@ -87,33 +85,34 @@ OperationResult ConsoleTool::setBaudRate(int index)
     m_view.begin();
     // As the user chooses the entry in the list before pressing the button.
     m_view.selectLineSettings(index);
-    BaudRateOperation(context()).run();
-    return {m_view.succeeded(), m_view.panel(InfoPanel::Msg)};
+    const BaudRateResult result = m_session.changeBaudRate(m_view);
+    return {result.accepted(), result.message, result.outcome, result.failedReply};
 }
 
 OperationResult ConsoleTool::clearCustomerRegister()
 {
     m_view.begin();
-    ClearOperation(context()).run();
-    return {m_view.succeeded(), m_view.panel(InfoPanel::Msg)};
+    const ClearResult result = m_session.clearCustomerRegister(m_view);
+    return {result.accepted(), result.message, result.outcome, result.failedReply};
 }
 
 bool ConsoleTool::moduleStillAnswers(const QString &serialNumber)
 {
-    m_traced.setQuiet(!m_options.verbose);
-    const bool opened = m_traced.open(m_settings.portNumber, m_settings.lineSettings);
-    m_traced.setQuiet(false);
+    const SettingsStore &stored = settings();
+    m_traced->setQuiet(!m_options.verbose);
+    const bool opened = m_traced->open(stored.portNumber, stored.lineSettings);
+    m_traced->setQuiet(false);
     if (!opened)
         return false;
     bool same = false;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
-        const CommandResult reply = m_commands.readSerialNumber();
+        const CommandResult reply = m_session.commands().readSerialNumber();
         if (reply.ok) {
             // Another module on the same port is a new one: the last one has gone.
             same = QString::fromLatin1(reply.value) == serialNumber;
             break;
         }
     }
-    m_traced.close();
+    m_traced->close();
     return same;
 }

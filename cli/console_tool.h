@@ -1,16 +1,9 @@
 #pragma once
 
 #include "cli_options.h"
-#include "clock.h"
 #include "console_output.h"
 #include "console_view.h"
-#include "frame_layer.h"
-#include "message_table.h"
-#include "module_commands.h"
-#include "module_operations.h"
-#include "module_port.h"
-#include "settings_store.h"
-#include "tone_player.h"
+#include "module_session.h"
 #include "traced_port.h"
 
 #include <QString>
@@ -27,15 +20,18 @@ struct ModuleReading {
     QString customerRegister;
     QString message; // the status panel's last text
     ScanReport report; // what the scan did at each port it came to
+    ScanResult scan;   // the scan's own result, everything it knows
 };
 
 struct OperationResult {
     bool accepted = false;
     QString message; // the status panel's last text
+    ChangeOutcome outcome = ChangeOutcome::NoScan;
+    FrameReply::Kind failedReply = FrameReply::Kind::Good;
 };
 
-// The tool as the console program assembles it: the window's parts (clock, module port, frame layer,
-// command set, settings store, message table, tone player) with the console view in the window's place.
+// The tool as the console program assembles it: the window's session, its port reporting every open,
+// with the console view in the window's place.
 class ConsoleTool {
 public:
     ConsoleTool(const CliOptions &options, ConsoleOutput &output);
@@ -52,21 +48,16 @@ public:
     // The stored settings afresh, as at a start of the program (ModuleFound false).
     void reloadSettings();
 
-    QString message(int k) const;
-    const SettingsStore &settings() const { return m_settings; }
+    QString message(Message m) const { return m_session.message(m); }
+    const SettingsStore &settings() const { return m_session.settings(); }
+    ModuleSession &session() { return m_session; }
 
 private:
-    OperationContext context();
+    ModuleSession::Parts sessionParts();
 
     const CliOptions m_options;
     ConsoleOutput &m_output;
-    SystemClock m_clock;
-    ModulePort m_port{m_clock};
-    TracedPort m_traced{m_port, m_output, [this] { return m_settings.languageIndex; }};
-    FrameLayer m_frames{m_traced, m_clock};
-    ModuleCommands m_commands{m_frames};
-    SettingsStore m_settings;
-    MessageTable m_messages;
-    TonePlayer m_tones;
-    ConsoleView m_view{m_tones};
+    TracedPort *m_traced = nullptr; // owned by the session
+    ModuleSession m_session{sessionParts()};
+    ConsoleView m_view{m_session.tones()};
 };

@@ -150,14 +150,22 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
                                                     : stateText(line.status).leftJustified(stateWidth + 2) + line.kind);
         output.result(portRecord(line), {text.trimmed()});
     }
-    // The fix in words, once, in the language the results are given in.
-    const bool denied = std::any_of(lines.begin(), lines.end(), [](const PortLine &line) {
-        return line.status.problem == PortProblem::PermissionDenied;
-    });
-    if (denied) {
-        SettingsStore settings;
-        settings.loadSettings();
-        output.diagnostic(reportText(ReportText::PermissionDenied, options.storedLanguage ? settings.languageIndex : 0));
+    // The fix in words, once for each kind of refusal, in the language the results are given in.
+    QStringList hints;
+    std::optional<int> language;
+    for (const PortLine &line : lines) {
+        if (line.status.problem != PortProblem::PermissionDenied)
+            continue;
+        if (!language) {
+            SettingsStore settings;
+            settings.loadSettings();
+            language = options.storedLanguage ? settings.languageIndex : 0;
+        }
+        const QString hint = permissionDeniedText(line.status, *language);
+        if (!hints.contains(hint))
+            hints << hint;
     }
+    for (const QString &hint : hints)
+        output.diagnostic(hint);
     return kExitSuccess;
 }

@@ -17,6 +17,8 @@ struct ScanPortEntry {
     PortStatus status;                  // of the last open attempt at this port
     QList<QByteArray> lineSettingsTried; // each one the port opened at
     int requests = 0;                   // serial-number requests sent
+    int badChecks = 0;                  // of them, answered by a frame with a bad check
+    int lateReplies = 0;                // of them, answered only by frames meant for other requests
     bool answered = false;
 
     bool opened() const { return !lineSettingsTried.isEmpty(); }
@@ -39,10 +41,19 @@ enum class ReportText {
     NoAnswerAt,       // %1 line settings, %2 requests
     NoAnswerAtMany,   // %1 count of line settings, %2 requests
     ModuleAnswered,
+    BadCheck,         // a frame came, but its check did not hold
+    LateReplies,      // only replies to earlier requests came
+    NoAnswer,         // nothing came
+    PermissionDeniedBare,   // where the platform does not tell who may use the device
+    PermissionDeniedOwner,  // %1 owner, %2 group, %3 mode in octal
 };
-constexpr int kReportTextCount = 12;
+constexpr int kReportTextCount = 17;
 
 QString reportText(ReportText text, int language);
+
+// Why the user may not open the device, with the fix where one is known: the group dialout only for a
+// device of that group, otherwise the device's owner, group and mode.
+QString permissionDeniedText(const PortStatus &status, int language);
 
 // "COM3 (/dev/ttyUSB0): opened, no answer at 19200,e,8,1 (2 requests)", and so on.
 QString scanReportLine(const ScanPortEntry &entry, int language);
