@@ -2,12 +2,16 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QImageReader>
+#include <QPixmap>
 
 #include <cstring>
 
 namespace {
 
-const int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+// The sizes a window system takes from a window: X11 sets up to 128 in the window's icon property (the 256 is too
+// large for it), Windows asks for 16 and 32 at its scale. The desktop entry's icon is installed at 256 as well.
+const int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128};
 
 } // namespace
 
@@ -24,9 +28,13 @@ QString desktopId()
 QIcon applicationIcon()
 {
     Q_INIT_RESOURCE(app_resources);
+    // Read as PNG outright: left to guess, the reader asks every image plugin first.
     QIcon icon;
-    for (const int size : kIconSizes)
-        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    for (const int size : kIconSizes) {
+        QImageReader reader(QStringLiteral(":/icons/%1.png").arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
     return icon;
 }
 

@@ -1,7 +1,9 @@
 #include "button_pictures.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QIconEngine>
+#include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
@@ -171,4 +173,19 @@ QSize designSize(ButtonPicture picture)
 QIcon buttonPicture(ButtonPicture picture, const QColor &ink)
 {
     return QIcon(new PictureEngine(picture, ink));
+}
+
+QIcon standardClosePicture(const QStyle &style)
+{
+    const QString file = QStringLiteral(":/qt-project.org/styles/commonstyle/images/standardbutton-close-%1.png");
+    if (!QFile::exists(file.arg(16)))
+        return style.standardIcon(QStyle::SP_DialogCloseButton);
+    // Read as PNG outright: left to guess, the reader asks every image plugin first.
+    QIcon icon;
+    for (const int size : {16, 32, 128}) {
+        QImageReader reader(file.arg(size), "png");
+        reader.setAutoDetectImageFormat(false);
+        icon.addPixmap(QPixmap::fromImage(reader.read()));
+    }
+    return icon;
 }

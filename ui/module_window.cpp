@@ -2,9 +2,10 @@
 
 #include "accessible_texts.h"
 #include "button_pictures.h"
-#include "contrast.h"
+#include "flat_combo_style.h"
 #include "focus_ring.h"
 #include "line_settings.h"
+#include "window_colours.h"
 #include "window_platform.h"
 
 #include <QApplication>
@@ -13,184 +14,13 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
-#include <QStyleOptionComboBox>
-#include <QStyledItemDelegate>
 #include <QTimer>
-#include <QToolTip>
-#include <qdrawutil.h>
+#include <QWindow>
 
 namespace {
-
-constexpr int kComboItemHeight = 20;
-constexpr std::uint32_t kMakerPurple = 0x800080;
-
-// The first family present is used; the CJK family supplies the Chinese glyphs where the others have none.
-// The width is set on every font, so none takes it over from the window's font.
-QFont makeFont(const QStringList &families, QFont::StyleHint hint, int pixels, bool bold)
-{
-    QFont font(families.first());
-    font.setFamilies(families);
-    font.setStyleHint(hint);
-    font.setPixelSize(pixels);
-    font.setBold(bold);
-    font.setStretch(QFont::Unstretched);
-    return font;
-}
-
-QFont sansFont(int pixels, bool bold)
-{
-    QFont font = makeFont({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                           QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
-                           QStringLiteral("WenQuanYi Micro Hei")},
-                          QFont::SansSerif, pixels, bold);
-    // Liberation Sans has Arial's widths, near the platform's own sans serif. Without it, bold DejaVu Sans is wider
-    // than the face the layout was drawn for; semi-condensed, it keeps nearer to the room the panels give.
-    if (bold && QFontInfo(font).family().startsWith(QLatin1String("DejaVu")))
-        font.setStretch(QFont::SemiCondensed);
-    return font;
-}
-
-QFont microsoftSansFont(int pixels)
-{
-    return makeFont({QStringLiteral("Microsoft Sans Serif"), QStringLiteral("MS Sans Serif"),
-                     QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"),
-                     QStringLiteral("WenQuanYi Micro Hei")},
-                    QFont::SansSerif, pixels, false);
-}
-
-QFont serifFont(int pixels, bool bold)
-{
-    QFont font = makeFont({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
-                           QStringLiteral("DejaVu Serif"), QStringLiteral("WenQuanYi Micro Hei")},
-                          QFont::Serif, pixels, bold);
-    // Liberation Serif has the widths of Times New Roman. DejaVu Serif, where it is missing, is far wider; its
-    // condensed face comes nearer.
-    if (QFontInfo(font).family().startsWith(QLatin1String("DejaVu")))
-        font.setStretch(QFont::Condensed);
-    return font;
-}
-
-QColor colourFromBgr(std::uint32_t bgr)
-{
-    return QColor(int(bgr & 0xFF), int((bgr >> 8) & 0xFF), int((bgr >> 16) & 0xFF));
-}
-
-// The colours of the roles the window is drawn with, each text readable on its background: the system's
-// colours where they give 4.5 : 1, else the same hue darker or lighter as far as needed (the classic desktop's
-// highlight and caption are dark blues, and yellow or white on them reads well; a light modern highlight
-// does not).
-struct WindowColours {
-    QColor face;       // window and buttons
-    QColor faceText;   // label and button captions
-    QColor buttonText;
-    QColor red;        // the language buttons' captions and characters
-    QColor highlight;  // behind the yellow information
-    QColor caption;    // behind the white status
-    QColor focus;      // the focus ring, on the face
-};
-
-// The colours a push button's face is drawn in by the style, top to bottom: styles shade it, lighter or darker
-// than the palette's button colour.
-QList<QColor> buttonShades(const QPalette &palette)
-{
-    QPushButton probe;
-    probe.setPalette(palette);
-    probe.resize(60, 24);
-    const QImage face = probe.grab().toImage();
-    QList<QColor> shades{palette.color(QPalette::Active, QPalette::Button)};
-    const int ratio = qRound(face.devicePixelRatio());
-    for (int y = 2 * ratio; y < face.height() - 2 * ratio; ++y) {
-        const QColor shade = face.pixelColor(face.width() / 2, y);
-        if (!shades.contains(shade))
-            shades.append(shade);
-    }
-    return shades;
-}
-
-QColor readableOnEvery(QColor text, const QList<QColor> &backgrounds)
-{
-    // A little to spare: the style shades a pressed, focused or larger button a little differently.
-    constexpr double kRatio = kReadableTextRatio + 0.5;
-    // Each step only moves the text further from the backgrounds' lightness; two rounds settle it.
-    for (int round = 0; round < 2; ++round) {
-        for (const QColor &background : backgrounds)
-            text = readableText(text, background, kRatio);
-    }
-    return text;
-}
-
-WindowColours windowColours(const QPalette &palette)
-{
-    const SystemColours system = systemColours(palette);
-    WindowColours colours;
-    colours.face = system.buttonFace;
-    colours.faceText = readableText(palette.color(QPalette::Active, QPalette::WindowText), colours.face);
-    QPalette buttonPalette = palette;
-    buttonPalette.setColor(QPalette::Button, colours.face);
-    const QList<QColor> shades = buttonShades(buttonPalette);
-    colours.buttonText = readableOnEvery(palette.color(QPalette::Active, QPalette::ButtonText), shades);
-    colours.red = readableOnEvery(QColor(Qt::red), shades);
-    colours.highlight = readableBackground(system.highlight, QColor(Qt::yellow));
-    colours.caption = readableBackground(system.activeCaption, QColor(Qt::white));
-    colours.focus = readableText(palette.color(QPalette::Active, QPalette::Highlight), colours.face,
-                                 kReadableGraphicRatio);
-    return colours;
-}
-
-// The closed list drawn flat in its background colour inside a single sunken border, as the panels are: a
-// style's shaded face would lighten the highlight colour under the yellow text.
-class FlatComboStyle : public QProxyStyle {
-public:
-    using QProxyStyle::QProxyStyle;
-
-    // The text a few pixels in from the border, so its smoothing never reaches it at any scale.
-    QRect subControlRect(ComplexControl control, const QStyleOptionComplex *option, SubControl sub,
-                         const QWidget *widget) const override
-    {
-        const QRect rect = QProxyStyle::subControlRect(control, option, sub, widget);
-        return control == CC_ComboBox && sub == SC_ComboBoxEditField ? rect.adjusted(3, 0, -1, 0) : rect;
-    }
-
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex *option, QPainter *painter,
-                            const QWidget *widget) const override
-    {
-        if (control != CC_ComboBox) {
-            QProxyStyle::drawComplexControl(control, option, painter, widget);
-            return;
-        }
-        painter->save();
-        const QPalette &palette = option->palette;
-        const QBrush fill = palette.brush(QPalette::Button);
-        qDrawShadePanel(painter, option->rect, palette, true, 1, &fill);
-        // The arrow in the text's colour, apart from the text by a line.
-        const QRect arrow = subControlRect(CC_ComboBox, option, SC_ComboBoxArrow, widget);
-        const QColor ink = palette.color(QPalette::ButtonText);
-        painter->setPen(ink);
-        painter->drawLine(arrow.topLeft() + QPoint(1, 4), arrow.bottomLeft() + QPoint(1, -4));
-        const QPointF centre = QRectF(arrow).center();
-        const qreal half = qMin(arrow.width(), arrow.height()) / 4.0;
-        painter->setRenderHint(QPainter::Antialiasing);
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(ink);
-        painter->drawPolygon(QPolygonF{centre + QPointF(-half, -half / 2), centre + QPointF(half, -half / 2),
-                                       centre + QPointF(0, half / 2 + 1)});
-        painter->restore();
-    }
-};
-
-class FixedHeightDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        return {QStyledItemDelegate::sizeHint(option, index).width(), kComboItemHeight};
-    }
-};
 
 Panel *makePanel(QWidget *parent, const char *name, const QRect &geometry, const QString &caption, const QFont &font)
 {
@@ -200,14 +30,6 @@ Panel *makePanel(QWidget *parent, const char *name, const QRect &geometry, const
     panel->setText(caption);
     panel->setFont(font);
     return panel;
-}
-
-void setColours(QWidget *widget, const QColor &background, const QColor &text)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, background);
-    palette.setColor(QPalette::WindowText, text);
-    widget->setPalette(palette);
 }
 
 QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry, const QString &caption,
@@ -224,122 +46,6 @@ QPushButton *makeButton(QWidget *parent, const char *name, const QRect &geometry
 }
 
 } // namespace
-
-Panel::Panel(QWidget *parent) : QLabel(parent)
-{
-    setTextFormat(Qt::PlainText);
-    setAlignment(Qt::AlignCenter);
-    setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    setLineWidth(1);
-    setAutoFillBackground(true);
-}
-
-void Panel::setInnerBevel(bool on)
-{
-    m_innerBevel = on;
-    // The frame's line, one pixel of border width and the bevel's two lines; the text keeps clear of them.
-    // (Margins set here stand in for the frame's own, so they count the frame's line too.)
-    const int inset = on ? 1 + 1 + 2 : 0;
-    setContentsMargins(inset, inset, inset, inset);
-    update();
-}
-
-QRect Panel::freeArea() const
-{
-    constexpr int kGapBeforeChild = 2;
-    QRect area = contentsRect();
-    for (const QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (child->isVisibleTo(this) && child->geometry().intersects(area) && child->x() > area.left())
-            area.setRight(child->x() - 1 - kGapBeforeChild);
-    }
-    return area;
-}
-
-Panel::Fitted Panel::fitted() const
-{
-    QRect area = freeArea();
-    const QString caption = text();
-    Fitted result;
-    result.font = font();
-    result.text = caption;
-    const auto boxOf = [&](const QFontMetrics &metrics, const QString &shown) {
-        // The advance, widened by any ink that stands out of it (the overhang of a bold serif "W").
-        return QRect(0, 0, metrics.horizontalAdvance(shown), metrics.height())
-            .united(metrics.boundingRect(shown).translated(0, metrics.ascent()));
-    };
-    // A pixel to spare on each side: at a fractional scale the smoothing of the outer strokes spreads.
-    area.adjust(1, 0, -1, 0);
-    QRect box = boxOf(QFontMetrics(result.font), caption);
-    for (int pixels = font().pixelSize() - 1; box.width() > area.width() && pixels >= kMinimumPixels; --pixels) {
-        result.font.setPixelSize(pixels);
-        box = boxOf(QFontMetrics(result.font), caption);
-    }
-    if (box.width() > area.width()) {
-        const QFontMetrics metrics(result.font);
-        result.text = metrics.elidedText(caption, Qt::ElideRight, area.width());
-        result.elided = true;
-        box = boxOf(metrics, result.text);
-    }
-    // Centred in the panel as far as the free area allows: a long status slides left of the indicator.
-    const int centred = contentsRect().center().x() + 1 - (box.width() + 1) / 2;
-    const int left = qMax(area.left(), qMin(centred, area.right() + 1 - box.width()));
-    const int top = area.top() + (area.height() - QFontMetrics(result.font).height()) / 2;
-    result.box = box.translated(left - box.left(), top);
-    result.origin = QPoint(left - box.left(), top + QFontMetrics(result.font).ascent());
-    return result;
-}
-
-bool Panel::event(QEvent *event)
-{
-    // A caption cut short is shown whole in the tooltip, above whatever tooltip the panel has of its own.
-    if (event->type() == QEvent::ToolTip) {
-        const Fitted shown = fitted();
-        if (shown.elided) {
-            const QString own = toolTip();
-            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
-                               own.isEmpty() ? text() : text() + QLatin1Char('\n') + own, this);
-            return true;
-        }
-    }
-    return QLabel::event(event);
-}
-
-void Panel::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    // The frame around the whole panel: QFrame would draw it around the contents, inside the margins.
-    qDrawShadePanel(&painter, rect(), palette(), frameShadow() == QFrame::Sunken, lineWidth());
-    if (m_innerBevel) {
-        const int inset = lineWidth() + 1;
-        qDrawShadeRect(&painter, rect().adjusted(inset, inset, -inset, -inset), palette(), true, 1);
-    }
-    const Fitted shown = fitted();
-    painter.setFont(shown.font);
-    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
-    painter.drawText(shown.origin, shown.text);
-}
-
-CircleShape::CircleShape(QWidget *parent) : QWidget(parent) {}
-
-void CircleShape::setBrushColor(const QColor &colour)
-{
-    if (colour == m_brushColor)
-        return;
-    m_brushColor = colour;
-    update();
-}
-
-void CircleShape::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(Qt::black, 1));
-    painter.setBrush(m_brushColor);
-    const int diameter = qMin(width(), height()) - 1;
-    const QRectF circle((width() - 1 - diameter) / 2.0 + 0.5, (height() - 1 - diameter) / 2.0 + 0.5,
-                        diameter, diameter);
-    painter.drawEllipse(circle);
-}
 
 TfrmModule::TfrmModule(ModuleSession &session, QWidget *parent)
     : QWidget(parent, fixedWindowFlags()),
@@ -390,13 +96,14 @@ void TfrmModule::createControls()
     cmbBaudRate->setObjectName(QStringLiteral("cmbBaudRate"));
     cmbBaudRate->setGeometry(168, 120, 161, 28);
     cmbBaudRate->setEditable(false);
-    for (const char *entry : kLineSettingsTable)
-        cmbBaudRate->addItem(QString::fromLatin1(entry));
-    cmbBaudRate->setItemDelegate(new FixedHeightDelegate(cmbBaudRate));
+    // Font and style before the items: a change of either lays the items out again, measuring every text.
     cmbBaudRate->setFont(sansFont(16, true));
     auto *comboStyle = new FlatComboStyle;
     comboStyle->setParent(cmbBaudRate);
     cmbBaudRate->setStyle(comboStyle);
+    cmbBaudRate->setItemDelegate(new FixedHeightDelegate(cmbBaudRate));
+    for (const char *entry : kLineSettingsTable)
+        cmbBaudRate->addItem(QString::fromLatin1(entry));
 
     btnBaudRate = makeButton(this, "btnBaudRate", {8, 150, 345, 33},
                              QStringLiteral("Set Module &Baud Rate (Reset)"),
@@ -419,7 +126,7 @@ void TfrmModule::createControls()
     connect(tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
 
     btnExit = makeButton(this, "btnExit", {8, 296, 345, 33}, QStringLiteral("&Exit"),
-                         style()->standardIcon(QStyle::SP_DialogCloseButton), smallPicture);
+                         standardClosePicture(*style()), smallPicture);
 
     btnEng = makeButton(this, "btnEng", {7, 264, 106, 24}, QStringLiteral("English"), QIcon(), {});
     btnEng->setFont(sansFont(13, false));
@@ -468,29 +175,17 @@ void TfrmModule::applyColours()
     const QColor yellow(Qt::yellow);
     const QColor white(Qt::white);
 
-    QPalette windowPalette = QGuiApplication::palette();
-    windowPalette.setColor(QPalette::Window, colours.face);
-    windowPalette.setColor(QPalette::Button, colours.face);
-    windowPalette.setColor(QPalette::WindowText, colours.faceText);
-    windowPalette.setColor(QPalette::ButtonText, colours.buttonText);
-    setPalette(windowPalette);
+    setPalette(facePalette(m_sourcePalette, colours));
 
     for (Panel *panel : {pnSerial, pnVersion, pnCustomer})
-        setColours(panel, colours.highlight, yellow);
-    setColours(pnMsg, colours.caption, white);
-    setColours(pnKAVOR, colourFromBgr(kMakerPurple), white);
+        setPanelColours(*panel, colours.highlight, yellow);
+    setPanelColours(*pnMsg, colours.caption, white);
+    setPanelColours(*pnKAVOR, colourFromBgr(kMakerPurple), white);
 
-    QPalette comboPalette = cmbBaudRate->palette();
-    for (QPalette::ColorRole role : {QPalette::Button, QPalette::Base, QPalette::Window})
-        comboPalette.setColor(role, colours.highlight);
-    for (QPalette::ColorRole role : {QPalette::ButtonText, QPalette::Text, QPalette::WindowText})
-        comboPalette.setColor(role, yellow);
-    comboPalette.setColor(QPalette::Highlight, colours.highlight.darker(150));
-    comboPalette.setColor(QPalette::HighlightedText, yellow);
-    cmbBaudRate->setPalette(comboPalette);
+    cmbBaudRate->setPalette(listPalette(cmbBaudRate->palette(), m_sourcePalette, colours));
 
     QPalette engPalette = btnEng->palette();
-    engPalette.setColor(QPalette::ButtonText, colours.red);
+    setTextColour(engPalette, QPalette::ButtonText, colours.red, colours.face, m_sourcePalette);
     btnEng->setPalette(engPalette);
     btnGB->setIcon(buttonPicture(ButtonPicture::SimplifiedCharacters, colours.red));
     btnBIG5->setIcon(buttonPicture(ButtonPicture::TraditionalCharacters, colours.red));
@@ -498,8 +193,24 @@ void TfrmModule::applyColours()
     m_focusRing->setColour(colours.focus);
 }
 
+void TfrmModule::narrowWideFonts()
+{
+    for (QWidget *widget : std::initializer_list<QWidget *>{this, lblBaudRate, cmbBaudRate, btnEng, pnSerial, pnVersion,
+                                                           pnMsg, pnCustomer, pnKAVOR}) {
+        const QFont narrowed = narrowedWhereWide(widget->font());
+        if (narrowed != widget->font())
+            widget->setFont(narrowed);
+    }
+}
+
 bool TfrmModule::eventFilter(QObject *watched, QEvent *event)
 {
+    // On screen for the first time: the fonts are settled before the first paint.
+    if (watched == windowHandle() && event->type() == QEvent::Expose && !m_fontsNarrowed) {
+        m_fontsNarrowed = true;
+        windowHandle()->removeEventFilter(this);
+        narrowWideFonts();
+    }
     // The desktop changed its colours (a dark theme switched on, say): the roles are resolved again. The
     // application hears of it; a window with a palette of its own may not.
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange
@@ -717,6 +428,8 @@ void TfrmModule::showEvent(QShowEvent *event)
     // Restoring from the task bar is spontaneous; only showing the window writes the captions.
     if (!event->spontaneous())
         FormShow();
+    if (!m_fontsNarrowed && windowHandle())
+        windowHandle()->installEventFilter(this);
     QWidget::showEvent(event);
 }
 

@@ -1,7 +1,8 @@
 // Every text the window can show, in every language and under light, dark and high-contrast palettes, read back
 // from the rendered pixels: it lies inside its control's free area (never under the indicator) and stands out
 // from its background by at least 4.5 : 1. Run once per scale (QT_SCALE_FACTOR 1, 1.5 and 2, set by CTest).
-// Also: accessible names and descriptions in each language, the focus ring, sharp pictures.
+// Also: the captions greyed while the window is busy, accessible names and descriptions in each language, the focus
+// ring, sharp pictures.
 #include "accessible_texts.h"
 #include "button_pictures.h"
 #include "contrast.h"
@@ -195,6 +196,8 @@ private slots:
     void everyTextFitsAndReads_data();
     void everyTextFitsAndReads();
     void tooLongEvenAtNinePixels();
+    void busyCaptionsRecede_data();
+    void busyCaptionsRecede();
     void accessibleTexts();
     void focusRing_data();
     void focusRing();
@@ -474,6 +477,121 @@ void TestReadable::everyTextFitsAndReads()
         checkArea(button, contents, QLatin1String(name) + QLatin1Char(' ') + button->text(), skipFrom, skipTo, true);
         if (QTest::currentTestFailed())
             return;
+    }
+}
+
+void TestReadable::busyCaptionsRecede_data()
+{
+    QTest::addColumn<QString>("palette");
+    for (const char *name : {"style", "dark"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void TestReadable::busyCaptionsRecede()
+{
+    // While an operation runs the window is disabled, and the captions of its controls show it: each caption's
+    // strongest ink stands out from its background clearly less than when the window is idle (greyed), yet is
+    // still there; on the light face it is lighter. The panels stay as they are. Back to idle, back to the same.
+    QFETCH(QString, palette);
+    TfrmModule &window = showWindow(palette, 0);
+    window.findChild<QCheckBox *>(QStringLiteral("chkLock"))->setFocus(); // no button shows its focus frame
+
+    struct Caption {
+        QWidget *control;
+        QRect area;     // device pixels
+        int skipFrom;   // the picture's columns
+        int skipTo;
+    };
+    QList<Caption> captions;
+    for (const char *name : {"btnScan", "btnBaudRate", "btnClear", "btnExit", "btnEng"}) {
+        auto *button = window.findChild<QPushButton *>(QLatin1String(name));
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        option.icon = button->icon();
+        option.iconSize = button->iconSize();
+        const int bevel = button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, button) + 1;
+        const QRect contents = button->style()
+                                   ->subElementRect(QStyle::SE_PushButtonContents, &option, button)
+                                   .adjusted(bevel, bevel, -bevel, -bevel);
+        const qreal ratio = button->devicePixelRatioF();
+        const QRect area = toDevice(contents, ratio);
+        int skipFrom = -1;
+        int skipTo = -1;
+        if (!button->icon().isNull()) {
+            skipFrom = read(render(button), area, -1, -1, true).ink.left();
+            skipTo = skipFrom + qCeil(button->iconSize().width() * ratio);
+        }
+        captions.append({button, area, skipFrom, skipTo});
+    }
+    auto *label = window.findChild<QLabel *>(QStringLiteral("lblBaudRate"));
+    captions.append({label, toDevice(label->rect(), label->devicePixelRatioF()), -1, -1});
+    auto *list = window.findChild<QComboBox *>(QStringLiteral("cmbBaudRate"));
+    QStyleOptionComboBox option;
+    option.initFrom(list);
+    option.editable = false;
+    option.currentText = list->currentText();
+    const QRect field =
+        list->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, list);
+    captions.append({list, toDevice(field.adjusted(-1, 1, 0, -1), list->devicePixelRatioF()), -1, -1});
+
+    // The pixel that stands out most from the commonest colour of the area's sides, and by how much.
+    struct Ink {
+        QColor text;
+        QColor background;
+        double ratio = 0.0;
+    };
+    const auto inkOf = [](const Caption &caption) {
+        const QImage image = render(caption.control);
+        const Reading sides = read(image, caption.area, caption.skipFrom, caption.skipTo, true);
+        Ink ink{QColor(), sides.background, 0.0};
+        for (int y = caption.area.top(); y <= caption.area.bottom(); ++y) {
+            for (int x = caption.area.left(); x <= caption.area.right(); ++x) {
+                if (x >= caption.skipFrom && x < caption.skipTo)
+                    continue;
+                const QColor pixel = image.pixelColor(x, y);
+                if (contrastRatio(pixel, ink.background) > ink.ratio) {
+                    ink.ratio = contrastRatio(pixel, ink.background);
+                    ink.text = pixel;
+                }
+            }
+        }
+        return ink;
+    };
+    const auto describeInk = [](const Caption &caption, const Ink &idle, const Ink &busy) {
+        return QStringLiteral("%1: idle %2 on %3 = %4 : 1, busy %5 on %6 = %7 : 1")
+            .arg(caption.control->objectName(), idle.text.name(), idle.background.name())
+            .arg(idle.ratio, 0, 'f', 2)
+            .arg(busy.text.name(), busy.background.name())
+            .arg(busy.ratio, 0, 'f', 2);
+    };
+
+    QList<Ink> idle;
+    for (const Caption &caption : captions)
+        idle.append(inkOf(caption));
+    auto *pnSerial = window.findChild<Panel *>(QStringLiteral("pnSerial"));
+    const QRect inside = toDevice(pnSerial->contentsRect(), pnSerial->devicePixelRatioF());
+    const Reading serialIdle = read(render(pnSerial), inside);
+
+    window.setBusy(true);
+    QVERIFY(!window.isEnabled());
+    for (int i = 0; i < captions.size(); ++i) {
+        const Ink busy = inkOf(captions[i]);
+        const QString report = describeInk(captions[i], idle[i], busy);
+        QVERIFY2(idle[i].ratio >= kReadableTextRatio, qPrintable(report));
+        QVERIFY2(busy.ratio >= 1.3, qPrintable(report)); // greyed, not gone
+        QVERIFY2(busy.ratio <= idle[i].ratio / 1.5, qPrintable(report));
+        if (palette == QLatin1String("style") && captions[i].control != list)
+            QVERIFY2(relativeLuminance(busy.text) > relativeLuminance(idle[i].text) + 0.1, qPrintable(report));
+    }
+    const Reading serialBusy = read(render(pnSerial), inside);
+    QVERIFY(serialBusy.text == serialIdle.text && serialBusy.background == serialIdle.background);
+
+    window.setBusy(false);
+    for (int i = 0; i < captions.size(); ++i) {
+        const Ink again = inkOf(captions[i]);
+        QVERIFY2(again.text == idle[i].text && again.background == idle[i].background,
+                 qPrintable(describeInk(captions[i], idle[i], again)));
     }
 }
 
