@@ -49,7 +49,7 @@ ModuleReading ConsoleTool::scan(bool quietWhenAbsent)
     m_traced.setQuiet(quietWhenAbsent && !m_options.verbose);
     // Until the module is found, Ctrl-C cuts the search short; its information read runs to its end.
     m_traced.setStoppable(true);
-    ScanOperation(context()).run();
+    ScanOperation(context(), ScanScope{m_options.ports, m_storeFound}).run();
     m_traced.setStoppable(false);
     m_traced.setQuiet(false);
 
@@ -98,22 +98,42 @@ OperationResult ConsoleTool::clearCustomerRegister()
     return {m_view.succeeded(), m_view.panel(InfoPanel::Msg)};
 }
 
-bool ConsoleTool::moduleStillAnswers(const QString &serialNumber)
+ConsoleTool::Presence ConsoleTool::lookAgain(const QString &serialNumber)
 {
     m_traced.setQuiet(!m_options.verbose);
     const bool opened = m_traced.open(m_settings.portNumber, m_settings.lineSettings);
     m_traced.setQuiet(false);
-    if (!opened)
-        return false;
-    bool same = false;
+    if (!opened) {
+        switch (m_traced.lastOpenStatus().problem) {
+        case PortProblem::NoSuchPort:
+        case PortProblem::NotATerminal:
+        case PortProblem::HungUpOrIoError:
+        case PortProblem::StaleSimulatorLink:
+            // The device has gone with the module (a USB adapter on the fixture's cable, an unplugged link).
+            return Presence::Gone;
+        default:
+            // Busy (another program looks at it for a moment), permission...: nothing seen either way.
+            return Presence::Unknown;
+        }
+    }
+    Presence presence = Presence::Gone;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
         const CommandResult reply = m_commands.readSerialNumber();
         if (reply.ok) {
             // Another module on the same port is a new one: the last one has gone.
-            same = QString::fromLatin1(reply.value) == serialNumber;
+            presence = QString::fromLatin1(reply.value) == serialNumber ? Presence::StillThere : Presence::Gone;
             break;
         }
     }
     m_traced.close();
-    return same;
+    return presence;
+}
+
+void ConsoleTool::useLineSettings(int index)
+{
+    if (index < 0 || index >= kLineSettingsCount)
+        return;
+    m_settings.lineSettingsIndex = index;
+    m_settings.lineSettings = kLineSettingsTable[index];
+    m_view.selectLineSettings(index);
 }

@@ -47,8 +47,16 @@ public:
     // The window's baud-rate change to a line-settings index, and its clearing; both need a scan first.
     OperationResult setBaudRate(int index);
     OperationResult clearCustomerRegister();
-    // One look at the port and line settings of the last module found: is this module still answering?
-    bool moduleStillAnswers(const QString &serialNumber);
+    // One look at the port and line settings of the last module found. Only silence from a port that
+    // opened, another module's serial number or the device gone mean the module has gone; a busy port
+    // tells nothing.
+    enum class Presence { StillThere, Gone, Unknown };
+    Presence lookAgain(const QString &serialNumber);
+    // In memory only: the next scan looks at these line settings (with the lock box checked).
+    void useLineSettings(int index);
+    // Whether a search that finds the module stores where (watch --port stores nothing).
+    void setStoreFound(bool on) { m_storeFound = on; }
+    TracedPort &port() { return m_traced; }
     // The stored settings afresh, as at a start of the program (ModuleFound false).
     void reloadSettings();
 
@@ -59,6 +67,7 @@ private:
     OperationContext context();
 
     const CliOptions m_options;
+    bool m_storeFound = true;
     ConsoleOutput &m_output;
     SystemClock m_clock;
     ModulePort m_port{m_clock};

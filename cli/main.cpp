@@ -7,6 +7,8 @@
 #include "exit_status.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 
 #include <QtGlobal>
@@ -37,7 +39,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("modulebench-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MB_VERSION));
 
-    const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1));
+    const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1), rawArguments(argc, argv));
     switch (parsed.kind) {
     case ParsedArguments::Kind::Help:
         std::fputs(helpText().toUtf8().constData(), stdout);
@@ -47,6 +49,16 @@ int main(int argc, char *argv[])
         return kExitSuccess;
     case ParsedArguments::Kind::Usage:
         std::fprintf(stderr, "modulebench-cli: %s\nTry 'modulebench-cli --help'.\n", parsed.error.toUtf8().constData());
+        if (parsed.json) {
+            // A script reading the results still gets its one final object.
+            const QJsonObject record{{QStringLiteral("command"), parsed.commandName.isEmpty()
+                                                                     ? QJsonValue(QJsonValue::Null)
+                                                                     : QJsonValue(parsed.commandName)},
+                                     {QStringLiteral("exit_status"), int(kExitUsage)},
+                                     {QStringLiteral("outcome"), QStringLiteral("bad-usage")},
+                                     {QStringLiteral("message"), parsed.error}};
+            std::printf("%s\n", QJsonDocument(record).toJson(QJsonDocument::Compact).constData());
+        }
         return kExitUsage;
     case ParsedArguments::Kind::Run:
         break;
@@ -63,6 +75,11 @@ int main(int argc, char *argv[])
         return runCommand(parsed.options, output);
     } catch (const std::exception &error) {
         output.diagnostic(QString::fromLocal8Bit(error.what()));
+        output.result(QJsonObject{{QStringLiteral("command"), commandName(parsed.options.command)},
+                                  {QStringLiteral("exit_status"), int(kExitFailure)},
+                                  {QStringLiteral("outcome"), QStringLiteral("failure")},
+                                  {QStringLiteral("message"), QString::fromLocal8Bit(error.what())}},
+                      {});
     }
     return kExitFailure;
 }

@@ -113,14 +113,17 @@ QJsonObject portRecord(const PortLine &line)
 
 int runPorts(const CliOptions &options, ConsoleOutput &output)
 {
-    QList<int> numbers;
-    for (int n = kFirstPort; n <= kLastPort; ++n)
-        numbers << n;
-    for (int n : portNumbersWithLinks()) {
-        if (!numbers.contains(n))
+    // --port: those ports, in the order given.
+    QList<int> numbers = options.ports;
+    if (numbers.isEmpty()) {
+        for (int n = kFirstPort; n <= kLastPort; ++n)
             numbers << n;
+        for (int n : portNumbersWithLinks()) {
+            if (!numbers.contains(n))
+                numbers << n;
+        }
+        std::sort(numbers.begin(), numbers.end());
     }
-    std::sort(numbers.begin(), numbers.end());
 
     // The platform's list walks every terminal of the system: only when a device needs describing.
     std::optional<QList<QSerialPortInfo>> known;
@@ -159,5 +162,10 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
         settings.loadSettings();
         output.diagnostic(reportText(ReportText::PermissionDenied, options.storedLanguage ? settings.languageIndex : 0));
     }
+    output.result(QJsonObject{{QStringLiteral("command"), QStringLiteral("ports")},
+                              {QStringLiteral("exit_status"), int(kExitSuccess)},
+                              {QStringLiteral("outcome"), QStringLiteral("ok")},
+                              {QStringLiteral("ports"), int(lines.size())}},
+                  {});
     return kExitSuccess;
 }

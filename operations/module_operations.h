@@ -39,10 +39,20 @@ protected:
     OperationContext m_ctx;
 };
 
+// The ports a scan may use, in the order it tries them, and whether a search that finds the module stores
+// where. The window's scan: COM1 to COM16, stored.
+struct ScanScope {
+    QList<int> ports; // empty: COM1 to COM16; a stored port not in the list gets no quick attempt
+    bool storeFound = true;
+};
+
 // Finds the module, stores where it was found and shows its identity.
 class ScanOperation : private ModuleOperation {
 public:
-    explicit ScanOperation(const OperationContext &context) : ModuleOperation(context) {}
+    explicit ScanOperation(const OperationContext &context, ScanScope scope = {})
+        : ModuleOperation(context), m_scope(std::move(scope))
+    {
+    }
     void run();
 
     // What this run found at each port it tried, as the view was given it at the end.
@@ -59,6 +69,7 @@ private:
     ScanPortEntry &noteOpen(int portNumber, bool opened, const QByteArray &lineSettings, bool samePort);
     void publishReport(bool found);
 
+    ScanScope m_scope;
     ScanReport m_report;
 };
 
