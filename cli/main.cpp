@@ -35,6 +35,8 @@ void onQtMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
 
 int main(int argc, char *argv[])
 {
+    // First of all: a stop that comes while the program starts up ends it at its first safe point too.
+    installStopHandlers();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("modulebench-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MB_VERSION));
@@ -69,7 +71,6 @@ int main(int argc, char *argv[])
     // The program says itself, in its language, what each port did when a scan finds nothing; the scan's
     // own lines on modulebench.scan come only when asked for (QT_LOGGING_RULES wins over this).
     QLoggingCategory::setFilterRules(QStringLiteral("modulebench.scan.info=false"));
-    installStopHandlers();
     ConsoleOutput output(parsed.options.json, parsed.options.verbose || standardErrorIsTerminal());
     try {
         return runCommand(parsed.options, output);
