@@ -4,6 +4,7 @@
 #include "console_platform.h"
 #include "exit_status.h"
 #include "line_settings.h"
+#include "move_confirmation.h"
 #include "outcomes.h"
 #include "port_listing.h"
 #include "scan_report.h"
@@ -123,14 +124,56 @@ int reportScanOnly(CliCommand command, ConsoleTool &tool, const ModuleReading &r
     return record.value(QStringLiteral("exit_status")).toInt();
 }
 
-int runScan(ConsoleTool &tool, ConsoleOutput &output)
+// The scan every command starts with: the window's, or every port of the list at once with --parallel.
+// The first reading stands for the scan (with --all there is one per module).
+QList<ModuleReading> scanFor(ConsoleTool &tool, const CliOptions &options)
 {
-    return reportScanOnly(CliCommand::Scan, tool, tool.scan(), output);
+    if (!options.parallel)
+        return {tool.scan()};
+    QList<int> ports = options.ports;
+    if (ports.isEmpty()) {
+        for (int port = 1; port <= 16; ++port)
+            ports << port;
+    }
+    return tool.scanParallel(ports, options.everyModule);
+}
+
+int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
+{
+    const QList<ModuleReading> readings = scanFor(tool, options);
+    if (!options.everyModule || !found(readings.first()))
+        return reportScanOnly(CliCommand::Scan, tool, readings.first(), output);
+    // --all: one object per module, then the run's final object; success only when every module found was
+    // read completely.
+    const int language = tool.settings().languageIndex;
+    int status = kExitSuccess;
+    QString first;
+    for (int i = 0; i < readings.size(); ++i) {
+        QJsonObject record = readingRecord(CliCommand::Scan, readings.at(i), language);
+        const QString name = record.value(QStringLiteral("outcome")).toString();
+        if (!isSuccess(name) && first.isEmpty()) {
+            first = name;
+            status = exitStatusForOutcome(name);
+        }
+        record.remove(QStringLiteral("command"));
+        record.remove(QStringLiteral("exit_status"));
+        QStringList lines = readingLines(tool, readings.at(i));
+        // One block per module, a blank line between two.
+        if (i > 0)
+            lines.prepend(QString());
+        output.result(record, lines);
+    }
+    output.result(QJsonObject{{QStringLiteral("command"), commandName(CliCommand::Scan)},
+                              {QStringLiteral("exit_status"), status},
+                              {QStringLiteral("outcome"), first.isEmpty() ? outcome::ok : first},
+                              {QStringLiteral("modules"), int(readings.size())}},
+                  {});
+    return status;
 }
 
 int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
 {
-    ModuleReading reading = tool.scan();
+    ModuleReading reading = scanFor(tool, options).first();
     // Stopped while the module was read: it has not been changed, and is not.
     if (found(reading) && stopRequested())
         reading.outcome = ModuleReading::Outcome::Interrupted;
@@ -154,6 +197,21 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
         result = tool.clearCustomerRegister();
     }
     QString name = result.accepted ? outcome::ok : setBaud ? outcome::setBaudRefused : outcome::clearRefused;
+    QStringList after;
+    if (setBaud && result.accepted) {
+        // The next run finds the module only where the store says: it is stored once it answers there.
+        const MoveConfirmation moved = tool.confirmMove(options.baudRateIndex, reading.serialNumber);
+        const QString target = QString::fromLatin1(kLineSettingsTable[options.baudRateIndex]);
+        record.insert(QStringLiteral("confirmed"), moved.confirmed);
+        if (moved.confirmed) {
+            after << QStringLiteral("module answers at %1 on %2; stored").arg(target, portName(reading.portNumber));
+        } else {
+            name = outcome::setBaudUnconfirmed;
+            after << QStringLiteral("no answer at %1 on %2 within %3 s of the change; nothing stored")
+                         .arg(target, portName(reading.portNumber))
+                         .arg(kMoveConfirmWindowMs / 1000);
+        }
+    }
     if (tool.port().changeHeldBack()) {
         name = outcome::interrupted;
         record.insert(QStringLiteral("line_settings"), QString::fromLatin1(reading.lineSettings));
@@ -169,7 +227,7 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     record.insert(QStringLiteral("exit_status"), status);
     record.insert(QStringLiteral("message"), result.message);
     if (name != outcome::interrupted)
-        lines << result.message;
+        lines << result.message << after;
     output.result(record, lines);
     return status;
 }
@@ -190,6 +248,6 @@ int runCommand(const CliOptions &options, ConsoleOutput &output)
     }
     ConsoleTool tool(options, output);
     if (options.command == CliCommand::Scan)
-        return runScan(tool, output);
+        return runScan(tool, options, output);
     return runModify(tool, options, output);
 }

@@ -24,6 +24,8 @@ const Option kOptions[] = {
     {"verbose", nullptr, kAll},
     {"language", nullptr, kAll},
     {"all-line-settings", nullptr, kScanning},
+    {"parallel", nullptr, {CliCommand::Scan, CliCommand::SetBaud, CliCommand::Clear}},
+    {"all", nullptr, {CliCommand::Scan}},
     {"clear", nullptr, {CliCommand::Watch}},
     {"set-baud", "LINE_SETTINGS", {CliCommand::Watch}},
     {"csv", "FILE", {CliCommand::Watch}},
@@ -245,6 +247,9 @@ ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray>
     options.storedLanguage = parser.isSet(QStringLiteral("language"));
     options.allLineSettings = parser.isSet(QStringLiteral("all-line-settings"));
     options.clear = parser.isSet(QStringLiteral("clear"));
+    options.everyModule = parser.isSet(QStringLiteral("all"));
+    // Every module on every port means every port searched to its end: at the same time, then.
+    options.parallel = parser.isSet(QStringLiteral("parallel")) || options.everyModule;
     options.csvFile = parser.value(QStringLiteral("csv"));
     if (parser.isSet(QStringLiteral("csv")) && options.csvFile.isEmpty())
         return usage(QStringLiteral("--csv needs a file name"));
@@ -306,7 +311,8 @@ QString helpText()
                "                             is, and whether it can be opened now. Sends nothing.\n"
                "  scan                       Finds the module (stored port first, then COM1 to COM16) and reads its\n"
                "                             serial number, version and customer register.\n"
-               "  set-baud LINE_SETTINGS     Scans, then moves the module to LINE_SETTINGS (the module resets).\n"
+               "  set-baud LINE_SETTINGS     Scans, then moves the module to LINE_SETTINGS (the module resets),\n"
+               "                             looks for it there and stores where it answers.\n"
                "  clear                      Scans, then clears the module's customer register.\n"
                "  watch                      Production line: waits for a module, reads it (and clears it or sets\n"
                "                             its baud rate when asked), beeps, waits until it has gone, and again,\n"
@@ -318,6 +324,10 @@ QString helpText()
                "                             tried. watch: one fixture per port, all served at once.\n"
                "  --all-line-settings        Search every port at all twelve line settings (the window's lock box\n"
                "                             unchecked); by default only at the stored line settings.\n"
+               "  --parallel                 scan, set-baud, clear: search every port at the same time, each with\n"
+               "                             the requests and time-outs the one-by-one search gives it; the first\n"
+               "                             module that answers wins.\n"
+               "  --all                      scan: every module on every port, one result each (implies --parallel).\n"
                "  --clear                    watch: clear each module's customer register.\n"
                "  --set-baud LINE_SETTINGS   watch: move each module to LINE_SETTINGS (a module already there is\n"
                "                             recorded as already-set).\n"
@@ -349,7 +359,9 @@ QString helpText()
                "  %7    the module did not accept the baud-rate change or the clearing\n"
                "  %8    no port could be opened at all (the reasons are printed: no device, permission\n"
                "       denied, busy...)\n"
-               "  %9  interrupted (Ctrl-C or SIGTERM) before scan had a result, or before set-baud or\n"
+               "  %9    set-baud: the module accepted the change but did not answer at the new line\n"
+               "       settings within 3 s (nothing stored)\n"
+               "  %10  interrupted (Ctrl-C or SIGTERM) before scan had a result, or before set-baud or\n"
                "       clear changed the module (it is untouched)\n"
                "watch ends with 0 when every module was ok (or already set), with the status of the first\n"
                "module that was not, or with 1 when a record could not be written.\n")
@@ -361,6 +373,7 @@ QString helpText()
         .arg(int(kExitInformationError))
         .arg(int(kExitRefused))
         .arg(int(kExitNoPort))
+        .arg(int(kExitNotConfirmed))
         .arg(int(kExitInterrupted));
 }
 

@@ -11,6 +11,8 @@ struct CliOptions {
     bool verbose = false;
     bool storedLanguage = false;  // the stored language instead of English
     bool allLineSettings = false; // the lock box unchecked
+    bool parallel = false;        // every port searched at the same time
+    bool everyModule = false;     // scan --all: every module on every port (searched in parallel)
     bool clear = false;           // watch: clear each module's customer register
     int baudRateIndex = -1;       // set-baud, or watch --set-baud: an index of the line-settings table
     QString csvFile;              // watch; "-" for standard output

@@ -1,7 +1,13 @@
 #include "console_tool.h"
 
+#include "console_platform.h"
+#include "line_settings.h"
 #include "module_operations.h"
+#include "parallel_search.h"
 #include "port_names.h"
+
+#include <QMutex>
+#include <QMutexLocker>
 
 namespace {
 
@@ -82,6 +88,94 @@ ModuleReading ConsoleTool::scan(bool quietWhenAbsent)
     return reading;
 }
 
+QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool everyModule)
+{
+    m_view.begin();
+    const int stored = m_settings.lineSettingsIndex >= 0 && m_settings.lineSettingsIndex < kLineSettingsCount
+        ? m_settings.lineSettingsIndex
+        : kDefaultLineSettingsIndex;
+    ParallelSearchPlan plan;
+    plan.ports = ports;
+    for (int index = 0; index < kLineSettingsCount; ++index) {
+        if (!m_view.lock || index == stored)
+            plan.lineSettingsIndexes << index;
+    }
+    // A stored port outside the list is not tried.
+    if (!everyModule && m_settings.portNumber > 0 && ports.contains(m_settings.portNumber)) {
+        plan.quickPort = m_settings.portNumber;
+        plan.quickLineSettings = m_settings.lineSettings;
+    }
+    plan.everyModule = everyModule;
+    plan.stopRequested = [] { return stopRequested(); };
+    QMutex progressLock; // one whole line at a time from the ports' threads
+    const int language = m_settings.languageIndex;
+    plan.onOpen = [&](const PortStatus &status, const QByteArray &lineSettings, bool opened) {
+        QMutexLocker lock(&progressLock);
+        m_output.progress(openProgressLine(status, lineSettings, opened, true, language));
+    };
+
+    m_settings.moduleFound = false;
+    const auto storePlace = [this](const FoundModule &module) {
+        m_settings.portNumber = module.portNumber;
+        m_settings.lineSettings = module.lineSettings;
+        m_settings.lineSettingsIndex = module.lineSettingsIndex;
+        m_settings.saveScanSettings();
+    };
+    // As the serial search: the place is stored the moment the module answers, before its information is read.
+    const ParallelSearchResult result = runParallelSearch(plan, [&](const FoundModule &module) {
+        if (!everyModule && !module.byQuickAttempt)
+            storePlace(module);
+    });
+    // With every module, the one first in the list's order is stored, as the serial search would have.
+    if (everyModule && !result.modules.isEmpty())
+        storePlace(result.modules.first());
+
+    QList<ModuleReading> readings;
+    bool allComplete = true;
+    for (const FoundModule &module : result.modules) {
+        ModuleReading reading;
+        reading.outcome = module.complete ? ModuleReading::Outcome::Complete : ModuleReading::Outcome::InformationError;
+        reading.portNumber = module.portNumber;
+        reading.devicePath = module.devicePath;
+        reading.lineSettings = module.lineSettings;
+        reading.serialNumber = QString::fromLatin1(module.serialNumber);
+        if (module.versionRead)
+            reading.version = QString::fromLatin1(module.version);
+        if (module.complete)
+            reading.customerRegister = QString::fromLatin1(module.customerRegister);
+        reading.message = message(module.complete ? 16 : 17) + QStringLiteral(" : #")
+            + QString::number(module.portNumber) + QStringLiteral(")");
+        reading.report = result.report;
+        readings << reading;
+        allComplete = allComplete && module.complete;
+    }
+    if (!everyModule && !readings.isEmpty()) {
+        // What the window's scan leaves for the baud-rate change and the clearing.
+        const FoundModule &module = result.modules.first();
+        m_settings.portNumber = module.portNumber;
+        m_settings.lineSettings = module.lineSettings;
+        if (!module.byQuickAttempt)
+            m_settings.lineSettingsIndex = module.lineSettingsIndex;
+        m_settings.moduleFound = module.complete;
+    }
+    if (readings.isEmpty()) {
+        ModuleReading reading;
+        reading.report = result.report;
+        reading.message = message(18);
+        bool anyOpened = false;
+        for (const ScanPortEntry &entry : reading.report)
+            anyOpened |= entry.opened();
+        reading.outcome = result.stopped ? ModuleReading::Outcome::Interrupted
+            : anyOpened                  ? ModuleReading::Outcome::NotFound
+                                         : ModuleReading::Outcome::NoPort;
+        readings << reading;
+        allComplete = false;
+    }
+    if (readings.first().outcome != ModuleReading::Outcome::Interrupted)
+        m_view.beep(allComplete ? kHighToneHz : kLowToneHz, kToneMs);
+    return readings;
+}
+
 OperationResult ConsoleTool::setBaudRate(int index)
 {
     m_view.begin();
@@ -96,6 +190,16 @@ OperationResult ConsoleTool::clearCustomerRegister()
     m_view.begin();
     ClearOperation(context()).run();
     return {m_view.succeeded(), m_view.panel(InfoPanel::Msg)};
+}
+
+MoveConfirmation ConsoleTool::confirmMove(int index, const QString &serialNumber, bool store)
+{
+    MoveTarget target;
+    target.portNumber = m_settings.portNumber;
+    target.lineSettingsIndex = index;
+    target.serialNumber = serialNumber.toLatin1();
+    target.store = store;
+    return confirmMovedModule(m_traced, m_commands, m_clock, m_settings, target);
 }
 
 ConsoleTool::Presence ConsoleTool::lookAgain(const QString &serialNumber)

@@ -7,6 +7,7 @@
 #include "frame_layer.h"
 #include "message_table.h"
 #include "module_commands.h"
+#include "move_confirmation.h"
 #include "module_operations.h"
 #include "module_port.h"
 #include "settings_store.h"
@@ -44,6 +45,10 @@ public:
 
     // The window's scan. quietWhenAbsent: no progress and no beep unless a module answers.
     ModuleReading scan(bool quietWhenAbsent = false);
+    // The scan with every port of `ports` searched at the same time (each as the serial search would
+    // search it). everyModule: every port searched to its end and one reading per module, no quick attempt;
+    // otherwise the first module that answers wins. Without a module, one reading that says why.
+    QList<ModuleReading> scanParallel(const QList<int> &ports, bool everyModule);
     // The window's baud-rate change to a line-settings index, and its clearing; both need a scan first.
     OperationResult setBaudRate(int index);
     OperationResult clearCustomerRegister();
@@ -57,6 +62,9 @@ public:
     // Whether a search that finds the module stores where (watch --port stores nothing).
     void setStoreFound(bool on) { m_storeFound = on; }
     TracedPort &port() { return m_traced; }
+    // After an accepted change: the module looked for at the new line settings, and stored there once it
+    // answers (when store is on).
+    MoveConfirmation confirmMove(int index, const QString &serialNumber, bool store = true);
     // The stored settings afresh, as at a start of the program (ModuleFound false).
     void reloadSettings();
 

@@ -9,5 +9,6 @@ enum ExitStatus : int {
     kExitInformationError = 4, // a module answered, but its version or customer register could not be read
     kExitRefused = 5,          // the baud-rate change or the clearing was not accepted
     kExitNoPort = 6,           // no port could be opened at all (no device, permission denied, busy...)
+    kExitNotConfirmed = 7,     // the module accepted the baud-rate change but did not answer at the new settings
     kExitInterrupted = 130,    // Ctrl-C or SIGTERM ended a scan, set-baud or clear (watch ends with 0)
 };

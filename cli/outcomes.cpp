@@ -26,6 +26,8 @@ int exitStatusForOutcome(const QString &name)
         return kExitInformationError;
     if (name == outcome::clearRefused || name == outcome::setBaudRefused)
         return kExitRefused;
+    if (name == outcome::setBaudUnconfirmed)
+        return kExitNotConfirmed;
     if (name == outcome::interrupted)
         return kExitInterrupted;
     if (name == outcome::badUsage)

@@ -13,6 +13,7 @@
 //   information-error  the module answered, but its version or customer register could not be read
 //   clear-refused      the clearing was not accepted
 //   set-baud-refused   the baud-rate change was not accepted
+//   set-baud-unconfirmed  the change was accepted, but the module did not answer at the new line settings
 //   interrupted        Ctrl-C or SIGTERM ended the run before the module was changed
 //   bad-usage          the command line was refused; nothing was sent
 //   failure            anything else (the CSV file could not be opened or written...)
@@ -24,6 +25,7 @@ inline const QString noPort = QStringLiteral("no-port");
 inline const QString informationError = QStringLiteral("information-error");
 inline const QString clearRefused = QStringLiteral("clear-refused");
 inline const QString setBaudRefused = QStringLiteral("set-baud-refused");
+inline const QString setBaudUnconfirmed = QStringLiteral("set-baud-unconfirmed");
 inline const QString interrupted = QStringLiteral("interrupted");
 inline const QString badUsage = QStringLiteral("bad-usage");
 inline const QString failure = QStringLiteral("failure");

@@ -4,6 +4,31 @@
 #include "console_platform.h"
 #include "scan_report.h"
 
+QString openProgressLine(const PortStatus &status, const QByteArray &lineSettings, bool opened, bool searching,
+                         int language)
+{
+    const int portNumber = status.portNumber;
+    // "trying" while a module is looked for; "opening" for the port of the module found.
+    QString line = QStringLiteral("%1 COM%2 at %3")
+                       .arg(searching ? QStringLiteral("trying") : QStringLiteral("opening"))
+                       .arg(portNumber)
+                       .arg(QString::fromLatin1(lineSettings));
+    if (opened && status.problem != PortProblem::None) {
+        // A pseudo-terminal refuses parity, a UART a baud rate it cannot make: the port is open all the same.
+        line += QStringLiteral(" (%1)").arg(reportText(ReportText::LineSettingsRefused, language));
+    } else if (!opened) {
+        // The scan report's own words for the port, without its "COMn (device): " that the line already names.
+        ScanPortEntry entry;
+        entry.status = status;
+        const QString said = scanReportLine(entry, language);
+        const QString device = status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language)
+                                                           : status.devicePath;
+        const QString prefix = QStringLiteral("COM%1 (%2): ").arg(portNumber).arg(device);
+        line += QStringLiteral(" (%1): %2").arg(device, said.startsWith(prefix) ? said.mid(prefix.size()) : said);
+    }
+    return line;
+}
+
 void TracedPort::setStoppable(bool on)
 {
     m_stoppable = on;
@@ -25,26 +50,7 @@ bool TracedPort::open(int portNumber, const QByteArray &lineSettings)
     if (m_quiet)
         return opened;
 
-    // "trying" while a module is looked for; "opening" for the port of the module found.
-    QString line = QStringLiteral("%1 COM%2 at %3")
-                       .arg(m_stoppable ? QStringLiteral("trying") : QStringLiteral("opening"))
-                       .arg(portNumber)
-                       .arg(QString::fromLatin1(lineSettings));
-    const int language = m_language();
-    if (opened && m_status.problem != PortProblem::None) {
-        // A pseudo-terminal refuses parity, a UART a baud rate it cannot make: the port is open all the same.
-        line += QStringLiteral(" (%1)").arg(reportText(ReportText::LineSettingsRefused, language));
-    } else if (!opened) {
-        // The scan report's own words for the port, without its "COMn (device): " that the line already names.
-        ScanPortEntry entry;
-        entry.status = m_status;
-        const QString said = scanReportLine(entry, language);
-        const QString device = m_status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language)
-                                                             : m_status.devicePath;
-        const QString prefix = QStringLiteral("COM%1 (%2): ").arg(portNumber).arg(device);
-        line += QStringLiteral(" (%1): %2").arg(device, said.startsWith(prefix) ? said.mid(prefix.size()) : said);
-    }
-    m_output.progress(line);
+    m_output.progress(openProgressLine(m_status, lineSettings, opened, m_stoppable, m_language()));
     return opened;
 }
 

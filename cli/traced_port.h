@@ -10,6 +10,11 @@
 
 class ConsoleOutput;
 
+// The progress line for one open attempt: "trying COM3 at 19200,e,8,1" while searching, "opening ..."
+// for the port of the module found, with the reason when it did not open.
+QString openProgressLine(const PortStatus &status, const QByteArray &lineSettings, bool opened, bool searching,
+                         int language);
+
 // The module port as the console program hands it to the operations: every open is told as progress,
 // and while a search may be cut short a stop request turns further opens into failures, so Ctrl-C
 // ends a scan within one port's requests.

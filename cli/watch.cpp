@@ -114,8 +114,13 @@ Handled handleModule(ConsoleTool &tool, const CliOptions &options, const ModuleR
         const OperationResult result = tool.setBaudRate(options.baudRateIndex);
         module.message = result.message;
         module.lineSettings = tool.settings().lineSettings;
-        if (!result.accepted)
+        if (!result.accepted) {
             module.outcome = outcome::setBaudRefused;
+        } else if (!tool.confirmMove(options.baudRateIndex, reading.serialNumber, false).confirmed) {
+            // Moved, but not heard at the new setting. Nothing is stored per module: the line's next module
+            // comes at the setting the store names.
+            module.outcome = outcome::setBaudUnconfirmed;
+        }
     }
     return module;
 }

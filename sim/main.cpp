@@ -60,6 +60,7 @@ bool readConfig(const QCommandLineParser &parser, SimConfig &config)
                        identity.lineSettingsIndex)
         || !readNumber(parser, QStringLiteral("serial-length"), 14, 16, faults.serialFrameLength)
         || !readNumber(parser, QStringLiteral("delay"), 0, 3600000, config.delayMs)
+        || !readNumber(parser, QStringLiteral("reset"), 0, 3600000, config.resetMs)
         || !readNumber(parser, QStringLiteral("answer-from"), 1, 1000000000, faults.answerFrom)
         || !readNumber(parser, QStringLiteral("com"), 1, 16, config.comNumber))
         return false;
@@ -113,6 +114,9 @@ int main(int argc, char *argv[])
          QStringLiteral("N")},
         {QStringLiteral("noise"), QStringLiteral("Fault: stray bytes (no 0x0F) before each reply.")},
         {QStringLiteral("delay"), QStringLiteral("Fault: wait MS milliseconds before answering."), QStringLiteral("MS")},
+        {QStringLiteral("reset"),
+         QStringLiteral("After a baud-rate change, answer nothing for MS milliseconds while resetting (default 0)."),
+         QStringLiteral("MS")},
         {QStringLiteral("ignore"),
          QStringLiteral("Fault: no answer to requests starting with CMD (e.g. V01, E01); may repeat."),
          QStringLiteral("CMD")},

@@ -70,6 +70,7 @@ private:
     TrafficLog m_log;
     sigset_t m_waitMask{};
     std::int64_t m_nextBurstNs = 0;
+    std::int64_t m_resetUntilNs = 0;
     int m_streamPosition = 0;
     bool m_stop = false;
 };
@@ -144,6 +145,10 @@ void SimLoop::handle(const Request &request)
         m_log.note("no answer: streaming", TrafficLog::nowMs());
         return;
     }
+    if (nowNs() < m_resetUntilNs) {
+        m_log.note("no answer: resetting after a baud-rate change", TrafficLog::nowMs());
+        return;
+    }
     const qint32 lineBaud = m_line.lineBaudRate();
     const qint32 moduleBaud = moduleSettings().baudRate;
     if (lineBaud != moduleBaud) {
@@ -162,8 +167,10 @@ void SimLoop::handle(const Request &request)
     sendReply(answer);
     if (!answer.note.isEmpty())
         m_log.note(answer.note, TrafficLog::nowMs());
-    if (answer.newLineSettings)
+    if (answer.newLineSettings) {
         m_module.setLineSettingsIndex(*answer.newLineSettings);
+        m_resetUntilNs = nowNs() + std::int64_t(m_config.resetMs) * kNsPerMs;
+    }
 }
 
 void SimLoop::sendReply(const Answer &answer)
