@@ -16,9 +16,13 @@ struct RecordFile::Private {
 
 namespace {
 
+// The system's words, in the program's style (lower case).
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    QString text = QString::fromLocal8Bit(std::strerror(error));
+    if (!text.isEmpty())
+        text[0] = text.at(0).toLower();
+    return text;
 }
 
 QString kindOf(mode_t mode)

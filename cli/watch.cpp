@@ -276,10 +276,10 @@ int runWatch(const CliOptions &options, ConsoleOutput &output)
     if (!options.csvFile.isEmpty()) {
         QString error;
         if (!line.csv.open(options.csvFile, options.csvFileBytes, error)) {
-            output.diagnostic(QStringLiteral("%1: %2").arg(options.csvFile, error));
+            output.diagnostic(QStringLiteral("--csv %1: %2").arg(options.csvFile, error));
             final.insert(QStringLiteral("exit_status"), int(kExitFailure));
             final.insert(QStringLiteral("outcome"), outcome::failure);
-            final.insert(QStringLiteral("message"), QStringLiteral("%1: %2").arg(options.csvFile, error));
+            final.insert(QStringLiteral("message"), QStringLiteral("--csv %1: %2").arg(options.csvFile, error));
             if (output.json())
                 output.result(final, {});
             return kExitFailure;

@@ -223,12 +223,13 @@ private slots:
         QVERIFY2(text.finished && text.exitCode == 0, text.describe());
         const QStringList lines = text.text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 16 + 2);
-        QCOMPARE(lines.first().simplified(), QStringLiteral("COM1 absent"));
+        QCOMPARE(lines.first().simplified(), QStringLiteral("COM1 no such port"));
         QCOMPARE(lines.at(2).simplified(), QStringLiteral("COM3 %1 ok pseudo-terminal").arg(module->slavePath()));
         QCOMPARE(lines.at(4).simplified(),
-                 QStringLiteral("COM5 %1 busy (").arg(held->slavePath()) + lines.at(4).simplified().section(" (", 1));
-        QVERIFY2(lines.at(4).contains(QStringLiteral("pid %1)").arg(holder.pid())), qPrintable(lines.at(4)));
-        QCOMPARE(lines.at(15).simplified(), QStringLiteral("COM16 absent"));
+                 QStringLiteral("COM5 %1 held by another program (").arg(held->slavePath())
+                     + lines.at(4).simplified().section(" (", 1));
+        QVERIFY2(lines.at(4).contains(QStringLiteral("process %1)").arg(holder.pid())), qPrintable(lines.at(4)));
+        QCOMPARE(lines.at(15).simplified(), QStringLiteral("COM16 no such port"));
         QCOMPARE(lines.at(16).simplified(), QStringLiteral("COM20 %1 ok pseudo-terminal").arg(beyond->slavePath()));
         QCOMPARE(lines.at(17).simplified(), QStringLiteral("COM21 %1 not a serial terminal").arg(plainFile));
 
