@@ -349,6 +349,35 @@ private slots:
         QVERIFY(!requestsHeard(*module).contains("E016"));
     }
 
+    // Ctrl-C while a module is being set up: it is finished first, and said so; a module that failed makes
+    // the run fail, in the summary and the final object.
+    void ctrlCDuringAModuleFinishesItFirst()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir folder;
+        const QString csv = folder.filePath(QStringLiteral("line.csv"));
+        // Takes the clearing, never the baud-rate change.
+        SimProcess *module = r->addModule(5, identity("KV000056", {"--delay", "100", "--ignore", "E01"}));
+        QVERIFY(module);
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--clear", "--set-baud", "38400,n,8,1", "--csv", csv, "--json"}));
+        QVERIFY(waitFor([&] { return requestsHeard(*module).contains("F06" + QByteArray(32, '*')); }, 15000));
+        cli.signal(SIGINT);
+        const CliRun run = cli.wait(15000);
+        QVERIFY2(run.finished && run.exitCode == 5, run.describe());
+        QVERIFY2(run.errors().contains(QLatin1String("module KV000056 at COM5 is finished first")), run.err);
+        QVERIFY(requestsHeard(*module).contains("E016"));
+        QCOMPARE(fileLines(csv).size(), 2);
+        QVERIFY2(fileLines(csv).at(1).contains(QLatin1String(",set-baud-refused,")), qPrintable(fileLines(csv).at(1)));
+        QVERIFY2(run.errors().contains(QLatin1String("1 module: 1 set-baud-refused")), run.err);
+        const QList<QJsonObject> objects = run.records();
+        QCOMPARE(objects.size(), 2);
+        QCOMPARE(objects.last().value("command").toString(), QStringLiteral("watch"));
+        QCOMPARE(objects.last().value("exit_status").toInt(), 5);
+        QCOMPARE(objects.last().value("outcome").toString(), QStringLiteral("set-baud-refused"));
+        QCOMPARE(objects.last().value("ended_by").toString(), QStringLiteral("interrupt"));
+    }
+
 private:
     std::unique_ptr<WindowRig> r;
 };
