@@ -1,12 +1,6 @@
-#include "clock.h"
-#include "frame_layer.h"
-#include "message_table.h"
-#include "module_commands.h"
-#include "module_port.h"
+#include "module_session.h"
 #include "module_window.h"
-#include "settings_store.h"
 #include "startup.h"
-#include "tone_player.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -20,15 +14,9 @@ namespace {
 int runTool(QApplication &app)
 {
     setUpApplication();
-    SystemClock clock;
-    ModulePort port(clock);
-    FrameLayer frames(port, clock);
-    ModuleCommands commands(frames);
-    SettingsStore settings;
-    const auto messages = std::make_unique<const MessageTable>();
-    TonePlayer tones;
-
-    TfrmModule frmModule(settings, *messages, port, frames, commands, clock, tones);
+    // On the heap: the message table alone is some kilobytes.
+    const auto session = std::make_unique<ModuleSession>();
+    TfrmModule frmModule(*session);
     frmModule.show();
     return app.exec();
 }

@@ -54,9 +54,12 @@ QJsonArray portRecords(const ModuleReading &reading, int language)
         QJsonArray tried;
         for (const QByteArray &lineSettings : entry.lineSettingsTried)
             tried.append(QString::fromLatin1(lineSettings));
-        const QString state = entry.answered  ? QStringLiteral("answered")
-                              : entry.opened() ? QStringLiteral("no-answer")
-                                               : QString(portProblemKey(entry.status.problem));
+        // A reply with a bad check (noise) or only late replies are not silence.
+        const QString state = entry.answered        ? QStringLiteral("answered")
+                              : entry.badChecks > 0   ? QStringLiteral("bad-check")
+                              : entry.lateReplies > 0 ? QStringLiteral("late-reply")
+                              : entry.opened()        ? QStringLiteral("no-answer")
+                                                      : QString(portProblemKey(entry.status.problem));
         QJsonObject record{{QStringLiteral("port"), portName(entry.status.portNumber)},
                            {QStringLiteral("device"), entry.status.devicePath},
                            {QStringLiteral("state"), state},
@@ -75,7 +78,14 @@ QJsonArray portRecords(const ModuleReading &reading, int language)
 // The command's final object: what the scan found (or what each port did), then the command's own fields.
 QJsonObject readingRecord(CliCommand command, const ModuleReading &reading, int language)
 {
-    const QString name = outcomeName(reading.outcome);
+    QString name = outcomeName(reading.outcome);
+    // Nothing readable came, but something did answer: noise on the line, not an empty bench.
+    if (reading.outcome == ModuleReading::Outcome::NotFound) {
+        for (const ScanPortEntry &entry : reading.report) {
+            if (entry.badChecks > 0)
+                name = outcome::badCheck;
+        }
+    }
     QJsonObject record{{QStringLiteral("command"), commandName(command)},
                        {QStringLiteral("outcome"), name},
                        {QStringLiteral("exit_status"), exitStatusForOutcome(name)},
@@ -87,6 +97,8 @@ QJsonObject readingRecord(CliCommand command, const ModuleReading &reading, int 
         record.insert(QStringLiteral("serial_number"), reading.serialNumber);
         record.insert(QStringLiteral("version"), reading.version);
         record.insert(QStringLiteral("customer_register"), reading.customerRegister);
+        if (!reading.scan.complete() && reading.scan.failedReply != FrameReply::Kind::Good)
+            record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(reading.scan.failedReply)));
     } else if (reading.outcome != ModuleReading::Outcome::Interrupted) {
         record.insert(QStringLiteral("ports"), portRecords(reading, language));
     }
@@ -98,12 +110,12 @@ QStringList readingLines(const ConsoleTool &tool, const ModuleReading &reading)
 {
     if (!found(reading))
         return {reading.message};
-    QStringList lines{reading.message, tool.message(12) + QStringLiteral(" : ") + reading.serialNumber};
+    QStringList lines{reading.message, tool.message(Message::SerialNumber) + QStringLiteral(" : ") + reading.serialNumber};
     if (!reading.version.isEmpty())
-        lines << tool.message(14) + QStringLiteral(" : ") + reading.version;
+        lines << tool.message(Message::Version) + QStringLiteral(" : ") + reading.version;
     if (reading.outcome == ModuleReading::Outcome::Complete)
-        lines << tool.message(22) + QStringLiteral(" : ") + reading.customerRegister;
-    lines << tool.message(5) + QStringLiteral(" : ") + QString::fromLatin1(reading.lineSettings);
+        lines << tool.message(Message::Customer) + QStringLiteral(" : ") + reading.customerRegister;
+    lines << tool.message(Message::BaudRate) + QStringLiteral(" : ") + QString::fromLatin1(reading.lineSettings);
     return lines;
 }
 
@@ -189,7 +201,7 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     OperationResult result;
     if (setBaud) {
         const QString target = QString::fromLatin1(kLineSettingsTable[options.baudRateIndex]);
-        lines << tool.message(19) + QStringLiteral(" = ") + target;
+        lines << tool.message(Message::SetBaudRate) + QStringLiteral(" = ") + target;
         result = tool.setBaudRate(options.baudRateIndex);
         record.insert(QStringLiteral("previous_line_settings"), QString::fromLatin1(reading.lineSettings));
         record.insert(QStringLiteral("line_settings"), QString::fromLatin1(tool.settings().lineSettings));
@@ -222,6 +234,8 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
                               .arg(reading.serialNumber));
     }
     tool.port().setGuardChanges(false);
+    if (!result.accepted && result.failedReply != FrameReply::Kind::Good)
+        record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(result.failedReply)));
     const int status = exitStatusForOutcome(name);
     record.insert(QStringLiteral("outcome"), name);
     record.insert(QStringLiteral("exit_status"), status);

@@ -2,7 +2,6 @@
 
 #include "console_platform.h"
 #include "line_settings.h"
-#include "module_operations.h"
 #include "parallel_search.h"
 #include "port_names.h"
 
@@ -13,11 +12,6 @@ namespace {
 
 constexpr int kProbeAttempts = 2;
 
-QString valueUnless(const QString &value, const QString &panelText, const QString &placeholder)
-{
-    return panelText.endsWith(placeholder) ? QString() : value;
-}
-
 } // namespace
 
 ConsoleTool::ConsoleTool(const CliOptions &options, ConsoleOutput &output)
@@ -25,61 +19,65 @@ ConsoleTool::ConsoleTool(const CliOptions &options, ConsoleOutput &output)
     , m_output(output)
 {
     m_view.lock = !options.allLineSettings;
-    m_view.onModuleShown = [this] { m_traced.setStoppable(false); };
+    // Once the module has answered, its information read runs to its end whatever comes.
+    m_session.setModuleFoundHook([this] {
+        m_traced->setStoppable(false);
+        m_view.moduleFound();
+    });
     reloadSettings();
+}
+
+ModuleSession::Parts ConsoleTool::sessionParts()
+{
+    ModuleSession::Parts parts;
+    parts.frontPort = [this](ModulePort &port) {
+        auto traced = std::make_unique<TracedPort>(port, m_output, [this] { return settings().languageIndex; });
+        m_traced = traced.get();
+        return std::unique_ptr<SerialDevice>(std::move(traced));
+    };
+    return parts;
 }
 
 void ConsoleTool::reloadSettings()
 {
-    m_settings.loadSettings();
-    m_settings.moduleFound = false;
+    SettingsStore &settings = m_session.settings();
+    settings.loadSettings();
+    settings.moduleFound = false;
     // English unless asked otherwise; only the language button of the window ever stores it.
     if (!m_options.storedLanguage)
-        m_settings.selectLanguage(0, QStringLiteral("English"));
-    m_view.selectLineSettings(m_settings.lineSettingsIndex);
-}
-
-QString ConsoleTool::message(int k) const
-{
-    return m_messages.text(k, m_settings.languageIndex);
-}
-
-OperationContext ConsoleTool::context()
-{
-    return OperationContext{m_view, m_traced, m_commands, m_settings, m_messages, m_clock};
+        settings.selectLanguage(0, QStringLiteral("English"));
+    m_view.selectLineSettings(settings.lineSettingsIndex);
 }
 
 ModuleReading ConsoleTool::scan(bool quietWhenAbsent)
 {
     m_view.begin(quietWhenAbsent);
-    m_traced.setQuiet(quietWhenAbsent && !m_options.verbose);
+    m_traced->setQuiet(quietWhenAbsent && !m_options.verbose);
     // Until the module is found, Ctrl-C cuts the search short; its information read runs to its end.
-    m_traced.setStoppable(true);
-    ScanOperation(context(), ScanScope{m_options.ports, m_storeFound}).run();
-    m_traced.setStoppable(false);
-    m_traced.setQuiet(false);
+    m_traced->setStoppable(true);
+    const ScanResult result = m_session.scan(m_view, ScanScope{m_options.ports, m_storeFound});
+    m_traced->setStoppable(false);
+    m_traced->setQuiet(false);
 
     ModuleReading reading;
-    reading.report = m_view.scanReport();
-    reading.message = m_view.panel(InfoPanel::Msg);
-    if (m_view.moduleShown()) {
-        reading.outcome = m_view.succeeded() ? ModuleReading::Outcome::Complete
-                                             : ModuleReading::Outcome::InformationError;
-        reading.portNumber = m_settings.portNumber;
-        reading.devicePath = devicePathForPort(m_settings.portNumber);
-        reading.lineSettings = m_settings.lineSettings;
-        reading.serialNumber = m_view.panelValue(InfoPanel::Serial);
-        reading.version = valueUnless(m_view.panelValue(InfoPanel::Version), m_view.panel(InfoPanel::Version),
-                                      kVersionPlaceholder);
-        // A cleared register reads as the placeholder's asterisks: only the outcome tells it was read.
-        if (reading.outcome == ModuleReading::Outcome::Complete)
-            reading.customerRegister = m_view.panelValue(InfoPanel::Customer);
+    reading.scan = result;
+    reading.report = result.report;
+    reading.message = result.message;
+    if (result.found()) {
+        reading.outcome = result.complete() ? ModuleReading::Outcome::Complete
+                                            : ModuleReading::Outcome::InformationError;
+        reading.portNumber = result.portNumber;
+        reading.devicePath = devicePathForPort(result.portNumber);
+        reading.lineSettings = result.lineSettings;
+        reading.serialNumber = QString::fromLatin1(result.serialNumber);
+        reading.version = QString::fromLatin1(result.version.value_or(QByteArray()));
+        reading.customerRegister = QString::fromLatin1(result.customerRegister.value_or(QByteArray()));
         return reading;
     }
     bool anyOpened = false;
     for (const ScanPortEntry &entry : reading.report)
         anyOpened |= entry.opened();
-    if (m_traced.stoppedAnOpen())
+    if (m_traced->stoppedAnOpen())
         reading.outcome = ModuleReading::Outcome::Interrupted;
     else if (!anyOpened)
         reading.outcome = ModuleReading::Outcome::NoPort;
@@ -88,11 +86,28 @@ ModuleReading ConsoleTool::scan(bool quietWhenAbsent)
     return reading;
 }
 
-QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool everyModule)
+OperationResult ConsoleTool::setBaudRate(int index)
 {
     m_view.begin();
-    const int stored = m_settings.lineSettingsIndex >= 0 && m_settings.lineSettingsIndex < kLineSettingsCount
-        ? m_settings.lineSettingsIndex
+    // As the user chooses the entry in the list before pressing the button.
+    m_view.selectLineSettings(index);
+    const BaudRateResult result = m_session.changeBaudRate(m_view);
+    return {result.accepted(), result.message, result.outcome, result.failedReply};
+}
+
+OperationResult ConsoleTool::clearCustomerRegister()
+{
+    m_view.begin();
+    const ClearResult result = m_session.clearCustomerRegister(m_view);
+    return {result.accepted(), result.message, result.outcome, result.failedReply};
+}
+
+QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool everyModule)
+{
+    SettingsStore &settings = m_session.settings();
+    m_view.begin();
+    const int stored = settings.lineSettingsIndex >= 0 && settings.lineSettingsIndex < kLineSettingsCount
+        ? settings.lineSettingsIndex
         : kDefaultLineSettingsIndex;
     ParallelSearchPlan plan;
     plan.ports = ports;
@@ -101,25 +116,25 @@ QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool eve
             plan.lineSettingsIndexes << index;
     }
     // A stored port outside the list is not tried.
-    if (!everyModule && m_settings.portNumber > 0 && ports.contains(m_settings.portNumber)) {
-        plan.quickPort = m_settings.portNumber;
-        plan.quickLineSettings = m_settings.lineSettings;
+    if (!everyModule && settings.portNumber > 0 && ports.contains(settings.portNumber)) {
+        plan.quickPort = settings.portNumber;
+        plan.quickLineSettings = settings.lineSettings;
     }
     plan.everyModule = everyModule;
     plan.stopRequested = [] { return stopRequested(); };
     QMutex progressLock; // one whole line at a time from the ports' threads
-    const int language = m_settings.languageIndex;
+    const int language = settings.languageIndex;
     plan.onOpen = [&](const PortStatus &status, const QByteArray &lineSettings, bool opened) {
         QMutexLocker lock(&progressLock);
         m_output.progress(openProgressLine(status, lineSettings, opened, true, language));
     };
 
-    m_settings.moduleFound = false;
-    const auto storePlace = [this](const FoundModule &module) {
-        m_settings.portNumber = module.portNumber;
-        m_settings.lineSettings = module.lineSettings;
-        m_settings.lineSettingsIndex = module.lineSettingsIndex;
-        m_settings.saveScanSettings();
+    settings.moduleFound = false;
+    const auto storePlace = [&settings](const FoundModule &module) {
+        settings.portNumber = module.portNumber;
+        settings.lineSettings = module.lineSettings;
+        settings.lineSettingsIndex = module.lineSettingsIndex;
+        settings.saveScanSettings();
     };
     // As the serial search: the place is stored the moment the module answers, before its information is read.
     const ParallelSearchResult result = runParallelSearch(plan, [&](const FoundModule &module) {
@@ -143,7 +158,7 @@ QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool eve
             reading.version = QString::fromLatin1(module.version);
         if (module.complete)
             reading.customerRegister = QString::fromLatin1(module.customerRegister);
-        reading.message = message(module.complete ? 16 : 17) + QStringLiteral(" : #")
+        reading.message = message(module.complete ? Message::InfoOk : Message::InfoError) + QStringLiteral(" : #")
             + QString::number(module.portNumber) + QStringLiteral(")");
         reading.report = result.report;
         readings << reading;
@@ -152,16 +167,16 @@ QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool eve
     if (!everyModule && !readings.isEmpty()) {
         // What the window's scan leaves for the baud-rate change and the clearing.
         const FoundModule &module = result.modules.first();
-        m_settings.portNumber = module.portNumber;
-        m_settings.lineSettings = module.lineSettings;
+        settings.portNumber = module.portNumber;
+        settings.lineSettings = module.lineSettings;
         if (!module.byQuickAttempt)
-            m_settings.lineSettingsIndex = module.lineSettingsIndex;
-        m_settings.moduleFound = module.complete;
+            settings.lineSettingsIndex = module.lineSettingsIndex;
+        settings.moduleFound = module.complete;
     }
     if (readings.isEmpty()) {
         ModuleReading reading;
         reading.report = result.report;
-        reading.message = message(18);
+        reading.message = message(Message::NotFound);
         bool anyOpened = false;
         for (const ScanPortEntry &entry : reading.report)
             anyOpened |= entry.opened();
@@ -176,39 +191,24 @@ QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool eve
     return readings;
 }
 
-OperationResult ConsoleTool::setBaudRate(int index)
-{
-    m_view.begin();
-    // As the user chooses the entry in the list before pressing the button.
-    m_view.selectLineSettings(index);
-    BaudRateOperation(context()).run();
-    return {m_view.succeeded(), m_view.panel(InfoPanel::Msg)};
-}
-
-OperationResult ConsoleTool::clearCustomerRegister()
-{
-    m_view.begin();
-    ClearOperation(context()).run();
-    return {m_view.succeeded(), m_view.panel(InfoPanel::Msg)};
-}
-
 MoveConfirmation ConsoleTool::confirmMove(int index, const QString &serialNumber, bool store)
 {
     MoveTarget target;
-    target.portNumber = m_settings.portNumber;
+    target.portNumber = settings().portNumber;
     target.lineSettingsIndex = index;
     target.serialNumber = serialNumber.toLatin1();
     target.store = store;
-    return confirmMovedModule(m_traced, m_commands, m_clock, m_settings, target);
+    return confirmMovedModule(*m_traced, m_session.commands(), m_session.clock(), m_session.settings(), target);
 }
 
 ConsoleTool::Presence ConsoleTool::lookAgain(const QString &serialNumber)
 {
-    m_traced.setQuiet(!m_options.verbose);
-    const bool opened = m_traced.open(m_settings.portNumber, m_settings.lineSettings);
-    m_traced.setQuiet(false);
+    const SettingsStore &stored = settings();
+    m_traced->setQuiet(!m_options.verbose);
+    const bool opened = m_traced->open(stored.portNumber, stored.lineSettings);
+    m_traced->setQuiet(false);
     if (!opened) {
-        switch (m_traced.lastOpenStatus().problem) {
+        switch (m_traced->lastOpenStatus().problem) {
         case PortProblem::NoSuchPort:
         case PortProblem::NotATerminal:
         case PortProblem::HungUpOrIoError:
@@ -222,14 +222,17 @@ ConsoleTool::Presence ConsoleTool::lookAgain(const QString &serialNumber)
     }
     Presence presence = Presence::Gone;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
-        const CommandResult reply = m_commands.readSerialNumber();
+        const CommandResult reply = m_session.commands().readSerialNumber();
         if (reply.ok) {
             // Another module on the same port is a new one: the last one has gone.
             presence = QString::fromLatin1(reply.value) == serialNumber ? Presence::StillThere : Presence::Gone;
             break;
         }
+        // Something answered, only not cleanly (noise, a damaged frame): not the silence of a module gone.
+        if (reply.reply == FrameReply::Kind::BadCheck)
+            presence = Presence::Unknown;
     }
-    m_traced.close();
+    m_traced->close();
     return presence;
 }
 
@@ -237,7 +240,8 @@ void ConsoleTool::useLineSettings(int index)
 {
     if (index < 0 || index >= kLineSettingsCount)
         return;
-    m_settings.lineSettingsIndex = index;
-    m_settings.lineSettings = kLineSettingsTable[index];
+    SettingsStore &stored = m_session.settings();
+    stored.lineSettingsIndex = index;
+    stored.lineSettings = kLineSettingsTable[index];
     m_view.selectLineSettings(index);
 }

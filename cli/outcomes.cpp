@@ -18,7 +18,7 @@ int exitStatusForOutcome(const QString &name)
 {
     if (name == outcome::ok || name == outcome::alreadySet)
         return kExitSuccess;
-    if (name == outcome::notFound)
+    if (name == outcome::notFound || name == outcome::badCheck)
         return kExitNotFound;
     if (name == outcome::noPort)
         return kExitNoPort;

@@ -9,6 +9,7 @@
 //   ok                 read completely (and cleared or moved when asked)
 //   already-set        watch --set-baud: the module was at the wanted line settings already; not moved
 //   not-found          no module answered
+//   bad-check          nothing readable came, but some port answered with a bad check (noise on the line?)
 //   no-port            no port could be opened at all
 //   information-error  the module answered, but its version or customer register could not be read
 //   clear-refused      the clearing was not accepted
@@ -21,6 +22,7 @@ namespace outcome {
 inline const QString ok = QStringLiteral("ok");
 inline const QString alreadySet = QStringLiteral("already-set");
 inline const QString notFound = QStringLiteral("not-found");
+inline const QString badCheck = QStringLiteral("bad-check");
 inline const QString noPort = QStringLiteral("no-port");
 inline const QString informationError = QStringLiteral("information-error");
 inline const QString clearRefused = QStringLiteral("clear-refused");

@@ -157,14 +157,16 @@ bool recordModule(Line &line, const ConsoleTool &tool, const ModuleReading &read
     record.insert(QStringLiteral("device"), reading.devicePath);
     record.insert(QStringLiteral("message"), module.message);
     record.insert(QStringLiteral("recorded"), written);
+    if (!reading.scan.complete() && reading.scan.failedReply != FrameReply::Kind::Good)
+        record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(reading.scan.failedReply)));
 
     QStringList parts{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), portName(reading.portNumber),
                       QString::fromLatin1(module.lineSettings),
-                      tool.message(12) + QStringLiteral(" : ") + reading.serialNumber};
+                      tool.message(Message::SerialNumber) + QStringLiteral(" : ") + reading.serialNumber};
     if (!reading.version.isEmpty())
-        parts << tool.message(14) + QStringLiteral(" : ") + reading.version;
+        parts << tool.message(Message::Version) + QStringLiteral(" : ") + reading.version;
     if (reading.outcome == ModuleReading::Outcome::Complete)
-        parts << tool.message(22) + QStringLiteral(" : ") + reading.customerRegister;
+        parts << tool.message(Message::Customer) + QStringLiteral(" : ") + reading.customerRegister;
     parts << module.message;
     // With the records on standard output (--csv -), the text lines would only get in their way.
     const bool csvOnStdout = line.csv.isOpen() && line.options.csvFile == QLatin1String("-");

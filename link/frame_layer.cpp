@@ -60,15 +60,27 @@ QByteArray FrameLayer::buildFrame(const QByteArray &text)
     return frame;
 }
 
-bool FrameLayer::sendCommand(const QByteArray &command)
+bool FrameLayer::isRequestCode(const QByteArray &code)
 {
-    // The length travels nowhere, but a longer text is not a command of this module.
-    if (command.size() > kMaxCommandLength)
-        return false;
+    return code == "S01" || code == "V01" || code == "G06" || code == "E01" || code == "F06";
+}
 
+void FrameLayer::forgetFrame()
+{
     m_replyBuffer.fill(0);
     m_replyLength = 0;
+}
+
+FrameReply FrameLayer::request(const QByteArray &command)
+{
+    FrameReply reply;
+    // The length travels nowhere, but a longer text is not a command of this module.
+    if (command.size() > kMaxCommandLength)
+        return reply;
+
+    forgetFrame();
     const QByteArray digits = checkDigits(frameCheck(command));
+    const QByteArray ownCode = command.left(3);
 
     // A late reply to an earlier command must not pass for this one's.
     m_port.discardInput();
@@ -84,6 +96,7 @@ bool FrameLayer::sendCommand(const QByteArray &command)
     if (logging)
         logFrame("tx", buildFrame(command));
 
+    bool otherRequestAnswered = false;
     const std::uint32_t start = m_clock.milliseconds();
     std::uint32_t elapsed = 0;
     while (elapsed <= kReplyTimeoutMs) {
@@ -97,11 +110,23 @@ bool FrameLayer::sendCommand(const QByteArray &command)
             if (byte == kEndByte && m_replyBuffer[0] == kStartByte) {
                 m_replyBuffer[static_cast<std::size_t>(m_replyLength)] = 0;
                 const auto end = std::find(m_replyBuffer.begin(), m_replyBuffer.end(), '\0');
-                m_replyText = QByteArray(m_replyBuffer.data(), static_cast<int>(end - m_replyBuffer.begin()));
-                const bool good = replyCheckHolds();
-                if (logging)
-                    logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength), good ? "" : " bad check");
-                return good;
+                const QByteArray text(m_replyBuffer.data(), static_cast<int>(end - m_replyBuffer.begin()));
+                const QByteArray code = text.mid(1, 3);
+                if (code != ownCode && isRequestCode(code)) {
+                    // The reply to an earlier request that came too late for it: this one's may still come.
+                    if (logging)
+                        logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength), " answers another request");
+                    otherRequestAnswered = true;
+                    forgetFrame();
+                } else {
+                    const bool good = replyCheckHolds();
+                    if (logging)
+                        logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength), good ? "" : " bad check");
+                    reply.kind = good ? FrameReply::Kind::Good : FrameReply::Kind::BadCheck;
+                    reply.text = text;
+                    reply.length = m_replyLength;
+                    return reply;
+                }
             }
         } else if (m_idle) {
             m_idle();
@@ -111,7 +136,9 @@ bool FrameLayer::sendCommand(const QByteArray &command)
     }
     if (logging)
         logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength), " no complete reply within 250 ms");
-    return false;
+    reply.kind = otherRequestAnswered ? FrameReply::Kind::OtherRequest : FrameReply::Kind::TimedOut;
+    reply.length = m_replyLength;
+    return reply;
 }
 
 bool FrameLayer::replyCheckHolds() const

@@ -13,8 +13,25 @@
 // QT_LOGGING_RULES="modulebench.link.debug=true").
 Q_DECLARE_LOGGING_CATEGORY(lcLink)
 
+// What came back for one request.
+struct FrameReply {
+    enum class Kind {
+        Good,         // a completed frame whose check holds
+        BadCheck,     // a completed frame whose check does not hold: noise on the line, a damaged frame
+        OtherRequest, // only frames answering another request of this module (a late reply) came
+        TimedOut,     // no completed frame within the time-out
+    };
+    Kind kind = Kind::TimedOut;
+    // The completed frame from its 0x0F to its 0x0D, cut at a zero byte (Good and BadCheck only).
+    QByteArray text;
+    // The receive position when the wait ended: the completed frame's length, or how far an
+    // unfinished one came.
+    int length = 0;
+
+    bool good() const { return kind == Kind::Good; }
+};
+
 // Request frames out, checked reply frames in: 0x0F, text, two check digits, 0x0D.
-// Holds the reply state of the process (buffer, length, last reply text).
 class FrameLayer {
 public:
     static constexpr char kStartByte = 0x0F;
@@ -28,12 +45,13 @@ public:
     // Runs after every read that found nothing; the window processes its pending messages here.
     void setIdleCallback(std::function<void()> callback);
 
-    // True only for a completed reply frame whose check holds.
-    bool sendCommand(const QByteArray &command);
+    // Sends the command's frame and waits up to 250 ms for its reply. A frame that begins with the
+    // code of another request of this module (S01, V01, G06, E01, F06) answers that request, not this
+    // one: it is passed over and the wait goes on. A command longer than 255 characters is not sent.
+    FrameReply request(const QByteArray &command);
 
-    // The last completed frame from its 0x0F to its 0x0D (cut at a zero byte), and its length.
-    const QByteArray &replyText() const { return m_replyText; }
-    int replyLength() const { return m_replyLength; }
+    // The request codes of this module: the first three characters of every reply to them.
+    static bool isRequestCode(const QByteArray &code);
 
     // XOR of 0x0F and every text byte.
     static std::uint8_t frameCheck(const QByteArray &text);
@@ -44,11 +62,12 @@ public:
 
 private:
     bool replyCheckHolds() const;
+    // The receive buffer emptied, so the next frame starts afresh.
+    void forgetFrame();
 
     SerialDevice &m_port;
     Clock &m_clock;
     std::function<void()> m_idle;
     std::array<char, kReplyBufferSize> m_replyBuffer{};
     int m_replyLength = 0;
-    QByteArray m_replyText;
 };

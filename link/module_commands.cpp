@@ -15,10 +15,10 @@ const QByteArray kClearCommand = QByteArray("F06") + QByteArray(32, '*');
 
 // The reply without its check digits and end byte, so a short reply never lends them to a value.
 // A zero byte in the text already cut ReplyText short of them.
-QByteArray replyWithoutTail(const FrameLayer &frames)
+QByteArray replyWithoutTail(const FrameReply &reply)
 {
-    const QByteArray &text = frames.replyText();
-    const int textEnd = std::max(0, frames.replyLength() - kFrameTailLength);
+    const QByteArray &text = reply.text;
+    const int textEnd = std::max(0, reply.length - kFrameTailLength);
     return text.left(std::min(static_cast<int>(text.size()), textEnd));
 }
 
@@ -35,10 +35,12 @@ ModuleCommands::ModuleCommands(FrameLayer &frames) : m_frames(frames) {}
 
 CommandResult ModuleCommands::readSerialNumber()
 {
+    const FrameReply reply = m_frames.request("S01");
     CommandResult result;
-    result.ok = m_frames.sendCommand("S01") && m_frames.replyLength() == kSerialReplyLength;
+    result.reply = reply.kind;
+    result.ok = reply.good() && reply.length == kSerialReplyLength;
     if (result.ok)
-        result.value = replyField(replyWithoutTail(m_frames), kValueStart, kSerialNumberLength);
+        result.value = replyField(replyWithoutTail(reply), kValueStart, kSerialNumberLength);
     return result;
 }
 
@@ -55,22 +57,35 @@ CommandResult ModuleCommands::readCustomerRegister()
 // Any good reply counts; the value is whatever of its field the reply text holds.
 CommandResult ModuleCommands::readValue(const QByteArray &command, int valueLength)
 {
+    const FrameReply reply = m_frames.request(command);
     CommandResult result;
-    result.ok = m_frames.sendCommand(command);
+    result.reply = reply.kind;
+    result.ok = reply.good();
     if (result.ok)
-        result.value = replyField(replyWithoutTail(m_frames), kValueStart, valueLength);
+        result.value = replyField(replyWithoutTail(reply), kValueStart, valueLength);
     return result;
 }
 
-bool ModuleCommands::setModuleBaudRate(int index)
+CommandResult ModuleCommands::send(const QByteArray &command)
 {
-    const QByteArray command = baudRateCommand(index);
-    return !command.isEmpty() && m_frames.sendCommand(command);
+    const FrameReply reply = m_frames.request(command);
+    CommandResult result;
+    result.reply = reply.kind;
+    result.ok = reply.good();
+    return result;
 }
 
-bool ModuleCommands::clearCustomerRegister()
+CommandResult ModuleCommands::setModuleBaudRate(int index)
 {
-    return m_frames.sendCommand(kClearCommand);
+    const QByteArray command = baudRateCommand(index);
+    if (command.isEmpty())
+        return {};
+    return send(command);
+}
+
+CommandResult ModuleCommands::clearCustomerRegister()
+{
+    return send(kClearCommand);
 }
 
 QByteArray ModuleCommands::baudRateCommand(int index)

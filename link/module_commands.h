@@ -7,6 +7,8 @@
 struct CommandResult {
     bool ok = false;
     QByteArray value; // only meaningful when ok
+    // What the frame layer got back; a good reply of the wrong length still leaves ok false.
+    FrameReply::Kind reply = FrameReply::Kind::TimedOut;
 };
 
 // Characters of a reply text by 1-based position (position 1 is the 0x0F), at most count.
@@ -20,14 +22,15 @@ public:
     CommandResult readSerialNumber();    // "S01", reply must be 15 bytes
     CommandResult readFirmwareVersion(); // "V01"
     CommandResult readCustomerRegister(); // "G06"
-    bool setModuleBaudRate(int index);   // "E01" + code; index outside 0..11 sends nothing
-    bool clearCustomerRegister();        // "F06" + 32 asterisks
+    CommandResult setModuleBaudRate(int index); // "E01" + code; index outside 0..11 sends nothing
+    CommandResult clearCustomerRegister();      // "F06" + 32 asterisks
 
     // "E010" .. "E019", "E01A", "E01B"; empty for an index outside 0..11.
     static QByteArray baudRateCommand(int index);
 
 private:
     CommandResult readValue(const QByteArray &command, int valueLength);
+    CommandResult send(const QByteArray &command);
 
     FrameLayer &m_frames;
 };

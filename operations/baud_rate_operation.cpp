@@ -2,33 +2,47 @@
 
 #include "line_settings.h"
 
-void BaudRateOperation::run()
+BaudRateResult BaudRateOperation::run()
 {
     ModuleView &view = m_ctx.view;
     SettingsStore &settings = m_ctx.settings;
+    BaudRateResult result;
 
     view.setWaitCursor(true);
     view.setWindowEnabled(false);
     view.processMessages();
 
     const int selected = view.selectedLineSettings();
+    result.portNumber = settings.portNumber;
+    result.previousLineSettings = settings.lineSettings;
+    result.lineSettingsIndex = selected;
     if (!settings.moduleFound) {
-        report(false, message(2));
+        result.outcome = ChangeOutcome::NoScan;
+        result.message = message(Message::ScanFirst);
+        report(false, result.message);
     } else if (selected < 0 || selected >= kLineSettingsCount) {
         // Without a valid entry there is nothing to ask the module for.
-        report(false, message(21));
+        result.outcome = ChangeOutcome::NoLineSettingsSelected;
+        result.message = message(Message::SetBaudRateError);
+        report(false, result.message);
     } else {
+        result.lineSettings = kLineSettingsTable[selected];
         view.setPanelText(InfoPanel::Msg,
-                          message(19) + QStringLiteral(" = ") + QString::fromLatin1(kLineSettingsTable[selected]));
-        const bool ok = confirmThen([&] { return m_ctx.commands.setModuleBaudRate(selected); });
+                          message(Message::SetBaudRate) + QStringLiteral(" = ") + QString::fromLatin1(result.lineSettings));
+        const Confirmed confirmed = confirmThen([&] { return m_ctx.commands.setModuleBaudRate(selected); });
+        result.outcome = confirmed.outcome;
+        result.failedReply = confirmed.failedReply;
+        const bool ok = result.accepted();
         if (ok) {
             // Memory only: the store is written by a scan's search alone.
             settings.lineSettingsIndex = selected;
             settings.lineSettings = kLineSettingsTable[selected];
         }
-        report(ok, message(ok ? 20 : 21));
+        result.message = message(ok ? Message::SetBaudRateOk : Message::SetBaudRateError);
+        report(ok, result.message);
     }
 
     view.setWindowEnabled(true);
     view.setWaitCursor(false);
+    return result;
 }

@@ -1,22 +1,30 @@
 #include "module_operations.h"
 
-void ClearOperation::run()
+ClearResult ClearOperation::run()
 {
     ModuleView &view = m_ctx.view;
+    ClearResult result;
 
     view.setWaitCursor(true);
     view.setWindowEnabled(false);
     view.processMessages();
 
+    result.portNumber = m_ctx.settings.portNumber;
     if (!m_ctx.settings.moduleFound) {
-        report(false, message(2));
+        result.outcome = ChangeOutcome::NoScan;
+        result.message = message(Message::ScanFirst);
+        report(false, result.message);
     } else {
         // The register is not read back: the placeholder stands whatever the outcome.
-        view.setPanelText(InfoPanel::Customer, message(22) + kCustomerPlaceholder);
-        const bool ok = confirmThen([&] { return m_ctx.commands.clearCustomerRegister(); });
-        report(ok, message(ok ? 24 : 25));
+        view.setPanelText(InfoPanel::Customer, message(Message::Customer) + kCustomerPlaceholder);
+        const Confirmed confirmed = confirmThen([&] { return m_ctx.commands.clearCustomerRegister(); });
+        result.outcome = confirmed.outcome;
+        result.failedReply = confirmed.failedReply;
+        result.message = message(result.accepted() ? Message::ClearOk : Message::ClearError);
+        report(result.accepted(), result.message);
     }
 
     view.setWindowEnabled(true);
     view.setWaitCursor(false);
+    return result;
 }

@@ -4,13 +4,14 @@
 #include "message_table.h"
 #include "module_commands.h"
 #include "module_view.h"
+#include "operation_results.h"
 #include "serial_device.h"
 #include "settings_store.h"
 
 #include <QString>
 #include <functional>
 
-// Everything an operation works with; all of it is owned elsewhere.
+// Everything an operation works with; all of it is owned by the session.
 struct OperationContext {
     ModuleView &view;
     SerialDevice &port;
@@ -18,6 +19,8 @@ struct OperationContext {
     SettingsStore &settings;
     const MessageTable &messages;
     Clock &clock; // for the blocking 200 ms pauses
+    // Runs once the scan has found the module, before its information read; may be empty.
+    const std::function<void()> &moduleFound;
 };
 
 // What the three operations share: texts, the outcome report and the confirm-then-command pair.
@@ -27,24 +30,23 @@ protected:
 
     static constexpr int kPauseMs = 200;
 
-    // Message k in the current language.
-    QString message(int k) const;
+    // The message in the current language.
+    QString message(Message m) const;
     // The stored index if it names a list entry, otherwise the default entry.
     int storedLineSettingsIndex() const;
     // Colour first, then the text, then the beep.
     void report(bool success, const QString &text);
+
+    struct Confirmed {
+        ChangeOutcome outcome = ChangeOutcome::PortNotOpened;
+        FrameReply::Kind failedReply = FrameReply::Kind::Good;
+    };
     // Opens the stored port, then up to 2 times: pause, serial-number request, pause, command.
-    bool confirmThen(const std::function<bool()> &command);
+    Confirmed confirmThen(const std::function<CommandResult()> &command);
 
     OperationContext m_ctx;
 };
 
-// The ports a scan may use, in the order it tries them, and whether a search that finds the module stores
-// where. The window's scan: COM1 to COM16, stored.
-struct ScanScope {
-    QList<int> ports; // empty: COM1 to COM16; a stored port not in the list gets no quick attempt
-    bool storeFound = true;
-};
 
 // Finds the module, stores where it was found and shows its identity.
 class ScanOperation : private ModuleOperation {
@@ -53,10 +55,7 @@ public:
         : ModuleOperation(context), m_scope(std::move(scope))
     {
     }
-    void run();
-
-    // What this run found at each port it tried, as the view was given it at the end.
-    const ScanReport &report() const { return m_report; }
+    ScanResult run();
 
 private:
     bool quickAttempt(QByteArray &serial);
@@ -70,19 +69,19 @@ private:
     void publishReport(bool found);
 
     ScanScope m_scope;
-    ScanReport m_report;
+    ScanResult m_result;
 };
 
 // Moves the module found by the last scan to the line settings selected in the list.
 class BaudRateOperation : private ModuleOperation {
 public:
     explicit BaudRateOperation(const OperationContext &context) : ModuleOperation(context) {}
-    void run();
+    BaudRateResult run();
 };
 
 // Clears the customer register of the module found by the last scan.
 class ClearOperation : private ModuleOperation {
 public:
     explicit ClearOperation(const OperationContext &context) : ModuleOperation(context) {}
-    void run();
+    ClearResult run();
 };

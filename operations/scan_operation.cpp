@@ -17,9 +17,9 @@ bool isLineSettingsIndex(int index)
 
 } // namespace
 
-QString ModuleOperation::message(int k) const
+QString ModuleOperation::message(Message m) const
 {
-    return m_ctx.messages.text(k, m_ctx.settings.languageIndex);
+    return m_ctx.messages.text(m, m_ctx.settings.languageIndex);
 }
 
 int ModuleOperation::storedLineSettingsIndex() const
@@ -36,23 +36,31 @@ void ModuleOperation::report(bool success, const QString &text)
     m_ctx.view.beep(success ? kHighToneHz : kLowToneHz, kToneMs);
 }
 
-bool ModuleOperation::confirmThen(const std::function<bool()> &command)
+ModuleOperation::Confirmed ModuleOperation::confirmThen(const std::function<CommandResult()> &command)
 {
+    Confirmed confirmed;
     if (!m_ctx.port.open(m_ctx.settings.portNumber, m_ctx.settings.lineSettings))
-        return false;
-    bool ok = false;
-    for (int attempt = 0; attempt < 2 && !ok; ++attempt) {
+        return confirmed;
+    confirmed.outcome = ChangeOutcome::ModuleNotConfirmed;
+    for (int attempt = 0; attempt < 2 && confirmed.outcome != ChangeOutcome::Accepted; ++attempt) {
         m_ctx.clock.sleep(kPauseMs);
-        if (!m_ctx.commands.readSerialNumber().ok)
+        const CommandResult serial = m_ctx.commands.readSerialNumber();
+        if (!serial.ok) {
+            // A module confirmed at the first attempt stays confirmed whatever the second one hears.
+            if (confirmed.outcome == ChangeOutcome::ModuleNotConfirmed)
+                confirmed.failedReply = serial.reply;
             continue;
+        }
         m_ctx.clock.sleep(kPauseMs);
-        ok = command();
+        const CommandResult reply = command();
+        confirmed.outcome = reply.ok ? ChangeOutcome::Accepted : ChangeOutcome::Refused;
+        confirmed.failedReply = reply.ok ? FrameReply::Kind::Good : reply.reply;
     }
     m_ctx.port.close();
-    return ok;
+    return confirmed;
 }
 
-void ScanOperation::run()
+ScanResult ScanOperation::run()
 {
     ModuleView &view = m_ctx.view;
     SettingsStore &settings = m_ctx.settings;
@@ -60,13 +68,13 @@ void ScanOperation::run()
     view.setWaitCursor(true);
     view.processMessages();
     view.setBusy(true);
-    view.setPanelText(InfoPanel::Msg, message(11) + QStringLiteral(" ...."));
-    view.setPanelText(InfoPanel::Serial, message(12) + kSerialPlaceholder);
-    view.setPanelText(InfoPanel::Version, message(14) + kVersionPlaceholder);
-    view.setPanelText(InfoPanel::Customer, message(22) + kCustomerPlaceholder);
+    view.setPanelText(InfoPanel::Msg, message(Message::ScanModule) + QStringLiteral(" ...."));
+    view.setPanelText(InfoPanel::Serial, message(Message::SerialNumber) + kSerialPlaceholder);
+    view.setPanelText(InfoPanel::Version, message(Message::Version) + kVersionPlaceholder);
+    view.setPanelText(InfoPanel::Customer, message(Message::Customer) + kCustomerPlaceholder);
     view.processMessages();
-    m_report.clear();
-    view.setScanReport(m_report);
+    m_result = ScanResult{};
+    view.setScanReport(m_result.report);
 
     settings.moduleFound = false;
     QByteArray serial;
@@ -77,7 +85,14 @@ void ScanOperation::run()
         found = search(serial);
 
     if (found) {
+        m_result.portNumber = settings.portNumber;
+        m_result.lineSettings = settings.lineSettings;
+        m_result.lineSettingsIndex = storedLineSettingsIndex();
+        m_result.serialNumber = serial;
+        if (m_ctx.moduleFound)
+            m_ctx.moduleFound();
         const bool complete = readInformation(serial);
+        m_result.outcome = complete ? ScanResult::Outcome::Complete : ScanResult::Outcome::InformationError;
         view.setBusy(false);
         view.fillIndicator(complete ? kIndicatorYellow : kIndicatorRed);
         view.beep(complete ? kHighToneHz : kLowToneHz, kToneMs);
@@ -86,18 +101,20 @@ void ScanOperation::run()
         view.setBusy(false);
         view.fillIndicator(kIndicatorRed);
         view.selectLineSettings(kDefaultLineSettingsIndex);
-        view.setPanelText(InfoPanel::Msg, message(18));
+        view.setPanelText(InfoPanel::Msg, message(Message::NotFound));
+        m_result.message = message(Message::NotFound);
         view.beep(kLowToneHz, kToneMs);
         publishReport(false);
     }
     view.setWaitCursor(false);
+    return m_result;
 }
 
 ScanPortEntry &ScanOperation::noteOpen(int portNumber, bool opened, const QByteArray &lineSettings, bool samePort)
 {
-    if (!samePort || m_report.isEmpty())
-        m_report.append(ScanPortEntry{});
-    ScanPortEntry &entry = m_report.last();
+    if (!samePort || m_result.report.isEmpty())
+        m_result.report.append(ScanPortEntry{});
+    ScanPortEntry &entry = m_result.report.last();
     entry.status = m_ctx.port.lastOpenStatus();
     entry.status.portNumber = portNumber;
     if (opened)
@@ -107,9 +124,9 @@ ScanPortEntry &ScanOperation::noteOpen(int portNumber, bool opened, const QByteA
 
 void ScanOperation::publishReport(bool found)
 {
-    m_ctx.view.setScanReport(m_report);
+    m_ctx.view.setScanReport(m_result.report);
     // A scan that ends well prints nothing unless asked; one that does not says what each port did.
-    const QStringList lines = scanReportLines(m_report, 0);
+    const QStringList lines = scanReportLines(m_result.report, 0);
     if (found) {
         for (const QString &line : lines)
             qCDebug(lcScan, "%s", qUtf8Printable(line));
@@ -121,7 +138,8 @@ void ScanOperation::publishReport(bool found)
 
 void ScanOperation::showPortTried(int portNumber)
 {
-    m_ctx.view.setPanelText(InfoPanel::Msg, message(15) + QStringLiteral(" : #") + QString::number(portNumber));
+    m_ctx.view.setPanelText(InfoPanel::Msg,
+                            message(Message::ScanCom) + QStringLiteral(" : #") + QString::number(portNumber));
 }
 
 bool ScanOperation::quickAttempt(QByteArray &serial)
@@ -149,6 +167,10 @@ bool ScanOperation::askSerialNumber(ScanPortEntry &entry, int attempts, QByteArr
             serial = reply.value;
             return true;
         }
+        if (reply.reply == FrameReply::Kind::BadCheck)
+            ++entry.badChecks;
+        else if (reply.reply == FrameReply::Kind::OtherRequest)
+            ++entry.lateReplies;
     }
     return false;
 }
@@ -201,32 +223,47 @@ bool ScanOperation::readInformation(const QByteArray &serial)
     const QString portSuffix = QStringLiteral(" : #") + QString::number(settings.portNumber) + QStringLiteral(")");
 
     view.selectLineSettings(storedLineSettingsIndex());
-    view.setPanelText(InfoPanel::Serial, message(12) + QStringLiteral(" : ") + QString::fromLatin1(serial));
+    view.setPanelText(InfoPanel::Serial,
+                      message(Message::SerialNumber) + QStringLiteral(" : ") + QString::fromLatin1(serial));
 
     bool complete = false;
+    m_result.informationFailure = ScanResult::InformationFailure::PortNotOpened;
     if (m_ctx.port.open(settings.portNumber, settings.lineSettings)) {
+        m_result.informationFailure = ScanResult::InformationFailure::VersionUnanswered;
         for (int attempt = 0; attempt < kVersionAttempts; ++attempt) {
             m_ctx.clock.sleep(kPauseMs);
             const CommandResult version = m_ctx.commands.readFirmwareVersion();
-            if (!version.ok)
+            if (!version.ok) {
+                m_result.failedReply = version.reply;
                 continue;
+            }
+            m_result.version = version.value;
+            m_result.failedReply = FrameReply::Kind::Good;
             m_ctx.clock.sleep(kPauseMs);
             view.setPanelText(InfoPanel::Version,
-                              message(14) + QStringLiteral(" : ") + QString::fromLatin1(version.value));
+                              message(Message::Version) + QStringLiteral(" : ") + QString::fromLatin1(version.value));
             // One customer-register request only: a failure here ends the read.
             const CommandResult customer = m_ctx.commands.readCustomerRegister();
             if (customer.ok) {
                 complete = true;
-                view.setPanelText(InfoPanel::Customer,
-                                  message(22) + QStringLiteral(" : ") + QString::fromLatin1(customer.value));
-                view.setPanelText(InfoPanel::Msg, message(16) + portSuffix);
+                m_result.customerRegister = customer.value;
+                m_result.informationFailure = ScanResult::InformationFailure::None;
+                view.setPanelText(InfoPanel::Customer, message(Message::Customer) + QStringLiteral(" : ")
+                                                           + QString::fromLatin1(customer.value));
+                m_result.message = message(Message::InfoOk) + portSuffix;
+                view.setPanelText(InfoPanel::Msg, m_result.message);
                 settings.moduleFound = true;
+            } else {
+                m_result.informationFailure = ScanResult::InformationFailure::CustomerUnanswered;
+                m_result.failedReply = customer.reply;
             }
             break;
         }
         m_ctx.port.close();
     }
-    if (!complete)
-        view.setPanelText(InfoPanel::Msg, message(17) + portSuffix);
+    if (!complete) {
+        m_result.message = message(Message::InfoError) + portSuffix;
+        view.setPanelText(InfoPanel::Msg, m_result.message);
+    }
     return complete;
 }

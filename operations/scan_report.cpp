@@ -1,5 +1,7 @@
 #include "scan_report.h"
 
+#include "operation_results.h"
+
 Q_LOGGING_CATEGORY(lcScan, "modulebench.scan", QtInfoMsg)
 
 namespace {
@@ -39,6 +41,13 @@ const char *const kTexts[kReportTextCount][kLanguages] = {
      "已開啟，%1 種通訊設定均無回應（%2 次請求）"},
     // ModuleAnswered
     {"module answered", "模组已应答", "模組已回應"},
+    // BadCheck
+    {"answer with a bad check: noise on the line?", "应答校验错误：线路上有干扰？", "回應檢查碼錯誤：線路上有雜訊？"},
+    // LateReplies
+    {"only late answers to earlier requests: the module answers too slowly?", "只收到先前请求的迟到应答：模组应答太慢？",
+     "只收到先前請求的遲到回應：模組回應太慢？"},
+    // NoAnswer
+    {"no answer", "无应答", "無回應"},
 };
 
 ReportText textFor(PortProblem problem)
@@ -86,6 +95,11 @@ QString scanReportLine(const ScanPortEntry &entry, int language)
                   .arg(QString::fromLatin1(entry.lineSettingsTried.first()))
                   .arg(entry.requests)
             : reportText(ReportText::NoAnswerAtMany, language).arg(entry.lineSettingsTried.size()).arg(entry.requests);
+        // Noise, or a module too slow for the time-out, is not the same as silence.
+        if (entry.badChecks > 0)
+            what += QStringLiteral("; ") + reportText(ReportText::BadCheck, language);
+        else if (entry.lateReplies > 0)
+            what += QStringLiteral("; ") + reportText(ReportText::LateReplies, language);
         // Refused line settings, or a line lost while it was open, may be why nothing answered.
         if (status.problem != PortProblem::None)
             what += QStringLiteral("; ") + reportText(textFor(status.problem), language);
@@ -106,4 +120,26 @@ QStringList scanReportLines(const ScanReport &report, int language)
     for (const ScanPortEntry &entry : report)
         lines << scanReportLine(entry, language);
     return lines;
+}
+
+const char *replyKindKey(FrameReply::Kind kind)
+{
+    switch (kind) {
+    case FrameReply::Kind::Good: return "good";
+    case FrameReply::Kind::BadCheck: return "bad-check";
+    case FrameReply::Kind::OtherRequest: return "late-reply";
+    case FrameReply::Kind::TimedOut: return "no-answer";
+    }
+    return "no-answer";
+}
+
+QString replyKindText(FrameReply::Kind kind, int language)
+{
+    switch (kind) {
+    case FrameReply::Kind::BadCheck: return reportText(ReportText::BadCheck, language);
+    case FrameReply::Kind::OtherRequest: return reportText(ReportText::LateReplies, language);
+    case FrameReply::Kind::TimedOut: return reportText(ReportText::NoAnswer, language);
+    case FrameReply::Kind::Good: break;
+    }
+    return {};
 }

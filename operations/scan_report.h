@@ -17,6 +17,8 @@ struct ScanPortEntry {
     PortStatus status;                  // of the last open attempt at this port
     QList<QByteArray> lineSettingsTried; // each one the port opened at
     int requests = 0;                   // serial-number requests sent
+    int badChecks = 0;                  // of them, answered by a frame with a bad check
+    int lateReplies = 0;                // of them, answered only by frames meant for other requests
     bool answered = false;
 
     bool opened() const { return !lineSettingsTried.isEmpty(); }
@@ -39,8 +41,11 @@ enum class ReportText {
     NoAnswerAt,       // %1 line settings, %2 requests
     NoAnswerAtMany,   // %1 count of line settings, %2 requests
     ModuleAnswered,
+    BadCheck,         // a frame came, but its check did not hold
+    LateReplies,      // only replies to earlier requests came
+    NoAnswer,         // nothing came
 };
-constexpr int kReportTextCount = 12;
+constexpr int kReportTextCount = 15;
 
 QString reportText(ReportText text, int language);
 

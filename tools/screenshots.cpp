@@ -1,14 +1,8 @@
 // Pictures of the real window for the README: screenshots OUTPUT_FOLDER. The three languages, English under a
 // dark palette, and English at 200 % (a second run of this program with QT_SCALE_FACTOR=2).
-#include "clock.h"
-#include "frame_layer.h"
-#include "message_table.h"
-#include "module_commands.h"
-#include "module_port.h"
+#include "module_session.h"
 #include "module_window.h"
-#include "settings_store.h"
 #include "startup.h"
-#include "tone_player.h"
 
 #include <QApplication>
 #include <QDir>
@@ -59,14 +53,8 @@ int main(int argc, char *argv[])
         QApplication::setPalette(palette);
     }
 
-    SystemClock clock;
-    ModulePort port(clock);
-    FrameLayer frames(port, clock);
-    ModuleCommands commands(frames);
-    SettingsStore settings;
-    const MessageTable messages;
-    TonePlayer tones;
-    TfrmModule window(settings, messages, port, frames, commands, clock, tones);
+    ModuleSession session;
+    TfrmModule window(session);
     window.show();
     QApplication::processEvents();
 

@@ -5,7 +5,6 @@
 #include "contrast.h"
 #include "focus_ring.h"
 #include "line_settings.h"
-#include "module_operations.h"
 #include "window_platform.h"
 
 #include <QApplication>
@@ -342,17 +341,11 @@ void CircleShape::paintEvent(QPaintEvent *)
     painter.drawEllipse(circle);
 }
 
-TfrmModule::TfrmModule(SettingsStore &settings, const MessageTable &messages, SerialDevice &port,
-                       FrameLayer &frames, ModuleCommands &commands, Clock &clock, TonePlayer &tones,
-                       QWidget *parent)
+TfrmModule::TfrmModule(ModuleSession &session, QWidget *parent)
     : QWidget(parent, fixedWindowFlags()),
-      m_settings(settings),
-      m_messages(messages),
-      m_port(port),
-      m_frames(frames),
-      m_commands(commands),
-      m_clock(clock),
-      m_tones(tones)
+      m_session(session),
+      m_settings(session.settings()),
+      m_messages(session.messages())
 {
     setObjectName(QStringLiteral("frmModule"));
     setFixedSize(kClientWidth, kClientHeight);
@@ -360,12 +353,12 @@ TfrmModule::TfrmModule(SettingsStore &settings, const MessageTable &messages, Se
         move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
     createControls();
     FormCreate();
-    m_frames.setIdleCallback([this] { processMessages(); });
+    m_session.frames().setIdleCallback([this] { processMessages(); });
 }
 
 TfrmModule::~TfrmModule()
 {
-    m_frames.setIdleCallback({});
+    m_session.frames().setIdleCallback({});
     setWaitCursor(false);
 }
 
@@ -441,7 +434,7 @@ void TfrmModule::createControls()
     btnClear = makeButton(this, "btnClear", {8, 224, 345, 33}, QStringLiteral("&Clear Customer Register"),
                           buttonPicture(ButtonPicture::Eraser), smallPicture);
 
-    pnKAVOR = makePanel(this, "pnKAVOR", {2, 332, 354, 21}, m_messages.text(0, 0), microsoftSansFont(11));
+    pnKAVOR = makePanel(this, "pnKAVOR", {2, 332, 354, 21}, m_messages.text(Message::CompanyName, 0), microsoftSansFont(11));
 
     chkLock = new QCheckBox(this);
     chkLock->setObjectName(QStringLiteral("chkLock"));
@@ -523,24 +516,24 @@ void TfrmModule::FormCreate()
     selectLineSettings(m_settings.lineSettingsIndex);
 }
 
-QString TfrmModule::message(int k) const
+QString TfrmModule::message(Message m) const
 {
-    return m_messages.text(k, m_settings.languageIndex);
+    return m_messages.text(m, m_settings.languageIndex);
 }
 
 void TfrmModule::FormShow()
 {
-    setWindowTitle(message(1));
-    pnKAVOR->setText(message(0));
-    pnMsg->setText(message(2));
-    pnSerial->setText(message(12) + kSerialPlaceholder);
-    pnVersion->setText(message(14) + kVersionPlaceholder);
-    pnCustomer->setText(message(22) + kCustomerPlaceholder);
-    lblBaudRate->setText(message(5) + QLatin1Char(':'));
-    btnScan->setText(message(11));
-    btnBaudRate->setText(message(6));
-    btnExit->setText(message(8));
-    btnClear->setText(message(23));
+    setWindowTitle(message(Message::Title));
+    pnKAVOR->setText(message(Message::CompanyName));
+    pnMsg->setText(message(Message::ScanFirst));
+    pnSerial->setText(message(Message::SerialNumber) + kSerialPlaceholder);
+    pnVersion->setText(message(Message::Version) + kVersionPlaceholder);
+    pnCustomer->setText(message(Message::Customer) + kCustomerPlaceholder);
+    lblBaudRate->setText(message(Message::BaudRate) + QLatin1Char(':'));
+    btnScan->setText(message(Message::ScanModule));
+    btnBaudRate->setText(message(Message::SetBaudRateButton));
+    btnExit->setText(message(Message::Exit));
+    btnClear->setText(message(Message::ClearButton));
     refreshMsgToolTip();
     applyAccessibleTexts(*this, m_settings.languageIndex);
 }
@@ -578,29 +571,29 @@ void TfrmModule::btnBIG5Click()
     selectLanguage(2, QStringLiteral("ChineseBIG5"));
 }
 
-template <class Operation> void TfrmModule::runOperation()
+// The operation shows its outcome through this view as it goes; the window needs nothing more of its result.
+template <class Run> void TfrmModule::runOperation(Run run)
 {
     if (m_operationRunning)
         return;
     m_operationRunning = true;
-    Operation operation(OperationContext{*this, m_port, m_commands, m_settings, m_messages, m_clock});
-    operation.run();
+    run();
     m_operationRunning = false;
 }
 
 void TfrmModule::btnScanClick()
 {
-    runOperation<ScanOperation>();
+    runOperation([this] { m_session.scan(*this); });
 }
 
 void TfrmModule::btnBaudRateClick()
 {
-    runOperation<BaudRateOperation>();
+    runOperation([this] { m_session.changeBaudRate(*this); });
 }
 
 void TfrmModule::btnClearClick()
 {
-    runOperation<ClearOperation>();
+    runOperation([this] { m_session.clearCustomerRegister(*this); });
 }
 
 void TfrmModule::btnExitClick()
@@ -644,7 +637,7 @@ void TfrmModule::fillIndicator(std::uint32_t colour)
 
 void TfrmModule::beep(int frequencyHz, int durationMs)
 {
-    m_tones.play(frequencyHz, durationMs);
+    m_session.tones().play(frequencyHz, durationMs);
 }
 
 void TfrmModule::selectLineSettings(int index)

@@ -1,13 +1,9 @@
 #pragma once
 
-#include "clock.h"
-#include "frame_layer.h"
 #include "message_table.h"
-#include "module_commands.h"
+#include "module_session.h"
 #include "module_view.h"
-#include "serial_device.h"
 #include "settings_store.h"
-#include "tone_player.h"
 
 #include <QColor>
 #include <QLabel>
@@ -77,9 +73,7 @@ public:
     static constexpr int kClientHeight = 353;
     static constexpr int kBusyIntervalMs = 200;
 
-    TfrmModule(SettingsStore &settings, const MessageTable &messages, SerialDevice &port,
-               FrameLayer &frames, ModuleCommands &commands, Clock &clock, TonePlayer &tones,
-               QWidget *parent = nullptr);
+    explicit TfrmModule(ModuleSession &session, QWidget *parent = nullptr);
     ~TfrmModule() override;
 
     // ModuleView
@@ -121,20 +115,16 @@ private:
     void applyColours();
     void FormCreate();
     void selectLanguage(int index, const QString &name);
-    QString message(int k) const;
+    QString message(Message m) const;
     void enableWindow(bool on);
-    template <class Operation> void runOperation();
+    template <class Run> void runOperation(Run run);
     // The one place pnMsg's tooltip is set: the last scan's line per port, in the current language.
     // The panel shows a caption it had to cut short above these lines.
     void refreshMsgToolTip();
 
+    ModuleSession &m_session;
     SettingsStore &m_settings;
     const MessageTable &m_messages;
-    SerialDevice &m_port;
-    FrameLayer &m_frames;
-    ModuleCommands &m_commands;
-    Clock &m_clock;
-    TonePlayer &m_tones;
 
     bool m_operationRunning = false;
     bool m_windowEnabled = true;

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -186,6 +187,15 @@ private slots:
         QCOMPARE(result.value("outcome").toString(), QStringLiteral("no-port"));
         QCOMPARE(result.value("ports").toArray().size(), 2);
         QVERIFY(!requestsHeard(*chosen).contains("F06" + QByteArray(32, '*')));
+
+        // Noise is not silence: a port that answers only with bad checks says so.
+        QVERIFY(r->addModule(7, identity("KV000007", {"--bad-check"})));
+        const CliRun noisy = runCli({"scan", "--port", "7", "--json"});
+        QVERIFY2(noisy.finished && noisy.exitCode == 3, noisy.describe());
+        QCOMPARE(noisy.records().size(), 1);
+        QCOMPARE(noisy.records().first().value("outcome").toString(), QStringLiteral("bad-check"));
+        QCOMPARE(noisy.records().first().value("ports").toArray().first().toObject().value("state").toString(),
+                 QStringLiteral("bad-check"));
 
         // Bad usage still ends with the final object, and names what was wrong.
         const CliRun bad = runCli({"set-baud", "-1", "--json"});

@@ -1,14 +1,8 @@
 #include "window_rig.h"
 
-#include "clock.h"
-#include "frame_layer.h"
-#include "message_table.h"
-#include "module_commands.h"
-#include "module_port.h"
 #include "module_window.h"
-#include "settings_store.h"
+#include "window_fixture.h"
 #include "startup.h"
-#include "tone_player.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,17 +11,8 @@
 #include <QPushButton>
 #include <QTest>
 
-// Built in the order the program builds them, after the same application set-up; destroyed in reverse.
-struct WindowRig::Tool {
-    SystemClock clock;
-    ModulePort port{clock};
-    FrameLayer frames{port, clock};
-    ModuleCommands commands{frames};
-    SettingsStore settings;
-    MessageTable messages;
-    TonePlayer tones;
-    TfrmModule window{settings, messages, port, frames, commands, clock, tones};
-};
+// Built as the program builds them, after the same application set-up; the window goes first.
+struct WindowRig::Tool : WindowTool<> {};
 
 WindowRig::WindowRig()
 {
@@ -73,8 +58,8 @@ bool WindowRig::start()
     stop();
     setUpApplication();
     m_tool = std::make_unique<Tool>();
-    m_tool->window.show();
-    return QTest::qWaitForWindowExposed(&m_tool->window);
+    m_tool->create().show();
+    return QTest::qWaitForWindowExposed(m_tool->window.get());
 }
 
 bool WindowRig::restart()
@@ -86,13 +71,13 @@ void WindowRig::stop()
 {
     if (!m_tool)
         return;
-    m_tool->window.close();
+    m_tool->window->close();
     m_tool.reset();
 }
 
 TfrmModule &WindowRig::window() const
 {
-    return m_tool->window;
+    return *m_tool->window;
 }
 
 void WindowRig::click(const QString &button)

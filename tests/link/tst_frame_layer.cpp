@@ -22,7 +22,7 @@ private slots:
     void replies_data();
     void replies();
     void badCheckReturnsAtOnceAndReplacesReplyText();
-    void timeoutKeepsReplyTextAndCallsIdleOnEveryEmptyRead();
+    void timeoutHasNoTextAndCallsIdleOnEveryEmptyRead();
     void timeoutAcrossClockWrapAround_data();
     void timeoutAcrossClockWrapAround();
     void frameThatReachesBufferEndWrapsAndCannotComplete();
@@ -33,6 +33,12 @@ private slots:
     void streamingDeviceCannotHoldTheTool();
     void steadyGoodReplyIsReadWithoutWaiting();
     void overlongCommandIsRefusedUnsent();
+    void replyToAnotherRequestIsPassedOver_data();
+    void replyToAnotherRequestIsPassedOver();
+
+private:
+    FrameReply reply; // the last request's
+
 };
 
 void TestFrameLayer::checkDigits_data()
@@ -60,7 +66,8 @@ void TestFrameLayer::requestGoesOutAsFiveWritesWithPauses()
     ScriptedPort port(clock);
     FrameLayer frames(port, clock);
     port.reply(replyFrame("S01ABCDEFGH"));
-    QVERIFY(frames.sendCommand("S01"));
+    reply = frames.request("S01");
+    QVERIFY(reply.good());
 
     QList<ScriptedPort::Kind> kinds;
     QByteArrayList writes;
@@ -105,9 +112,10 @@ void TestFrameLayer::replies()
     ScriptedPort port(clock);
     FrameLayer frames(port, clock);
     port.reply(bytes);
-    QCOMPARE(frames.sendCommand("S01"), good);
-    QCOMPARE(frames.replyText(), text);
-    QCOMPARE(frames.replyLength(), int(text.size()));
+    reply = frames.request("S01");
+    QCOMPARE(reply.good(), good);
+    QCOMPARE(reply.text, text);
+    QCOMPARE(reply.length, int(text.size()));
 }
 
 void TestFrameLayer::badCheckReturnsAtOnceAndReplacesReplyText()
@@ -116,19 +124,21 @@ void TestFrameLayer::badCheckReturnsAtOnceAndReplacesReplyText()
     ScriptedPort port(clock);
     FrameLayer frames(port, clock);
     port.reply(replyFrame("G06first"));
-    QVERIFY(frames.sendCommand("G06"));
+    reply = frames.request("G06");
+    QVERIFY(reply.good());
 
     QByteArray bad = replyFrame("G06second");
     bad[bad.size() - 2] = bad[bad.size() - 2] == 'A' ? 'B' : 'A';
     const QByteArray good = replyFrame("G06third");
     port.reply(bad + good);
-    QVERIFY(!frames.sendCommand("G06"));
-    QCOMPARE(frames.replyText(), bad);
+    reply = frames.request("G06");
+    QVERIFY(!reply.good());
+    QCOMPARE(reply.text, bad);
     QCOMPARE(port.emptyReads(), 0);
     QCOMPARE(port.unreadBytes(), int(good.size()));
 }
 
-void TestFrameLayer::timeoutKeepsReplyTextAndCallsIdleOnEveryEmptyRead()
+void TestFrameLayer::timeoutHasNoTextAndCallsIdleOnEveryEmptyRead()
 {
     FakeClock clock;
     ScriptedPort port(clock);
@@ -137,18 +147,21 @@ void TestFrameLayer::timeoutKeepsReplyTextAndCallsIdleOnEveryEmptyRead()
     frames.setIdleCallback([&] { ++idleCalls; });
     const QByteArray first = replyFrame("V0112.34-56");
     port.reply(first);
-    QVERIFY(frames.sendCommand("V01"));
+    reply = frames.request("V01");
+    QVERIFY(reply.good());
     QCOMPARE(idleCalls, port.emptyReads());
 
     port.clearRecord();
     idleCalls = 0;
     port.reply(hex("0F414243")); // a frame that never ends
     const std::uint32_t before = clock.milliseconds();
-    QVERIFY(!frames.sendCommand("V01"));
+    reply = frames.request("V01");
+    QVERIFY(!reply.good());
     const std::uint32_t waited = clock.milliseconds() - before - 9; // less the request's pauses
     QVERIFY2(waited >= 251 && waited <= 252, QByteArray::number(waited).constData());
-    QCOMPARE(frames.replyText(), first);
-    QCOMPARE(frames.replyLength(), 4);
+    QCOMPARE(reply.kind, FrameReply::Kind::TimedOut);
+    QVERIFY(reply.text.isEmpty());
+    QCOMPARE(reply.length, 4); // how far the unfinished frame came
     QCOMPARE(idleCalls, port.emptyReads());
     QVERIFY(idleCalls > 200);
 }
@@ -168,7 +181,8 @@ void TestFrameLayer::timeoutAcrossClockWrapAround()
     FakeClock clock(start);
     ScriptedPort port(clock);
     FrameLayer frames(port, clock);
-    QVERIFY(!frames.sendCommand("S01"));
+    reply = frames.request("S01");
+    QVERIFY(!reply.good());
     const std::uint32_t waited = clock.milliseconds() - start - 9;
     QVERIFY2(waited >= 251 && waited <= 252, QByteArray::number(waited).constData());
 }
@@ -181,16 +195,18 @@ void TestFrameLayer::frameThatReachesBufferEndWrapsAndCannotComplete()
     // 1024 bytes without an end byte: the next byte lands on position 0, over the start byte.
     QByteArray run = hex("0F") + QByteArray(1023, 'A');
     port.reply(run + "12\r");
-    QVERIFY(!frames.sendCommand("S01"));
-    QVERIFY(frames.replyText().isEmpty());
-    QCOMPARE(frames.replyLength(), 3);
+    reply = frames.request("S01");
+    QVERIFY(!reply.good());
+    QVERIFY(reply.text.isEmpty());
+    QCOMPARE(reply.length, 3);
     QVERIFY(port.emptyReads() > 200);
 
     // After the wrap a fresh start byte still gives a good frame.
     const QByteArray frame = replyFrame("S01ABCDEFGH");
     port.reply(run + "12\r" + frame);
-    QVERIFY(frames.sendCommand("S01"));
-    QCOMPARE(frames.replyText(), frame);
+    reply = frames.request("S01");
+    QVERIFY(reply.good());
+    QCOMPARE(reply.text, frame);
 }
 
 void TestFrameLayer::frameEndingExactlyAtLastPositionFails()
@@ -201,17 +217,19 @@ void TestFrameLayer::frameEndingExactlyAtLastPositionFails()
     const QByteArray frame = replyFrame(QByteArray(1020, 'B'));
     QCOMPARE(frame.size(), 1024);
     port.reply(frame);
-    QVERIFY(!frames.sendCommand("S01"));
-    QCOMPARE(frames.replyLength(), 0);
-    QVERIFY(frames.replyText().isEmpty());
+    reply = frames.request("S01");
+    QVERIFY(!reply.good());
+    QCOMPARE(reply.length, 0);
+    QVERIFY(reply.text.isEmpty());
     QCOMPARE(port.emptyReads(), 0);
 
     // One byte shorter still fits and is good.
     const QByteArray fits = replyFrame(QByteArray(1019, 'B'));
     port.reply(fits);
-    QVERIFY(frames.sendCommand("S01"));
-    QCOMPARE(frames.replyLength(), 1023);
-    QCOMPARE(frames.replyText(), fits);
+    reply = frames.request("S01");
+    QVERIFY(reply.good());
+    QCOMPARE(reply.length, 1023);
+    QCOMPARE(reply.text, fits);
 }
 
 void TestFrameLayer::zeroByteInsideTextEndsReplyTextOnly()
@@ -221,15 +239,17 @@ void TestFrameLayer::zeroByteInsideTextEndsReplyTextOnly()
     FrameLayer frames(port, clock);
     const QByteArray text("G06AB\0CD", 8);
     port.reply(replyFrame(text));
-    QVERIFY(frames.sendCommand("G06"));
-    QCOMPARE(frames.replyLength(), 12);
-    QCOMPARE(frames.replyText(), QByteArray("\x0FG06AB"));
+    reply = frames.request("G06");
+    QVERIFY(reply.good());
+    QCOMPARE(reply.length, 12);
+    QCOMPARE(reply.text, QByteArray("\x0FG06AB"));
 
     // The check covers the zero byte: the same frame with it changed fails.
     QByteArray changed = replyFrame(text);
     changed[6] = 'X';
     port.reply(changed);
-    QVERIFY(!frames.sendCommand("G06"));
+    reply = frames.request("G06");
+    QVERIFY(!reply.good());
 }
 
 void TestFrameLayer::replyWaitingBeforeRequestIsNotTakenAsReply()
@@ -239,21 +259,24 @@ void TestFrameLayer::replyWaitingBeforeRequestIsNotTakenAsReply()
     FrameLayer frames(port, clock);
     const QByteArray late = replyFrame("S01LATE0000");
     port.arriveAfterWrite(0, late);
-    QVERIFY(!frames.sendCommand("S01"));
-    QVERIFY(frames.replyText().isEmpty());
+    reply = frames.request("S01");
+    QVERIFY(!reply.good());
+    QVERIFY(reply.text.isEmpty());
 
     // Late bytes that come in while the request goes out are dropped too.
     port.clearRecord();
     port.arriveAfterWrite(7, late);
-    QVERIFY(!frames.sendCommand("S01"));
-    QVERIFY(frames.replyText().isEmpty());
+    reply = frames.request("S01");
+    QVERIFY(!reply.good());
+    QVERIFY(reply.text.isEmpty());
 
     // With a late reply waiting and the real one following, the real one is taken.
     const QByteArray real = replyFrame("S01REAL1234");
     port.arriveAfterWrite(10, late);
     port.arriveAfterWrite(10 + ScriptedPort::kAfterRequest, real);
-    QVERIFY(frames.sendCommand("S01"));
-    QCOMPARE(frames.replyText(), real);
+    reply = frames.request("S01");
+    QVERIFY(reply.good());
+    QCOMPARE(reply.text, real);
 }
 
 void TestFrameLayer::streamingDeviceCannotHoldTheTool_data()
@@ -275,7 +298,8 @@ void TestFrameLayer::streamingDeviceCannotHoldTheTool()
     port.setByteTime(byteTime);
     port.streamForever(pattern);
     const std::uint32_t before = clock.milliseconds();
-    QVERIFY(!frames.sendCommand("S01"));
+    reply = frames.request("S01");
+    QVERIFY(!reply.good());
     const std::uint32_t waited = clock.milliseconds() - before - 9;
     QVERIFY2(waited <= 251u + byteTime, QByteArray::number(waited).constData());
     QCOMPARE(port.emptyReads(), 0);
@@ -292,8 +316,9 @@ void TestFrameLayer::steadyGoodReplyIsReadWithoutWaiting()
     port.setByteTime(2);
     const QByteArray frame = replyFrame("S01ABCDEFGH");
     port.reply(QByteArray(50, 'n') + frame);
-    QVERIFY(frames.sendCommand("S01"));
-    QCOMPARE(frames.replyText(), frame);
+    reply = frames.request("S01");
+    QVERIFY(reply.good());
+    QCOMPARE(reply.text, frame);
     QCOMPARE(idleCalls, 0);
     QCOMPARE(port.reads(), 50 + int(frame.size()));
 }
@@ -304,14 +329,62 @@ void TestFrameLayer::overlongCommandIsRefusedUnsent()
     ScriptedPort port(clock);
     FrameLayer frames(port, clock);
     port.reply(replyFrame("ok"));
-    QVERIFY(!frames.sendCommand(QByteArray(256, 'L')));
+    reply = frames.request(QByteArray(256, 'L'));
+    QVERIFY(!reply.good());
     QVERIFY(port.events().isEmpty());
     QVERIFY(clock.sleeps().isEmpty());
 
     // 255 characters are a command like any other; 256 would have gone out as an empty text.
-    QVERIFY(frames.sendCommand(QByteArray(255, 'L')));
+    reply = frames.request(QByteArray(255, 'L'));
+    QVERIFY(reply.good());
     QCOMPARE(port.written(), FrameLayer::buildFrame(QByteArray(255, 'L')));
     QCOMPARE(port.written().size(), 259);
+}
+
+void TestFrameLayer::replyToAnotherRequestIsPassedOver_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("late");      // arrives first, during this request's wait
+    QTest::addColumn<QByteArray>("own");       // then this; empty: nothing more comes
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("text");
+    const auto f = [](const char *text) { return replyFrame(text); };
+    QTest::newRow("serial number's reply during the version's wait")
+        << QByteArray("V01") << f("S0120240001") << f("V0103.20-01") << int(FrameReply::Kind::Good) << f("V0103.20-01");
+    QTest::newRow("version's reply during the register's wait, nothing after")
+        << QByteArray("G06") << f("V0103.20-01") << QByteArray() << int(FrameReply::Kind::OtherRequest) << QByteArray();
+    QTest::newRow("baud-rate reply during a serial-number wait")
+        << QByteArray("S01") << f("E015") << f("S0120240001") << int(FrameReply::Kind::Good) << f("S0120240001");
+    QTest::newRow("clearing's reply during a serial-number wait")
+        << QByteArray("S01") << f("F06") << QByteArray() << int(FrameReply::Kind::OtherRequest) << QByteArray();
+    QTest::newRow("register's reply during the clearing's wait")
+        << QByteArray("F06") + QByteArray(32, '*') << f("G06ACME") << f("F06") << int(FrameReply::Kind::Good) << f("F06");
+    // Same code: the reply to an earlier request of the same kind answers this one as well.
+    QTest::newRow("an earlier serial number's reply")
+        << QByteArray("S01") << f("S0120240001") << QByteArray() << int(FrameReply::Kind::Good) << f("S0120240001");
+    // Anything that is not a request code is judged as always.
+    QTest::newRow("other text is this request's reply")
+        << QByteArray("V01") << f("X0112345678") << QByteArray() << int(FrameReply::Kind::Good) << f("X0112345678");
+}
+
+void TestFrameLayer::replyToAnotherRequestIsPassedOver()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, late);
+    QFETCH(QByteArray, own);
+    QFETCH(int, kind);
+    QFETCH(QByteArray, text);
+    FakeClock clock;
+    ScriptedPort port(clock);
+    FrameLayer frames(port, clock);
+    port.reply(late + own);
+    const std::uint32_t before = clock.milliseconds();
+    reply = frames.request(command);
+    QCOMPARE(int(reply.kind), kind);
+    QCOMPARE(reply.text, text);
+    // Passed over, the late frame does not end the wait: only this request's reply or the time-out does.
+    if (reply.kind == FrameReply::Kind::OtherRequest)
+        QVERIFY(clock.milliseconds() - before > FrameLayer::kReplyTimeoutMs);
 }
 
 QTEST_GUILESS_MAIN(TestFrameLayer)

@@ -134,8 +134,8 @@ void TestModuleCommands::failedReplyGivesNoSuccess()
     m_port->reply(bad);
     QVERIFY(!m_commands->readFirmwareVersion().ok);
     QVERIFY(!m_commands->readCustomerRegister().ok); // no reply at all
-    QVERIFY(!m_commands->setModuleBaudRate(5));
-    QVERIFY(!m_commands->clearCustomerRegister());
+    QVERIFY(!m_commands->setModuleBaudRate(5).ok);
+    QVERIFY(!m_commands->clearCustomerRegister().ok);
 }
 
 void TestModuleCommands::baudRateCommands_data()
@@ -154,7 +154,7 @@ void TestModuleCommands::baudRateCommands()
     QFETCH(int, index);
     QFETCH(QByteArray, request);
     m_port->reply(replyFrame("E01"));
-    QVERIFY(m_commands->setModuleBaudRate(index));
+    QVERIFY(m_commands->setModuleBaudRate(index).ok);
     QCOMPARE(m_port->written(), request);
 }
 
@@ -170,7 +170,7 @@ void TestModuleCommands::baudRateIndexOutsideTableSendsNothing()
 {
     QFETCH(int, index);
     m_port->arriveAfterWrite(0, replyFrame("E01"));
-    QVERIFY(!m_commands->setModuleBaudRate(index));
+    QVERIFY(!m_commands->setModuleBaudRate(index).ok);
     QVERIFY(m_port->events().isEmpty());
     QVERIFY(ModuleCommands::baudRateCommand(index).isEmpty());
 }
@@ -178,7 +178,7 @@ void TestModuleCommands::baudRateIndexOutsideTableSendsNothing()
 void TestModuleCommands::clearSendsThirtyTwoAsterisks()
 {
     m_port->reply(replyFrame("F06"));
-    QVERIFY(m_commands->clearCustomerRegister());
+    QVERIFY(m_commands->clearCustomerRegister().ok);
     const QByteArray text = "F06" + QByteArray(32, '*');
     QCOMPARE(text.size(), 35);
     QCOMPARE(m_port->written().size(), 39);

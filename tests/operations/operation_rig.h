@@ -1,24 +1,22 @@
 #pragma once
 
-#include "frame_layer.h"
 #include "line_settings.h"
-#include "message_table.h"
-#include "module_commands.h"
-#include "module_operations.h"
+#include "module_session.h"
 #include "recording_view.h"
 #include "scripted_module.h"
 #include "settings_sandbox.h"
 #include "settings_store.h"
 
-// A scripted module, the real frame layer and command set, a recording view and a real settings
-// store writing into a private store (a folder on Linux, the emptied registry key on Windows).
+// A session on a scripted module and a clock that moves only when the code waits: the real frame
+// layer, command set, settings store (writing into a private store: a folder on Linux, the emptied
+// registry key on Windows) and message table, with a recording view in the window's place.
 class OperationRig {
 public:
     OperationRig()
     {
         for (int port = 1; port <= 16; ++port)
             module.presentPorts.insert(port);
-        frames.setIdleCallback([this] { ++idleCalls; });
+        session.frames().setIdleCallback([this] { ++idleCalls; });
     }
 
     int idleCalls = 0;
@@ -26,30 +24,28 @@ public:
     QStringList log;
     FakeClock clock{log};
     ScriptedModule module{clock, log};
-    FrameLayer frames{module, clock};
-    ModuleCommands commands{frames};
+    ModuleSession session{parts()};
     RecordingView view{log};
-    SettingsStore settings;
-    MessageTable messages;
+    SettingsStore &settings = session.settings();
+    const MessageTable &messages = session.messages();
 
-    OperationContext context() { return {view, module, commands, settings, messages, clock}; }
     void scan()
     {
         log.clear();
-        ScanOperation scan(context());
-        scan.run();
-        scanReport = scan.report();
+        scanResult = session.scan(view);
+        scanReport = scanResult.report;
     }
+    ScanResult scanResult;
     ScanReport scanReport;
-    void changeBaudRate()
+    BaudRateResult changeBaudRate()
     {
         log.clear();
-        BaudRateOperation(context()).run();
+        return session.changeBaudRate(view);
     }
-    void clear()
+    ClearResult clear()
     {
         log.clear();
-        ClearOperation(context()).run();
+        return session.clearCustomerRegister(view);
     }
 
     // The log entries that start with one of the prefixes, in order.
@@ -115,5 +111,13 @@ public:
     }
 
 private:
+    ModuleSession::Parts parts()
+    {
+        ModuleSession::Parts parts;
+        parts.clock = &clock;
+        parts.port = &module;
+        return parts;
+    }
+
     SettingsSandbox m_sandbox;
 };

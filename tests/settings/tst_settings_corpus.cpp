@@ -3,16 +3,11 @@
 // scan's save change nothing but the store's own file, and a damaged file is kept beside, never lost.
 // The small files live in corpus/ (with their expected values in corpus/expected.txt); the large and special
 // ones (links, FIFOs, devices, sockets, files of megabytes) are made here at each run.
-#include "clock.h"
-#include "frame_layer.h"
-#include "message_table.h"
-#include "module_commands.h"
-#include "module_port.h"
 #include "module_window.h"
+#include "window_fixture.h"
 #include "settings_store.h"
 #include "startup.h"
 #include "test_support.h"
-#include "tone_player.h"
 
 #include <QComboBox>
 #include <QCryptographicHash>
@@ -364,16 +359,7 @@ QMap<QString, Entry> snapshot(const QString &root)
 
 // ---- the tool, as the program builds it ----
 
-struct Tool {
-    SystemClock clock;
-    ModulePort port{clock};
-    FrameLayer frames{port, clock};
-    ModuleCommands commands{frames};
-    SettingsStore settings;
-    MessageTable messages;
-    TonePlayer tones;
-    TfrmModule window{settings, messages, port, frames, commands, clock, tones};
-};
+using Tool = WindowTool<>;
 
 // Aborts the run with the case's name when a case takes longer than any start-up could: a wait on a FIFO
 // cannot be interrupted from inside.
@@ -493,8 +479,9 @@ void TestSettingsCorpus::replayCase(const Case &c)
     QElapsedTimer startUp;
     startUp.start();
     auto tool = std::make_unique<Tool>();
-    tool->window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&tool->window));
+    TfrmModule &window = tool->create();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     const qint64 startMs = startUp.elapsed();
     ++m_replayed;
     if (startMs > m_slowestStartMs) {
@@ -502,18 +489,18 @@ void TestSettingsCorpus::replayCase(const Case &c)
         m_slowestCase = c.name;
     }
     QVERIFY2(startMs < kStartLimitMs, qPrintable(QStringLiteral("start-up took %1 ms").arg(startMs)));
-    verifyValues(tool->settings, c.values);
-    QCOMPARE(tool->window.findChild<QComboBox *>(QStringLiteral("cmbBaudRate"))->currentIndex(), c.values.index);
+    verifyValues(tool->session.settings(), c.values);
+    QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("cmbBaudRate"))->currentIndex(), c.values.index);
 
     // A language click saves the language; a search that finds the module saves where.
-    QTest::mouseClick(tool->window.findChild<QPushButton *>(QStringLiteral("btnGB")), Qt::LeftButton);
-    QCOMPARE(tool->settings.languageIndex, 1);
-    tool->settings.portNumber = 7;
-    tool->settings.lineSettings = "57600,n,8,1";
-    tool->settings.lineSettingsIndex = 8;
-    tool->settings.saveScanSettings();
-    QCOMPARE(tool->settings.portNumber, 7);
-    tool->window.close();
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("btnGB")), Qt::LeftButton);
+    QCOMPARE(tool->session.settings().languageIndex, 1);
+    tool->session.settings().portNumber = 7;
+    tool->session.settings().lineSettings = "57600,n,8,1";
+    tool->session.settings().lineSettingsIndex = 8;
+    tool->session.settings().saveScanSettings();
+    QCOMPARE(tool->session.settings().portNumber, 7);
+    window.close();
     tool.reset();
 
     QMap<QString, Entry> after = snapshot(root);

@@ -50,6 +50,10 @@ private slots:
     void streamWithoutFramesEndsInTheTimeout_data();
     void streamWithoutFramesEndsInTheTimeout();
     void lateReplyIsNotTakenByTheNextCommand();
+
+private:
+    FrameReply reply; // the last request's
+
 };
 
 void TestSimCommands::readsSerialVersionAndRegister()
@@ -58,21 +62,25 @@ void TestSimCommands::readsSerialVersionAndRegister()
     QVERIFY(rig.start(identityArgs()));
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
 
+    reply = rig.frames.request("S01");
+    QVERIFY(reply.good());
+    QCOMPARE(reply.length, 15);
+    QCOMPARE(reply.text, frameOf("S01" + kSerial));
     const CommandResult serial = rig.commands.readSerialNumber();
     QVERIFY(serial.ok);
     QCOMPARE(serial.value, kSerial);
-    QCOMPARE(rig.frames.replyLength(), 15);
-    QCOMPARE(rig.frames.replyText(), frameOf("S01" + kSerial));
 
+    reply = rig.frames.request("V01");
+    QCOMPARE(reply.text, frameOf("V01" + kVersion));
     const CommandResult version = rig.commands.readFirmwareVersion();
     QVERIFY(version.ok);
     QCOMPARE(version.value, kVersion);
-    QCOMPARE(rig.frames.replyText(), frameOf("V01" + kVersion));
 
+    reply = rig.frames.request("G06");
+    QCOMPARE(reply.length, 37);
     const CommandResult customer = rig.commands.readCustomerRegister();
     QVERIFY(customer.ok);
     QCOMPARE(customer.value, kCustomer);
-    QCOMPARE(rig.frames.replyLength(), 37);
 
     // The requests went out byte for byte as the module expects them.
     QByteArray heard;
@@ -80,7 +88,8 @@ void TestSimCommands::readsSerialVersionAndRegister()
         if (event.kind == TrafficEvent::Kind::Received)
             heard += event.bytes;
     }
-    QCOMPARE(heard, QByteArray::fromHex("0F5330313544 0D 0F5630313538 0D 0F4730363445 0D"));
+    QCOMPARE(heard, QByteArray::fromHex("0F5330313544 0D 0F5330313544 0D 0F5630313538 0D 0F5630313538 0D "
+                                        "0F4730363445 0D 0F4730363445 0D"));
 }
 
 void TestSimCommands::baudRateChangeMovesTheModule()
@@ -90,8 +99,9 @@ void TestSimCommands::baudRateChangeMovesTheModule()
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
 
     // The reply comes at the old rate; afterwards the module listens only at the new one.
-    QVERIFY(rig.commands.setModuleBaudRate(8));
-    QCOMPARE(rig.frames.replyText(), frameOf("E018"));
+    reply = rig.frames.request(ModuleCommands::baudRateCommand(8));
+    QVERIFY(reply.good());
+    QCOMPARE(reply.text, frameOf("E018"));
     QVERIFY(!rig.commands.readSerialNumber().ok);
     rig.port.close();
 
@@ -110,7 +120,7 @@ void TestSimCommands::baudCodesReachEveryLineSetting()
     // Every code once, E010 to E01B; the letters A and B lead to 115200.
     for (int next = 0; next < kLineSettingsCount; ++next) {
         QVERIFY(rig.port.open(SimRig::kPort, kLineSettingsTable[current]));
-        QVERIFY2(rig.commands.setModuleBaudRate(next), kLineSettingsTable[next]);
+        QVERIFY2(rig.commands.setModuleBaudRate(next).ok, kLineSettingsTable[next]);
         rig.port.close();
         current = next;
         QVERIFY(rig.port.open(SimRig::kPort, kLineSettingsTable[current]));
@@ -127,7 +137,7 @@ void TestSimCommands::clearingEmptiesTheRegister()
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
 
     QCOMPARE(rig.commands.readCustomerRegister().value, kCustomer);
-    QVERIFY(rig.commands.clearCustomerRegister());
+    QVERIFY(rig.commands.clearCustomerRegister().ok);
     const CommandResult cleared = rig.commands.readCustomerRegister();
     QVERIFY(cleared.ok);
     QCOMPARE(cleared.value, QByteArray(30, '*'));
@@ -147,8 +157,9 @@ void TestSimCommands::baudMismatchTimesOut()
     SimRig rig;
     QVERIFY(rig.start({}));
     QVERIFY(rig.port.open(SimRig::kPort, "9600,e,8,1"));
-    QVERIFY(!rig.frames.sendCommand("S01"));
-    QVERIFY(rig.frames.replyText().isEmpty());
+    reply = rig.frames.request("S01");
+    QVERIFY(!reply.good());
+    QVERIFY(reply.text.isEmpty());
     QVERIFY(rig.waitForNote("no answer: line at 9600 baud, module at 19200"));
     rig.port.close();
 
@@ -170,10 +181,12 @@ void TestSimCommands::unknownCommandGetsNoAnswer()
     SimRig rig;
     QVERIFY(rig.start({}));
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
-    QVERIFY(!rig.frames.sendCommand("X99"));
+    reply = rig.frames.request("X99");
+    QVERIFY(!reply.good());
     QVERIFY(rig.waitForNote("no answer: unknown command"));
     // A baud code beyond B is no command either, and moves nothing.
-    QVERIFY(!rig.frames.sendCommand("E01C"));
+    reply = rig.frames.request("E01C");
+    QVERIFY(!reply.good());
     QVERIFY(rig.commands.readSerialNumber().ok);
 }
 
@@ -197,10 +210,11 @@ void TestSimCommands::silentModuleTimesOut()
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(!rig.commands.readSerialNumber().ok);
+    reply = rig.frames.request("S01");
+    QCOMPARE(reply.kind, FrameReply::Kind::TimedOut);
     QVERIFY(timer.elapsed() >= 250);
-    QVERIFY(rig.frames.replyText().isEmpty());
-    QCOMPARE(rig.frames.replyLength(), 0);
+    QVERIFY(reply.text.isEmpty());
+    QCOMPARE(reply.length, 0);
     QVERIFY(rig.waitForNote("no answer: silent"));
 }
 
@@ -209,14 +223,16 @@ void TestSimCommands::badReplyCheckFailsOnTheCompletedFrame()
     SimRig rig;
     QVERIFY(rig.start(identityArgs() + QStringList{"--bad-check"}));
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
-    QVERIFY(!rig.commands.readSerialNumber().ok);
+    QCOMPARE(rig.commands.readSerialNumber().reply, FrameReply::Kind::BadCheck);
+    reply = rig.frames.request("S01");
     // The frame was completed (it became the reply text) and failed on its check, not on the time-out.
-    const QByteArray text = rig.frames.replyText();
+    QCOMPARE(reply.kind, FrameReply::Kind::BadCheck);
+    const QByteArray text = reply.text;
     QCOMPARE(text.size(), 15);
     QVERIFY(text.startsWith("\x0F" "S01" + kSerial));
     QVERIFY(text != frameOf("S01" + kSerial));
     QVERIFY(!rig.commands.readFirmwareVersion().ok);
-    QVERIFY(!rig.commands.clearCustomerRegister());
+    QVERIFY(!rig.commands.clearCustomerRegister().ok);
 }
 
 void TestSimCommands::lowercaseCheckDigitsFail()
@@ -230,7 +246,9 @@ void TestSimCommands::lowercaseCheckDigitsFail()
     QVERIFY(rig.start({"--serial", serial, "--lowercase-check"}));
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
     QVERIFY(!rig.commands.readSerialNumber().ok);
-    QCOMPARE(rig.frames.replyText(), "\x0F" "S01" + serial + digits.toLower() + "\r");
+    reply = rig.frames.request("S01");
+    QCOMPARE(reply.kind, FrameReply::Kind::BadCheck);
+    QCOMPARE(reply.text, "\x0F" "S01" + serial + digits.toLower() + "\r");
 }
 
 void TestSimCommands::serialReplyOfWrongLengthFails_data()
@@ -248,8 +266,9 @@ void TestSimCommands::serialReplyOfWrongLengthFails()
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
     QVERIFY(!rig.commands.readSerialNumber().ok);
     // A good frame, only of the wrong length.
-    QVERIFY(rig.frames.sendCommand("S01"));
-    QCOMPARE(rig.frames.replyLength(), length);
+    reply = rig.frames.request("S01");
+    QVERIFY(reply.good());
+    QCOMPARE(reply.length, length);
     // The other commands are unaffected.
     QVERIFY(rig.commands.readFirmwareVersion().ok);
 }
@@ -263,7 +282,8 @@ void TestSimCommands::noiseBeforeTheReplyIsDropped()
     const CommandResult serial = rig.commands.readSerialNumber();
     QVERIFY(serial.ok);
     QCOMPARE(serial.value, kSerial);
-    QCOMPARE(rig.frames.replyText(), frameOf("S01" + kSerial));
+    reply = rig.frames.request("S01");
+    QCOMPARE(reply.text, frameOf("S01" + kSerial));
     QCOMPARE(rig.commands.readCustomerRegister().value, kCustomer);
 
     bool noiseSent = false;
@@ -278,9 +298,10 @@ void TestSimCommands::ignoredCommandTimesOutOthersAnswer()
     QVERIFY(rig.start(identityArgs() + QStringList{"--ignore", "V01"}));
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
     QVERIFY(rig.commands.readSerialNumber().ok);
-    QVERIFY(!rig.commands.readFirmwareVersion().ok);
-    // After the time-out the reply text is still the serial number's.
-    QCOMPARE(rig.frames.replyText(), frameOf("S01" + kSerial));
+    reply = rig.frames.request("V01");
+    // A time-out, with no text of its own.
+    QCOMPARE(reply.kind, FrameReply::Kind::TimedOut);
+    QVERIFY(reply.text.isEmpty());
     QVERIFY(rig.waitForNote("ignoring V01"));
     QCOMPARE(rig.commands.readCustomerRegister().value, kCustomer);
 }
@@ -290,7 +311,7 @@ void TestSimCommands::ignoredBaudChangeLeavesTheModule()
     SimRig rig;
     QVERIFY(rig.start({"--ignore", "E01"}));
     QVERIFY(rig.port.open(SimRig::kPort, kDefaultSettings));
-    QVERIFY(!rig.commands.setModuleBaudRate(10));
+    QVERIFY(!rig.commands.setModuleBaudRate(10).ok);
     QVERIFY(rig.commands.readSerialNumber().ok);
 }
 
@@ -320,11 +341,12 @@ void TestSimCommands::streamWithoutFramesEndsInTheTimeout()
     QVERIFY(rig.port.open(SimRig::kPort, kLineSettingsTable[index]));
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(!rig.commands.readSerialNumber().ok);
+    reply = rig.frames.request("S01");
+    QVERIFY(!reply.good());
     const qint64 elapsed = timer.elapsed();
     QVERIFY2(elapsed >= 250 && elapsed < kNoHangMs, qPrintable(QString::number(elapsed)));
     // Bytes kept coming all the while, and none of them completed a frame.
-    QVERIFY(rig.frames.replyText().isEmpty());
+    QVERIFY(reply.text.isEmpty());
     int streamed = 0;
     for (const TrafficEvent &event : rig.log()) {
         if (event.kind == TrafficEvent::Kind::Sent)
@@ -353,8 +375,9 @@ void TestSimCommands::lateReplyIsNotTakenByTheNextCommand()
     QVERIFY(replied);
     // The good S01 frame waiting on the line must not pass for the version's reply;
     // the version's own reply comes too late as well.
-    QVERIFY(!rig.commands.readFirmwareVersion().ok);
-    QVERIFY(rig.frames.replyText().isEmpty());
+    reply = rig.frames.request("V01");
+    QVERIFY(!reply.good());
+    QVERIFY(reply.text.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestSimCommands)

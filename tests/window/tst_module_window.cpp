@@ -1,15 +1,10 @@
 // The real window on the offscreen platform: layout, captions, languages, busy mode, closing and input.
-#include "clock.h"
 #include "contrast.h"
-#include "frame_layer.h"
 #include "message_table.h"
-#include "module_commands.h"
-#include "module_port.h"
 #include "module_window.h"
-#include "settings_store.h"
 #include "startup.h"
 #include "test_support.h"
-#include "tone_player.h"
+#include "window_fixture.h"
 #include "window_platform.h"
 
 #include <QAbstractItemView>
@@ -59,14 +54,7 @@ public:
 };
 
 // The parts the tool itself runs the window with.
-struct Tool {
-    SystemClock clock;
-    ModulePort port{clock};
-    FrameLayer frames{port, clock};
-    ModuleCommands commands{frames};
-    SettingsStore settings;
-    std::unique_ptr<ProbeWindow> window; // last: goes before the parts it uses
-};
+using Tool = WindowTool<ProbeWindow>;
 
 // Every caption FormShow writes, in one language.
 struct Captions {
@@ -248,7 +236,6 @@ private:
     void showActive(QWidget &window);
     void storeSettings(const QVariantMap &values);
 
-    TonePlayer m_tones; // one sound sink for the whole run, as in the tool
     std::unique_ptr<ScopedConfigHome> m_config;
     std::unique_ptr<Tool> m_tool;
 };
@@ -269,9 +256,7 @@ void TestModuleWindow::cleanup()
 
 ProbeWindow &TestModuleWindow::createWindow()
 {
-    m_tool->window = std::make_unique<ProbeWindow>(m_tool->settings, messageTable(), m_tool->port, m_tool->frames,
-                                                   m_tool->commands, m_tool->clock, m_tones);
-    return *m_tool->window;
+    return m_tool->create();
 }
 
 void TestModuleWindow::showActive(QWidget &window)
@@ -574,14 +559,14 @@ void TestModuleWindow::startSettings()
     if (!stored.isEmpty())
         storeSettings(stored);
 
-    m_tool->settings.moduleFound = true; // creating the window clears it
+    m_tool->session.settings().moduleFound = true; // creating the window clears it
     ProbeWindow &window = createWindow();
     auto *cmbBaudRate = control<QComboBox>(window, QStringLiteral("cmbBaudRate"));
     QCOMPARE(cmbBaudRate->currentIndex(), index);
     QCOMPARE(cmbBaudRate->currentText(), kLineSettings.at(index));
-    QVERIFY(!m_tool->settings.moduleFound);
+    QVERIFY(!m_tool->session.settings().moduleFound);
     QVERIFY(control<QCheckBox>(window, QStringLiteral("chkLock"))->isChecked());
-    QCOMPARE(m_tool->settings.languageName,
+    QCOMPARE(m_tool->session.settings().languageName,
              stored.value(QStringLiteral("LanguageFlag"), QStringLiteral("English")).toString());
 
     // Showing the window changes neither the selection nor the store.
@@ -675,12 +660,12 @@ void TestModuleWindow::languageButtons()
     window.setPanelText(InfoPanel::Customer, QStringLiteral("Customer : ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"));
     window.setPanelText(InfoPanel::Msg, QStringLiteral("Get Module Info Ok. (COM : #3)"));
     window.fillIndicator(kIndicatorYellow);
-    m_tool->settings.moduleFound = true;
+    m_tool->session.settings().moduleFound = true;
 
     control<QPushButton>(window, button)->click();
 
-    QCOMPARE(m_tool->settings.languageIndex, language);
-    QCOMPARE(m_tool->settings.languageName, kLanguageNames.at(language));
+    QCOMPARE(m_tool->session.settings().languageIndex, language);
+    QCOMPARE(m_tool->session.settings().languageName, kLanguageNames.at(language));
     // Stored at once: the file holds the new name, and nothing else was written.
     QCOMPARE(storedValue(m_config->settingsFile(), QStringLiteral("LanguageFlag")).toString(),
              kLanguageNames.at(language));
@@ -696,7 +681,7 @@ void TestModuleWindow::languageButtons()
     QCOMPARE(control<QPushButton>(window, QStringLiteral("btnScan"))->text(), expected.scan);
     QVERIFY(control<QLabel>(window, QStringLiteral("pnKAVOR"))->text().startsWith(expected.makerPrefix));
     // A later baud-rate change or clearing is still allowed; the indicator keeps its colour.
-    QVERIFY(m_tool->settings.moduleFound);
+    QVERIFY(m_tool->session.settings().moduleFound);
     QCOMPARE(control<CircleShape>(window, QStringLiteral("shComm"))->brushColor(), kYellow);
 
     // A new start reads the language back.
@@ -856,7 +841,7 @@ void TestModuleWindow::inputWhileDisabled()
     QCOMPARE(QApplication::focusWidget(), chkLock);
 
     QTest::qWait(100);
-    QCOMPARE(m_tool->settings.languageIndex, 0);
+    QCOMPARE(m_tool->session.settings().languageIndex, 0);
     QVERIFY(!QFile::exists(m_config->settingsFile()));
     QVERIFY(chkLock->isChecked());
     QCOMPARE(scans.count(), 0);
@@ -866,7 +851,7 @@ void TestModuleWindow::inputWhileDisabled()
     queueKey(window, Qt::Key_Space, QStringLiteral(" "));
     QTRY_VERIFY(!chkLock->isChecked());
     queueClick(window, btnGB);
-    QTRY_COMPARE(m_tool->settings.languageIndex, 1);
+    QTRY_COMPARE(m_tool->session.settings().languageIndex, 1);
 }
 
 void TestModuleWindow::operationsAgainstTheModule()
@@ -896,7 +881,7 @@ void TestModuleWindow::operationsAgainstTheModule()
     QVERIFY(!closedThen);
     QVERIFY(window.isVisible());
     QCOMPARE(pnMsg->text(), QStringLiteral("Get Module Info Ok. (COM : #1)"));
-    QVERIFY(m_tool->settings.moduleFound);
+    QVERIFY(m_tool->session.settings().moduleFound);
     QVERIFY(!window.operationRunning());
     QCOMPARE(QApplication::focusWidget(), chkLock);
 
@@ -932,7 +917,7 @@ void TestModuleWindow::operationsAgainstTheModule()
     QCOMPARE(QApplication::focusWidget(), chkLock);
 
     QTest::qWait(100);
-    QCOMPARE(m_tool->settings.languageIndex, 0);
+    QCOMPARE(m_tool->session.settings().languageIndex, 0);
     QVERIFY(!storedValue(m_config->settingsFile(), QStringLiteral("LanguageFlag")).isValid());
     QVERIFY(chkLock->isChecked());
     QCOMPARE(QApplication::focusWidget(), chkLock);

@@ -4,18 +4,13 @@
 // Also: accessible names and descriptions in each language, the focus ring, sharp pictures.
 #include "accessible_texts.h"
 #include "button_pictures.h"
-#include "clock.h"
 #include "contrast.h"
 #include "focus_ring.h"
-#include "frame_layer.h"
 #include "line_settings.h"
 #include "message_table.h"
-#include "module_commands.h"
-#include "module_port.h"
 #include "module_window.h"
-#include "settings_store.h"
 #include "test_support.h"
-#include "tone_player.h"
+#include "window_fixture.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -49,58 +44,7 @@ const MessageTable &messageTable()
     return table;
 }
 
-struct Tool {
-    SystemClock clock;
-    ModulePort port{clock};
-    FrameLayer frames{port, clock};
-    ModuleCommands commands{frames};
-    SettingsStore settings;
-    std::unique_ptr<TfrmModule> window;
-};
-
-QPalette darkPalette()
-{
-    QPalette p;
-    p.setColor(QPalette::Window, QColor(53, 53, 53));
-    p.setColor(QPalette::WindowText, Qt::white);
-    p.setColor(QPalette::Base, QColor(35, 35, 35));
-    p.setColor(QPalette::AlternateBase, QColor(53, 53, 53));
-    p.setColor(QPalette::Text, Qt::white);
-    p.setColor(QPalette::Button, QColor(53, 53, 53));
-    p.setColor(QPalette::ButtonText, Qt::white);
-    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
-    p.setColor(QPalette::HighlightedText, Qt::black);
-    p.setColor(QPalette::Light, QColor(90, 90, 90));
-    p.setColor(QPalette::Midlight, QColor(70, 70, 70));
-    p.setColor(QPalette::Mid, QColor(40, 40, 40));
-    p.setColor(QPalette::Dark, QColor(25, 25, 25));
-    p.setColor(QPalette::Shadow, Qt::black);
-    return p;
-}
-
-// High contrast, white on black with a bright cyan selection, and black on white with a purple one.
-QPalette highContrastPalette(bool black)
-{
-    const QColor ground = black ? Qt::black : Qt::white;
-    const QColor ink = black ? Qt::white : Qt::black;
-    QPalette p(ink, ground, ink, ink, ink, ink, ink, ground, ground);
-    p.setColor(QPalette::Button, ground);
-    p.setColor(QPalette::ButtonText, ink);
-    p.setColor(QPalette::Highlight, black ? QColor(26, 235, 255) : QColor(55, 0, 110));
-    p.setColor(QPalette::HighlightedText, ground);
-    return p;
-}
-
-std::optional<QPalette> paletteOf(const QString &name)
-{
-    if (name == QLatin1String("dark"))
-        return darkPalette();
-    if (name == QLatin1String("high contrast black"))
-        return highContrastPalette(true);
-    if (name == QLatin1String("high contrast white"))
-        return highContrastPalette(false);
-    return std::nullopt; // the style's own
-}
+using Tool = WindowTool<>;
 
 // The device pixels wholly inside a logical rectangle; at a fractional scale one less on each side, where the
 // smoothing of a line drawn beside the rectangle may reach in.
@@ -264,15 +208,14 @@ private:
     void checkArea(QWidget *control, const QRect &free, const QString &what, int skipFrom = -1, int skipTo = -1,
                    bool sidesOnly = false);
 
-    TonePlayer m_tones;
     std::unique_ptr<ScopedConfigHome> m_config;
     std::unique_ptr<Tool> m_tool;
-    QPalette m_startPalette;
+    std::unique_ptr<ScopedPalette> m_palette;
 };
 
 void TestReadable::init()
 {
-    m_startPalette = QApplication::palette();
+    m_palette = std::make_unique<ScopedPalette>();
     m_config = std::make_unique<ScopedConfigHome>();
     QVERIFY(m_config->isValid());
     m_config->linkAllPortsToNothing();
@@ -283,20 +226,17 @@ void TestReadable::cleanup()
 {
     m_tool.reset();
     m_config.reset();
-    QApplication::setPalette(m_startPalette);
+    m_palette.reset();
 }
 
 TfrmModule &TestReadable::showWindow(const QString &palette, int language)
 {
-    if (const auto chosen = paletteOf(palette))
-        QApplication::setPalette(*chosen);
+    m_palette->use(palette);
     static const char *names[] = {"English", "ChineseGB", "ChineseBIG5"};
     QSettings stored(m_config->settingsFile(), QSettings::IniFormat);
     stored.setValue(QStringLiteral("LanguageFlag"), QLatin1String(names[language]));
     stored.sync();
-    m_tool->window = std::make_unique<TfrmModule>(m_tool->settings, messageTable(), m_tool->port, m_tool->frames,
-                                                  m_tool->commands, m_tool->clock, m_tones);
-    m_tool->window->show();
+    m_tool->create().show();
     [&] { QVERIFY(QTest::qWaitForWindowExposed(m_tool->window.get())); }();
     return *m_tool->window;
 }
@@ -592,7 +532,7 @@ void TestReadable::accessibleTexts()
     const char *buttons[] = {"btnEng", "btnGB", "btnBIG5"};
     for (int language : {1, 2, 0}) {
         window.findChild<QPushButton *>(QLatin1String(buttons[language]))->click();
-        QCOMPARE(m_tool->settings.languageIndex, language);
+        QCOMPARE(m_tool->session.settings().languageIndex, language);
         for (QWidget *control : controls) {
             QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
             QVERIFY(accessible);

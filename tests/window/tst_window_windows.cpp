@@ -1,12 +1,6 @@
-#include "clock.h"
-#include "frame_layer.h"
-#include "message_table.h"
-#include "module_commands.h"
-#include "module_port.h"
 #include "module_window.h"
+#include "window_fixture.h"
 #include "settings_sandbox.h"
-#include "settings_store.h"
-#include "tone_player.h"
 #include "window_platform.h"
 
 #include <QComboBox>
@@ -28,21 +22,12 @@ namespace {
 const wchar_t kSubKey[] = L"Software\\KAVOR\\ModuleBench";
 
 // The parts the tool itself runs the window with.
-struct Tool {
-    SystemClock clock;
-    ModulePort port{clock};
-    FrameLayer frames{port, clock};
-    ModuleCommands commands{frames};
-    SettingsStore settings;
-    MessageTable messages;
-    TonePlayer tones;
-    std::unique_ptr<TfrmModule> window; // last: goes before the parts it uses
-
+struct Tool : WindowTool<> {
     TfrmModule &start()
     {
-        window = std::make_unique<TfrmModule>(settings, messages, port, frames, commands, clock, tones);
-        window->show();
-        return *window;
+        TfrmModule &shown = create();
+        shown.show();
+        return shown;
     }
 };
 

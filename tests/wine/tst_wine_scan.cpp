@@ -1,12 +1,6 @@
-#include "clock.h"
-#include "frame_layer.h"
-#include "message_table.h"
-#include "module_commands.h"
-#include "module_port.h"
 #include "module_window.h"
+#include "window_fixture.h"
 #include "settings_sandbox.h"
-#include "settings_store.h"
-#include "tone_player.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -30,16 +24,7 @@ constexpr int kTimeoutSamples = 20;
 
 const wchar_t kSubKey[] = L"Software\\KAVOR\\ModuleBench";
 
-struct Tool {
-    SystemClock clock;
-    ModulePort port{clock};
-    FrameLayer frames{port, clock};
-    ModuleCommands commands{frames};
-    SettingsStore settings;
-    MessageTable messages;
-    TonePlayer tones;
-    std::unique_ptr<TfrmModule> window;
-};
+using Tool = WindowTool<>;
 
 DWORD storedDword(const wchar_t *name)
 {
@@ -101,9 +86,7 @@ private slots:
     void scanFindsTheModuleThroughWinesComMapping()
     {
         Tool tool;
-        tool.window = std::make_unique<TfrmModule>(tool.settings, tool.messages, tool.port, tool.frames,
-                                                   tool.commands, tool.clock, tool.tones);
-        tool.window->show();
+        tool.create().show();
         QTest::qWait(20);
         QElapsedTimer elapsed;
         elapsed.start();
@@ -115,7 +98,7 @@ private slots:
         QCOMPARE(text("pnSerial"), QStringLiteral("S/N : WINE0001"));
         QCOMPARE(text("pnVersion"), QStringLiteral("VER : 03.20-01"));
         QCOMPARE(text("pnCustomer"), QStringLiteral("Customer : ") + QString(30, QLatin1Char('W')));
-        QVERIFY(tool.settings.moduleFound);
+        QVERIFY(tool.session.settings().moduleFound);
 
         // Stored at once, in the 32-bit view.
         QCOMPARE(storedDword(L"ScanCommNo"), DWORD(kModulePort));
@@ -128,11 +111,16 @@ private slots:
     // The figure beside the Linux one: from the end byte handed to the port to the command's return.
     void unansweredCommandEndsAfterItsTimeOut()
     {
-        SystemClock clock;
-        ModulePort port(clock);
-        StampingPort stamping(port);
-        FrameLayer frames(stamping, clock);
-        ModuleCommands commands(frames);
+        StampingPort *stampingPort = nullptr;
+        ModuleSession::Parts parts;
+        parts.frontPort = [&stampingPort](ModulePort &port) {
+            auto front = std::make_unique<StampingPort>(port);
+            stampingPort = front.get();
+            return std::unique_ptr<SerialDevice>(std::move(front));
+        };
+        ModuleSession session(parts);
+        StampingPort &stamping = *stampingPort;
+        ModuleCommands &commands = session.commands();
         QVERIFY(stamping.open(kSilentPort, "19200,e,8,1"));
         std::vector<double> waits;
         for (int i = 0; i < kTimeoutSamples; ++i) {

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "clock.h"
+#include "frame_layer.h"
+#include "message_table.h"
+#include "module_commands.h"
+#include "module_port.h"
+#include "module_view.h"
+#include "operation_results.h"
+#include "serial_device.h"
+#include "settings_store.h"
+#include "tone_player.h"
+
+#include <functional>
+#include <memory>
+
+// The tool's parts, owned in one place: the clock, the module port, the frame layer, the command set,
+// the settings store, the message table and the tone player. The window and the console program each
+// build one session and run the operations through it; a view shows what an operation does as it goes.
+class ModuleSession {
+public:
+    // Parts put in place of the real ones. Everything left empty is the real part.
+    struct Parts {
+        // Instead of the system clock (tests: a clock that moves only when the code waits).
+        Clock *clock = nullptr;
+        // Instead of the module port (tests: a scripted module).
+        SerialDevice *port = nullptr;
+        // A device put in front of the session's own module port, which the frame layer then talks
+        // through (the console program's port that reports every open).
+        std::function<std::unique_ptr<SerialDevice>(ModulePort &port)> frontPort;
+    };
+
+    ModuleSession();
+    explicit ModuleSession(Parts parts);
+    ~ModuleSession();
+    ModuleSession(const ModuleSession &) = delete;
+    ModuleSession &operator=(const ModuleSession &) = delete;
+
+    // The window's scan: the quick attempt at the stored port, then the search; stores where it found
+    // the module.
+    ScanResult scan(ModuleView &view);
+    // The same over the scope's ports only, storing the place only when the scope says so.
+    ScanResult scan(ModuleView &view, const ScanScope &scope);
+    // Moves the module found by the last scan to the line settings selected in the view's list.
+    BaudRateResult changeBaudRate(ModuleView &view);
+    // Clears the customer register of the module found by the last scan.
+    ClearResult clearCustomerRegister(ModuleView &view);
+
+    // Runs once per scan as soon as the module has answered, before its information is read.
+    void setModuleFoundHook(std::function<void()> hook) { m_moduleFound = std::move(hook); }
+
+    // Message m in the session's language.
+    QString message(Message m) const;
+
+    Clock &clock() { return *m_clock; }
+    SerialDevice &port() { return *m_device; }
+    FrameLayer &frames() { return m_frames; }
+    ModuleCommands &commands() { return m_commands; }
+    SettingsStore &settings() { return m_settings; }
+    const SettingsStore &settings() const { return m_settings; }
+    const MessageTable &messages() const { return m_messages; }
+    TonePlayer &tones() { return m_tones; }
+
+private:
+    struct OwnParts;
+    ModuleSession(Parts parts, std::unique_ptr<OwnParts> own);
+    static SerialDevice *ownPort(const Parts &parts, OwnParts &own, Clock &clock);
+    template <class Operation> auto run(ModuleView &view);
+
+    std::unique_ptr<OwnParts> m_own; // the real clock and port, where no others were given
+    Clock *m_clock;
+    SerialDevice *m_device;
+    FrameLayer m_frames;
+    ModuleCommands m_commands;
+    SettingsStore m_settings;
+    MessageTable m_messages;
+    TonePlayer m_tones;
+    std::function<void()> m_moduleFound;
+};
