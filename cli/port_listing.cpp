@@ -152,12 +152,17 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
                                                     : stateText(line.status, language).leftJustified(stateWidth + 2) + line.kind);
         output.result(portRecord(line), {text.trimmed()});
     }
-    // The fix in words, once, in the language the results are given in.
-    const bool denied = std::any_of(lines.begin(), lines.end(), [](const PortLine &line) {
-        return line.status.problem == PortProblem::PermissionDenied;
-    });
-    if (denied)
-        output.diagnostic(reportText(ReportText::PermissionDenied, language));
+    // The fix in words, once for each kind of refusal, in the language the results are given in.
+    QStringList hints;
+    for (const PortLine &line : lines) {
+        if (line.status.problem != PortProblem::PermissionDenied)
+            continue;
+        const QString hint = permissionDeniedText(line.status, language);
+        if (!hints.contains(hint))
+            hints << hint;
+    }
+    for (const QString &hint : hints)
+        output.diagnostic(hint);
     output.result(QJsonObject{{QStringLiteral("command"), QStringLiteral("ports")},
                               {QStringLiteral("exit_status"), int(kExitSuccess)},
                               {QStringLiteral("outcome"), QStringLiteral("ok")},

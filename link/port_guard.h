@@ -16,13 +16,15 @@ public:
     PortGuard(const PortGuard &) = delete;
     PortGuard &operator=(const PortGuard &) = delete;
 
-    // Before QSerialPort opens the device at status.devicePath: checks the node, takes the device and
-    // saves its settings. False with status.problem (and the holder, where known) filled when it cannot.
+    // Before QSerialPort opens the device at status.devicePath: checks the node, makes sure no other
+    // program holds it, takes the device and saves its settings. False with status.problem (and the
+    // holder, or who may use the device, where known) filled when it cannot.
     bool acquire(int portNumber, PortStatus &status);
     // Right after QSerialPort opened it; keepLineSettings puts back the device's own baud rate,
     // parity, data bits, stop bits and flow control over those QSerialPort applied.
     void opened(qintptr handle, bool keepLineSettings);
-    // Before QSerialPort closes it: the settings found at acquire go back.
+    // Before QSerialPort closes it: the settings found at acquire go back where QSerialPort's close does
+    // not put them back itself (Windows: the time-outs).
     void restore(qintptr handle);
     // After QSerialPort closed it, or when its open failed.
     void release();

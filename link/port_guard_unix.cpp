@@ -2,13 +2,18 @@
 
 #include "sim_link.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -17,12 +22,14 @@
 #include <unistd.h>
 
 struct PortGuard::Private {
-    // Our own descriptor on the device: it carries the flock, which, unlike TIOCEXCL, binds root too.
+    // While the port is open the device has two descriptors, this one and QSerialPort's. QSerialPort's
+    // open writes its raw mode and line settings to the device at once, so whether the port is free must be
+    // settled before it: the flock (which, unlike TIOCEXCL, binds root too), another program's exclusive
+    // flag, another process with the device open. A port held by another program must not have its line
+    // settings touched by our open. This descriptor then keeps the flock for as long as the port is used.
     int fd = -1;
     termios found{};
     bool haveFound = false;
-    // The exclusive flag was seen clear at acquire: whatever sets it from then on is this tool's open.
-    bool exclusiveOurs = false;
     bool pseudoTerminal = false;
 };
 
@@ -105,35 +112,121 @@ qint64 flockHolder(const struct stat &node)
     return 0;
 }
 
-// Some other process with a descriptor on the device; only processes this user may look into are seen.
-qint64 openHolder(const QString &devicePath)
+// The pseudo-terminal number N of /dev/pts/N; -1 for any other device.
+int ptyIndexOf(const QByteArray &devicePath)
 {
-    const qint64 self = ::getpid();
-    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &name : pids) {
-        bool ok = false;
-        const qint64 pid = name.toLongLong(&ok);
-        if (!ok || pid == self)
-            continue;
-        const QString fdDir = QStringLiteral("/proc/") + name + QStringLiteral("/fd");
-        const QStringList fds = QDir(fdDir).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString &fd : fds) {
-            if (QFile::symLinkTarget(fdDir + QLatin1Char('/') + fd) == devicePath)
-                return pid;
-        }
-    }
-    return 0;
+    if (!devicePath.startsWith("/dev/pts/"))
+        return -1;
+    bool ok = false;
+    const int index = devicePath.mid(9).toInt(&ok);
+    return ok ? index : -1;
 }
 
-void noteHolder(PortStatus &status, const struct stat &node)
+// The tty-index line that /proc/PID/fdinfo/FD shows for a pseudo-terminal master.
+int masterIndexOf(int fdinfoDir, const char *fd)
 {
-    qint64 pid = flockHolder(node);
+    const int info = ::openat(fdinfoDir, fd, O_RDONLY | O_CLOEXEC);
+    if (info < 0)
+        return -1;
+    char text[512];
+    const ssize_t got = ::read(info, text, sizeof text - 1);
+    ::close(info);
+    if (got <= 0)
+        return -1;
+    text[got] = '\0';
+    const char *line = std::strstr(text, "tty-index:");
+    return line ? std::atoi(line + 10) : -1;
+}
+
+// One pass over /proc/*/fd: another process with a descriptor on the device. Only the processes this
+// user may look into are seen (all of them for root). The process that holds the master of a
+// pseudo-terminal (a virtual module, keeping its own slave descriptor so that its side stays up) is the
+// far end of the line, not another user of the port.
+qint64 otherOpener(const QByteArray &devicePath)
+{
+    const int ptyIndex = ptyIndexOf(devicePath);
+    const pid_t self = ::getpid();
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return 0;
+    qint64 found = 0;
+    while (found == 0) {
+        const dirent *entry = ::readdir(proc);
+        if (!entry)
+            break;
+        char *end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0' || pid == self)
+            continue;
+        char path[64];
+        std::snprintf(path, sizeof path, "%ld/fd", pid);
+        const int fdDir = ::openat(::dirfd(proc), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fdDir < 0)
+            continue;
+        DIR *fds = ::fdopendir(fdDir);
+        if (!fds) {
+            ::close(fdDir);
+            continue;
+        }
+        bool opens = false;
+        bool farEnd = false;
+        while (const dirent *fd = ::readdir(fds)) {
+            if (fd->d_name[0] == '.')
+                continue;
+            char target[PATH_MAX];
+            const ssize_t length = ::readlinkat(fdDir, fd->d_name, target, sizeof target);
+            // A process this user may list but not look into (another user namespace): none of its will do.
+            if (length < 0 && errno == EACCES)
+                break;
+            if (length <= 0 || length == ssize_t(sizeof target))
+                continue;
+            const QByteArray link(target, int(length));
+            if (link == devicePath) {
+                opens = true;
+            } else if (ptyIndex >= 0 && (link == "/dev/ptmx" || link == "/dev/pts/ptmx")) {
+                std::snprintf(path, sizeof path, "%ld/fdinfo", pid);
+                const int infoDir = ::openat(::dirfd(proc), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (infoDir >= 0) {
+                    farEnd = farEnd || masterIndexOf(infoDir, fd->d_name) == ptyIndex;
+                    ::close(infoDir);
+                }
+            }
+        }
+        ::closedir(fds);
+        if (opens && !farEnd)
+            found = pid;
+    }
+    ::closedir(proc);
+    return found;
+}
+
+void noteHolder(PortStatus &status, const struct stat &node, qint64 pid = 0)
+{
     if (pid == 0)
-        pid = openHolder(status.devicePath);
+        pid = flockHolder(node);
+    if (pid == 0)
+        pid = otherOpener(QFile::encodeName(status.devicePath));
     if (pid == 0)
         return;
     status.holderPid = pid;
     status.holderName = commandName(pid);
+}
+
+// Who may use the device, for a hint that fits it: the group dialout is Debian's for serial ports only.
+void noteAccess(PortStatus &status, const struct stat &node)
+{
+    char buffer[4096];
+    passwd user {};
+    passwd *userFound = nullptr;
+    status.deviceOwner = ::getpwuid_r(node.st_uid, &user, buffer, sizeof buffer, &userFound) == 0 && userFound
+        ? QString::fromLocal8Bit(userFound->pw_name)
+        : QString::number(node.st_uid);
+    group grp {};
+    group *groupFound = nullptr;
+    status.deviceGroup = ::getgrgid_r(node.st_gid, &grp, buffer, sizeof buffer, &groupFound) == 0 && groupFound
+        ? QString::fromLocal8Bit(groupFound->gr_name)
+        : QString::number(node.st_gid);
+    status.deviceMode = int(node.st_mode & 07777);
 }
 
 bool fail(PortStatus &status, PortProblem problem, int error = 0)
@@ -186,11 +279,16 @@ bool PortGuard::acquire(int portNumber, PortStatus &status)
         fail(status, problemFromErrno(error), error);
         if (status.problem == PortProblem::Busy)
             noteHolder(status, node);
+        else if (status.problem == PortProblem::PermissionDenied)
+            noteAccess(status, node);
         return false;
     }
-    if (!::isatty(fd)) {
+    // Read before anything is written; a device that answers no terminal request is no terminal.
+    d->haveFound = ::tcgetattr(fd, &d->found) == 0;
+    if (!d->haveFound) {
+        const int error = errno;
         ::close(fd);
-        return fail(status, PortProblem::NotATerminal);
+        return fail(status, error == EIO ? PortProblem::HungUpOrIoError : PortProblem::NotATerminal, error);
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
@@ -200,18 +298,24 @@ bool PortGuard::acquire(int portNumber, PortStatus &status)
             noteHolder(status, node);
         return false;
     }
-    // Only root gets past an exclusive flag that is already set: another program's, or one left on a
-    // pty by a holder that died. Root goes on as it always could, but leaves that flag as it found it.
+    // Only root gets past an exclusive flag that is already set, and the flag is not this tool's: a copy
+    // holding the port also holds the flock above. So it is another program's (or one left on a pty by a
+    // holder that died), and the port is busy for root too. Asked before anything is written to the line.
     int exclusive = 0;
-    const bool exclusiveClear = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 0;
-    d->haveFound = ::tcgetattr(fd, &d->found) == 0;
-    if (!d->haveFound && errno == EIO) {
-        const int error = errno;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
         ::close(fd);
-        return fail(status, PortProblem::HungUpOrIoError, error);
+        fail(status, PortProblem::Busy, EBUSY);
+        noteHolder(status, node);
+        return false;
+    }
+    // A program that merely has the device open (a terminal program that takes no lock and sets no flag).
+    if (const qint64 holder = otherOpener(path)) {
+        ::close(fd);
+        fail(status, PortProblem::Busy, EBUSY);
+        noteHolder(status, node, holder);
+        return false;
     }
     d->fd = fd;
-    d->exclusiveOurs = exclusiveClear;
     // Unix98 pty slaves: majors 136 to 143.
     d->pseudoTerminal = ::major(node.st_rdev) >= 136 && ::major(node.st_rdev) <= 143;
     return true;
@@ -232,11 +336,9 @@ void PortGuard::opened(qintptr handle, bool keepLineSettings)
     ::tcsetattr(fd, TCSANOW, &now);
 }
 
-void PortGuard::restore(qintptr)
-{
-    if (d->fd >= 0 && d->haveFound)
-        ::tcsetattr(d->fd, TCSANOW, &d->found);
-}
+// QSerialPort's close writes back the state its open read before changing anything, which is the state
+// found at acquire: a second write of it here would only repeat that.
+void PortGuard::restore(qintptr) {}
 
 bool PortGuard::carriesParity() const
 {
@@ -247,12 +349,11 @@ void PortGuard::release()
 {
     if (d->fd < 0)
         return;
-    // A pty keeps the exclusive flag after the last close unless it is cleared; QSerialPort's close
-    // clears it in any case. Either way the flag ends as acquire found it: cleared only when this tool set it.
-    ::ioctl(d->fd, d->exclusiveOurs ? TIOCNXCL : TIOCEXCL);
+    // The flag was clear at acquire, so whatever set it since is this tool's open. A pty keeps it after
+    // the last close unless it is cleared, and QSerialPort skips the clearing when its open fails halfway.
+    ::ioctl(d->fd, TIOCNXCL);
     ::flock(d->fd, LOCK_UN);
     ::close(d->fd);
     d->fd = -1;
     d->haveFound = false;
-    d->exclusiveOurs = false;
 }

@@ -25,6 +25,10 @@ struct PortStatus {
     qint64 holderPid = 0;  // the process that holds the device, where the platform tells it cheaply
     QString holderName;    // that process's command name
     int systemError = 0;   // errno on Linux, GetLastError() on Windows; 0 when none applies
+    // With PermissionDenied, where the platform has them: the device's owner, group and permission bits.
+    QString deviceOwner;
+    QString deviceGroup;
+    int deviceMode = -1;
 };
 
 // A fixed lower-case word per reason, for logs, JSON and scripts: "ok", "no-such-port", "not-a-terminal",

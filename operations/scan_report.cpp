@@ -48,6 +48,11 @@ const char *const kTexts[kReportTextCount][kLanguages] = {
      "只收到先前請求的遲到回應：模組回應太慢？"},
     // NoAnswer
     {"no answer", "无应答", "無回應"},
+    // PermissionDeniedBare
+    {"permission denied", "权限不足", "權限不足"},
+    // PermissionDeniedOwner
+    {"permission denied: the device belongs to %1, group %2, mode %3",
+     "权限不足：设备属于 %1，组 %2，权限 %3", "權限不足：裝置屬於 %1，群組 %2，權限 %3"},
 };
 
 ReportText textFor(PortProblem problem)
@@ -81,6 +86,17 @@ QString reportText(ReportText text, int language)
     return QString::fromUtf8(kTexts[static_cast<int>(text)][language]);
 }
 
+QString permissionDeniedText(const PortStatus &status, int language)
+{
+    if (status.deviceGroup == QLatin1String("dialout"))
+        return reportText(ReportText::PermissionDenied, language);
+    if (status.deviceGroup.isEmpty() || status.deviceMode < 0)
+        return reportText(ReportText::PermissionDeniedBare, language);
+    return reportText(ReportText::PermissionDeniedOwner, language)
+        .arg(status.deviceOwner, status.deviceGroup,
+             QStringLiteral("%1").arg(status.deviceMode, 4, 8, QLatin1Char('0')));
+}
+
 QString scanReportLine(const ScanPortEntry &entry, int language)
 {
     const PortStatus &status = entry.status;
@@ -107,6 +123,8 @@ QString scanReportLine(const ScanPortEntry &entry, int language)
         what = reportText(ReportText::BusyBy, language)
                    .arg(status.holderName.isEmpty() ? QStringLiteral("?") : status.holderName)
                    .arg(status.holderPid);
+    } else if (status.problem == PortProblem::PermissionDenied) {
+        what = permissionDeniedText(status, language);
     } else {
         what = reportText(textFor(status.problem), language);
     }

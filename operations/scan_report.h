@@ -44,10 +44,16 @@ enum class ReportText {
     BadCheck,         // a frame came, but its check did not hold
     LateReplies,      // only replies to earlier requests came
     NoAnswer,         // nothing came
+    PermissionDeniedBare,   // where the platform does not tell who may use the device
+    PermissionDeniedOwner,  // %1 owner, %2 group, %3 mode in octal
 };
-constexpr int kReportTextCount = 15;
+constexpr int kReportTextCount = 17;
 
 QString reportText(ReportText text, int language);
+
+// Why the user may not open the device, with the fix where one is known: the group dialout only for a
+// device of that group, otherwise the device's owner, group and mode.
+QString permissionDeniedText(const PortStatus &status, int language);
 
 // "COM3 (/dev/ttyUSB0): opened, no answer at 19200,e,8,1 (2 requests)", and so on.
 QString scanReportLine(const ScanPortEntry &entry, int language);

@@ -2,6 +2,7 @@
 
 #include "settings_ini.h"
 
+#include <QLoggingCategory>
 #include <QVariantMap>
 
 #include <vector>
@@ -11,9 +12,12 @@
 // unreadable gives nothing.
 std::vector<QVariantMap> readStoredValues();
 
-// Writes the values, in their order, into the user's store and keeps the others there. Silent when the store
-// cannot be written: the values in memory serve on.
-void writeStoredValues(const StoredValues &values);
+// Writes the values, in their order, into the user's store and keeps the others there. False when the store
+// could not be written: the values in memory serve on. Only a store held locked by another copy for longer
+// than the wait is reported (modulebench.settings, warning); an unwritable store is silent.
+bool writeStoredValues(const StoredValues &values);
+
+Q_DECLARE_LOGGING_CATEGORY(lcSettings)
 
 // A settings file larger than this is damaged: the four values take about 100 bytes, and nothing larger is read.
 constexpr qint64 kMaxSettingsFileSize = 64 * 1024;

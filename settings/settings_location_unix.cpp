@@ -3,14 +3,17 @@
 #include "config_folders.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
@@ -23,6 +26,7 @@
 namespace {
 
 const QString kRelativePath = QStringLiteral("/KAVOR/ModuleBench.conf");
+constexpr int kSaveLockWaitMs = 3000;
 
 enum class FileState { Missing, Read, TooLarge, NotRegular, Unreadable };
 
@@ -168,7 +172,7 @@ bool writeAll(int fd, const QByteArray &bytes)
 // sees the old file or the new one, never half of one. Where the folder takes no new file but the target may
 // be written, it is rewritten in place.
 // keepMode: the permissions of the file replaced, -1 for a new file.
-void replaceFile(const QByteArray &target, const QByteArray &bytes, int keepMode)
+bool replaceFile(const QByteArray &target, const QByteArray &bytes, int keepMode)
 {
     for (int attempt = 0; attempt < 20; ++attempt) {
         const QByteArray temporary =
@@ -178,45 +182,87 @@ void replaceFile(const QByteArray &target, const QByteArray &bytes, int keepMode
             continue;
         if (!fd.isValid()) {
             if (errno != EACCES && errno != EPERM)
-                return;
+                return false;
             break;
         }
         if (keepMode >= 0)
             ::fchmod(fd.get(), mode_t(keepMode) & 07777);
-        if (!writeAll(fd.get(), bytes) || ::rename(temporary.constData(), target.constData()) != 0)
-            ::unlink(temporary.constData());
-        return;
+        if (writeAll(fd.get(), bytes) && ::rename(temporary.constData(), target.constData()) == 0)
+            return true;
+        ::unlink(temporary.constData());
+        return false;
     }
     if (keepMode < 0)
-        return;
+        return false;
     const Descriptor fd(::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat opened {};
-    if (fd.isValid() && ::fstat(fd.get(), &opened) == 0 && S_ISREG(opened.st_mode) && ::ftruncate(fd.get(), 0) == 0)
-        writeAll(fd.get(), bytes);
+    return fd.isValid() && ::fstat(fd.get(), &opened) == 0 && S_ISREG(opened.st_mode) && ::ftruncate(fd.get(), 0) == 0
+        && writeAll(fd.get(), bytes);
+}
+
+// A new file that a save cut short (a crash, a kill) left beside the target, "ModuleBench.conf.new-PID-N",
+// goes once its process has gone. Called under the folder lock, so no save of this tool is half done.
+void removeLeftovers(const QByteArray &target)
+{
+    const int slash = target.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? target.left(slash) : QByteArray("/");
+    const QByteArray prefix = target.mid(slash + 1) + ".new-";
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(prefix))
+            continue;
+        const QList<QByteArray> parts = name.mid(prefix.size()).split('-');
+        bool pidOk = false;
+        bool attemptOk = false;
+        const qlonglong pid = parts.size() == 2 ? parts[0].toLongLong(&pidOk) : 0;
+        if (parts.size() == 2)
+            parts[1].toInt(&attemptOk);
+        if (!pidOk || !attemptOk || pid <= 0 || pid > INT_MAX)
+            continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        struct stat leftover {};
+        if (::fstatat(::dirfd(dir), name.constData(), &leftover, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(leftover.st_mode))
+            ::unlinkat(::dirfd(dir), name.constData(), 0);
+    }
+    ::closedir(dir);
 }
 
 // Copies of the tool that save at the same moment take turns; the lock goes with the process,
-// so a copy that dies leaves nothing behind.
+// so a copy that dies leaves nothing behind. A save holds it for a few milliseconds; one held for
+// longer than the wait belongs to a copy that is stopped or hung, and the save gives up (and says so)
+// rather than write past it.
 class FolderLock {
 public:
     explicit FolderLock(const QByteArray &folder)
         : m_fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC))
     {
-        for (int attempt = 0; m_fd.isValid() && attempt < 100; ++attempt) {
+        QElapsedTimer waited;
+        waited.start();
+        while (m_fd.isValid()) {
             if (::flock(m_fd.get(), LOCK_EX | LOCK_NB) == 0) {
                 m_locked = true;
                 return;
             }
             if (errno != EWOULDBLOCK && errno != EINTR)
                 return;
+            if (waited.elapsed() >= kSaveLockWaitMs) {
+                m_timedOut = true;
+                return;
+            }
             QThread::msleep(10);
         }
     }
     bool isLocked() const { return m_locked; }
+    bool timedOut() const { return m_timedOut; }
 
 private:
     Descriptor m_fd;
     bool m_locked = false;
+    bool m_timedOut = false;
 };
 
 QByteArray storePath(const QString &folder)
@@ -242,19 +288,26 @@ std::vector<QVariantMap> readStoredValues()
     return sources;
 }
 
-void writeStoredValues(const StoredValues &values)
+bool writeStoredValues(const StoredValues &values)
 {
     const QByteArray path = storePath(xdgConfigHome());
     const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath());
     struct stat entry {};
     if (::lstat(path.constData(), &entry) != 0 && errno == ENOENT && !QDir().mkpath(QFile::decodeName(folder)))
-        return;
+        return false;
     const FolderLock lock(folder);
+    if (lock.timedOut()) {
+        qCWarning(lcSettings, "settings not saved: another process has held %s locked for more than %d s; "
+                              "the values of this run serve until it ends",
+                  folder.constData(), kSaveLockWaitMs / 1000);
+        return false;
+    }
     if (!lock.isLocked())
-        return;
+        return false;
     const auto target = writableTarget(path);
     if (!target)
-        return;
+        return false;
+    removeLeftovers(*target);
 
     const FileRead current = readFile(*target);
     QByteArray text;
@@ -272,20 +325,20 @@ void writeStoredValues(const StoredValues &values)
     case FileState::TooLarge:
         // Only the store's own damaged file is moved aside; a file a link leads to may belong to anything.
         if (*target != path || !keepAside(path))
-            return;
+            return false;
         break;
     case FileState::NotRegular:
     case FileState::Unreadable:
-        return;
+        return false;
     }
     QByteArray updated = withIniValues(text, values);
     if (updated.size() > kMaxSettingsFileSize && keepMode >= 0) {
         // Grown past the limit, the next start would find it damaged: it is kept beside, like a damaged
         // one, and a store of the saved values alone takes its place.
         if (*target != path || !keepAside(path))
-            return;
+            return false;
         updated = withIniValues({}, values);
         keepMode = -1;
     }
-    replaceFile(*target, updated, keepMode);
+    return replaceFile(*target, updated, keepMode);
 }

@@ -47,11 +47,12 @@ std::vector<QVariantMap> readStoredValues()
     return sources;
 }
 
-void writeStoredValues(const StoredValues &values)
+bool writeStoredValues(const StoredValues &values)
 {
     const auto key = openKey();
     for (const auto &[name, value] : values)
         key->setValue(name, value);
     // A key that cannot be written is left as it is; the values in memory serve on.
     key->sync();
+    return key->status() == QSettings::NoError;
 }

@@ -83,6 +83,8 @@ auto readFirst(const Sources &sources, const QString &key, Convert convert) -> d
 
 } // namespace
 
+Q_LOGGING_CATEGORY(lcSettings, "modulebench.settings", QtInfoMsg)
+
 int languageIndexForName(const QString &name)
 {
     if (name == QLatin1String("ChineseGB"))
@@ -110,16 +112,16 @@ void SettingsStore::loadSettings()
         selectLanguage(languageIndexForName(*name), *name);
 }
 
-void SettingsStore::saveScanSettings()
+bool SettingsStore::saveScanSettings()
 {
-    writeStoredValues({{kPortKey, portNumber},
+    return writeStoredValues({{kPortKey, portNumber},
                        {kLineSettingsIndexKey, lineSettingsIndex},
                        {kLineSettingsKey, QString::fromLatin1(lineSettings)}});
 }
 
-void SettingsStore::saveLanguage()
+bool SettingsStore::saveLanguage()
 {
-    writeStoredValues({{kLanguageKey, languageName}});
+    return writeStoredValues({{kLanguageKey, languageName}});
 }
 
 void SettingsStore::selectLanguage(int index, const QString &name)

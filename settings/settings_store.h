@@ -19,9 +19,9 @@ public:
 
     // Never fails: anything missing, of the wrong type or out of range gives its default.
     void loadSettings();
-    // Silent when the store cannot be written; the values in memory serve on.
-    void saveScanSettings();
-    void saveLanguage();
+    // False when the store could not be written; the values in memory serve on.
+    bool saveScanSettings();
+    bool saveLanguage();
 
     void selectLanguage(int index, const QString &name);
 };

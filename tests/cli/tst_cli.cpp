@@ -201,6 +201,76 @@ private slots:
         QCOMPARE(requestsHeard(*second).mid(3), QList<QByteArray>({"S01", "V01", "G06"}));
     }
 
+    // What the module said is printed from the scan's result, whatever it looks like: a serial number and
+    // a version that read like the window's empty panels are values all the same. A reply with a bad
+    // check is told apart from silence.
+    void valuesAreTheModulesOwnAndABadCheckIsNoSilence()
+    {
+        r = std::make_unique<WindowRig>();
+        SimProcess *module = r->addModule(3, {"--serial", "________", "--firmware", "__.__-__", "--customer", kCustomer});
+        QVERIFY2(module, qPrintable(r->lastError()));
+        CliRun run = runCli({"scan", "--json"});
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        QCOMPARE(run.records().size(), 1);
+        QJsonObject record = run.records().first();
+        QCOMPARE(record.value("outcome").toString(), QStringLiteral("ok"));
+        QCOMPARE(record.value("serial_number").toString(), QStringLiteral("________"));
+        QCOMPARE(record.value("version").toString(), QStringLiteral("__.__-__"));
+        QCOMPARE(record.value("customer_register").toString(), kCustomer);
+        run = runCli({"scan"});
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        QVERIFY2(run.text().contains(QLatin1String("S/N : ________\nVER : __.__-__\n")), run.out);
+
+        r->unplug(3);
+        SimProcess *noisy = r->addModule(3, identity(kSerial, {"--bad-check"}));
+        QVERIFY2(noisy, qPrintable(r->lastError()));
+        run = runCli({"scan", "--json"});
+        QVERIFY2(run.finished && run.exitCode == 3, run.describe());
+        record = run.records().first();
+        // The quick attempt at the stored COM3 (3 requests), then the search's visit (2 requests).
+        const QJsonArray ports = record.value("ports").toArray();
+        QStringList com3;
+        for (const QJsonValue &port : ports) {
+            if (port.toObject().value("port").toString() == QLatin1String("COM3"))
+                com3 << port.toObject().value("text").toString();
+        }
+        QCOMPARE(com3.size(), 2);
+        for (const QString &text : com3)
+            QVERIFY2(text.contains(QLatin1String(", no answer at 19200,e,8,1 (")) &&
+                         text.endsWith(QLatin1String(" requests); answer with a bad check: noise on the line?")),
+                     qPrintable(text));
+        QVERIFY2(run.errors().contains(QLatin1String("answer with a bad check: noise on the line?")), run.err);
+    }
+
+    // A module that answers later than the time-out: its replies reach the requests after the ones they
+    // answer. They are never taken for those requests' values: the module is not found, or its information
+    // read fails, with the values that were read right.
+    void lateRepliesNeverGiveWrongValues_data()
+    {
+        QTest::addColumn<int>("delayMs");
+        for (int delay : {260, 300, 400, 700})
+            QTest::newRow(qPrintable(QStringLiteral("%1 ms").arg(delay))) << delay;
+    }
+
+    void lateRepliesNeverGiveWrongValues()
+    {
+        QFETCH(int, delayMs);
+        r = std::make_unique<WindowRig>();
+        SimProcess *module = r->addModule(3, identity(kSerial, {"--delay", QString::number(delayMs)}));
+        QVERIFY2(module, qPrintable(r->lastError()));
+        const CliRun run = runCli({"scan", "--json"});
+        QVERIFY2(run.finished && (run.exitCode == 3 || run.exitCode == 4), run.describe());
+        const QJsonObject record = run.records().value(0);
+        const QString outcome = record.value("outcome").toString();
+        QVERIFY2(outcome == QLatin1String("not-found") || outcome == QLatin1String("information-error"), run.out);
+        if (outcome == QLatin1String("information-error")) {
+            QCOMPARE(record.value("serial_number").toString(), kSerial);
+            const QString version = record.value("version").toString();
+            QVERIFY2(version.isEmpty() || version == kVersion, run.out);
+            QVERIFY2(record.value("customer_register").toString().isEmpty(), run.out);
+        }
+    }
+
     void portsListsEveryNumberAndSendsNothing()
     {
         r = std::make_unique<WindowRig>();

@@ -32,8 +32,12 @@ struct Pty {
 
     Pty()
     {
-        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0)
-            slavePath = QString::fromLocal8Bit(::ttyname(slave));
+        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+            return;
+        slavePath = QString::fromLocal8Bit(::ttyname(slave));
+        // The processes a test starts hold neither side: only this process is the far end of the line.
+        ::fcntl(master, F_SETFD, FD_CLOEXEC);
+        ::fcntl(slave, F_SETFD, FD_CLOEXEC);
     }
     ~Pty()
     {
@@ -127,7 +131,8 @@ private slots:
     void bytesTravelBothWaysAndDiscardDropsWaitingInput();
     void nodeThatIsNotATerminalIsNeverOpened();
     void plainFlockOfAnotherProcessRefuses();
-    void exclusiveFlagOfAnotherProgramStaysSet();
+    void exclusiveFlagOfAnotherProgramRefusesRootToo();
+    void deviceOpenInAnotherProgramIsBusy();
     void permissionDeniedForAnotherUser();
     void probeLeavesTheDeviceAsFound();
     void lineSettingsMapToThePort_data();
@@ -405,22 +410,73 @@ void TestModulePort::plainFlockOfAnotherProcessRefuses()
     port.close();
 }
 
-void TestModulePort::exclusiveFlagOfAnotherProgramStaysSet()
+void TestModulePort::exclusiveFlagOfAnotherProgramRefusesRootToo()
 {
     DeviceHolder holder(QStringLiteral("excl"), m_pty->slavePath);
     QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
     QCOMPARE(m_pty->exclusiveFlag(), 1);
+    m_pty->setSpeedAndCanonical(B4800, true);
+    // Root gets past the flag in the kernel; the tool asks for it and stays off all the same.
     ModulePort port(m_clock);
-    // Root gets past the flag; any other user is refused. Either way the flag is the other program's.
-    if (port.open(3, "19200,n,8,1")) {
-        QVERIFY(::geteuid() == 0);
-        port.close();
-    } else {
-        QCOMPARE(port.lastProblem(), PortProblem::Busy);
+    QVERIFY(!port.open(3, "19200,n,8,1"));
+    QCOMPARE(port.lastProblem(), PortProblem::Busy);
+    QCOMPARE(port.lastOpenStatus().holderPid, holder.pid());
+    QCOMPARE(port.lastOpenStatus().holderName, QStringLiteral("mb_port_holder"));
+    QCOMPARE(probePort(3).problem, PortProblem::Busy);
+    QCOMPARE(m_pty->exclusiveFlag(), 1);
+    QCOMPARE(::cfgetospeed(&static_cast<const termios &>(m_pty->attributes())), speed_t(B4800));
+    QVERIFY(!m_pty->bytesWaiting());
+}
+
+void TestModulePort::deviceOpenInAnotherProgramIsBusy()
+{
+    // A terminal program that takes no lock and sets no flag, only has the device open.
+    m_pty->setSpeedAndCanonical(B4800, true);
+    {
+        DeviceHolder holder(QStringLiteral("open"), m_pty->slavePath);
+        QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+        ModulePort port(m_clock);
+        QVERIFY(!port.open(3, "19200,n,8,1"));
+        const PortStatus status = port.lastOpenStatus();
+        QCOMPARE(status.problem, PortProblem::Busy);
+        QCOMPARE(status.holderPid, holder.pid());
+        QCOMPARE(status.holderName, QStringLiteral("mb_port_holder"));
+        const PortStatus probed = probePort(3);
+        QCOMPARE(probed.problem, PortProblem::Busy);
+        QCOMPARE(probed.holderPid, holder.pid());
+        // Its line is as it had it: no byte written, no setting changed.
+        QVERIFY(!m_pty->bytesWaiting());
+        const termios after = m_pty->attributes();
+        QCOMPARE(::cfgetospeed(&after), speed_t(B4800));
+        QVERIFY(after.c_lflag & ICANON);
+        QCOMPARE(m_pty->exclusiveFlag(), 0);
     }
-    QCOMPARE(m_pty->exclusiveFlag(), 1);
-    QCOMPARE(probePort(3).problem, ::geteuid() == 0 ? PortProblem::None : PortProblem::Busy);
-    QCOMPARE(m_pty->exclusiveFlag(), 1);
+    // This test process holds the pty's master and slave: the far end of the line, which another
+    // process of this user may open (as the tool opens a virtual module's port).
+    QProcess other;
+    other.start(QCoreApplication::applicationFilePath(), {"--try-open", "3"});
+    QVERIFY(other.waitForFinished(30000));
+    QCOMPARE(other.exitCode(), 0);
+
+    QString reason;
+    if (!canRunAsNobody(&reason))
+        QSKIP(qPrintable(QStringLiteral("holders of other users not checked: ") + reason));
+    // Another user's holder: root sees it; that user's own copy of the tool sees it too.
+    QCOMPARE(::fchmod(m_pty->slave, 0666), 0);
+    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                      | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup));
+    DeviceHolder holder(QStringLiteral("open"), m_pty->slavePath, true);
+    QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+    ModulePort port(m_clock);
+    QVERIFY(!port.open(3, "19200,n,8,1"));
+    QCOMPARE(port.lastOpenStatus().holderPid, holder.pid());
+    std::unique_ptr<QProcess> nobody(
+        startAsNobody(QCoreApplication::applicationFilePath(), {QStringLiteral("--try-open"), QStringLiteral("3")}));
+    QVERIFY(nobody->waitForFinished(30000));
+    QCOMPARE(nobody->readAllStandardOutput().trimmed(),
+             QByteArray("busy ") + QFile::encodeName(m_pty->slavePath) + " " + QByteArray::number(holder.pid()));
+    QCOMPARE(nobody->exitCode(), 10 + int(PortProblem::Busy));
+    QVERIFY(!m_pty->bytesWaiting());
 }
 
 void TestModulePort::permissionDeniedForAnotherUser()
@@ -520,8 +576,9 @@ int main(int argc, char **argv)
         SystemClock clock;
         ModulePort port(clock);
         const bool opened = port.open(QByteArray(argv[2]).toInt(), "9600,n,8,1");
-        std::printf("%s %s\n", portProblemKey(port.lastProblem()).data(),
-                    qPrintable(port.lastOpenStatus().devicePath));
+        const PortStatus status = port.lastOpenStatus();
+        std::printf("%s %s%s\n", portProblemKey(port.lastProblem()).data(), qPrintable(status.devicePath),
+                    status.holderPid > 0 ? qPrintable(QStringLiteral(" %1").arg(status.holderPid)) : "");
         return opened ? 0 : 10 + int(port.lastProblem());
     }
     QCoreApplication app(argc, argv);

@@ -6,15 +6,20 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <chrono>
 #include <functional>
+#include <cstdio>
 #include <fcntl.h>
 #include <future>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -149,6 +154,10 @@ private slots:
     void sameFileAsQtSettings_data();
     void sameFileAsQtSettings();
     void valuesEditedWhereTheyStand();
+    void concurrentSavesTakeTurns();
+    void saveWaitsForABriefLock();
+    void saveGivesUpOnAStuckLockAndSaysSo();
+    void leftoverOfACutSaveRemoved();
 
 private:
     QString userFile() const { return m_dir->path() + QStringLiteral("/home") + kStorePath; }
@@ -709,5 +718,189 @@ void TestSettingsStore::valuesEditedWhereTheyStand()
     QCOMPARE(loaded().portNumber, 12);
 }
 
-QTEST_GUILESS_MAIN(TestSettingsStore)
+namespace {
+
+// What writer `id` stores: its own port, index and line-settings text, so a mixed store shows.
+void setWriterValues(SettingsStore &store, int id)
+{
+    store.portNumber = id;
+    store.lineSettingsIndex = id % 12;
+    store.lineSettings = "W" + QByteArray::number(id) + ",e,8,1";
+    store.selectLanguage(0, QStringLiteral("L%1").arg(id));
+}
+
+// The store is whole: the lines no save writes are there once, every saved key once, and the scan values
+// are one writer's complete set. Gives the scan writer and the language writer.
+std::pair<int, int> checkWhole(const QByteArray &bytes)
+{
+    const auto once = [&bytes](const QByteArray &text) { return bytes.count(text) == 1; };
+    if (!bytes.startsWith("; bench store\n") || !once("[Other]\nkeep=1\n") || !once("ScanCommNo=")
+        || !once("ScanBaudRateNo=") || !once("ScanBaudRate=") || !once("LanguageFlag="))
+        return {-1, -1};
+    const QRegularExpression scan(QStringLiteral("ScanCommNo=(\\d+)\nScanBaudRateNo=(\\d+)\nScanBaudRate=\"W(\\d+),e,8,1\"\n"
+                                                 "LanguageFlag=L(\\d+)\n"));
+    const QRegularExpressionMatch m = scan.match(QString::fromLatin1(bytes));
+    if (!m.hasMatch())
+        return {-1, -1};
+    const int port = m.captured(1).toInt();
+    if (m.captured(2).toInt() != port % 12 || m.captured(3).toInt() != port)
+        return {-1, -1};
+    return {port, m.captured(4).toInt()};
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Another process holding the settings folder's lock, as a saving copy of the tool would.
+struct LockHolder {
+    QProcess process;
+    bool start(const QString &folder, int ms)
+    {
+        process.start(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--hold-lock"), folder, QString::number(ms)});
+        return process.waitForReadyRead(10000) && process.readAll().startsWith("held");
+    }
+    ~LockHolder()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+};
+
+} // namespace
+
+void TestSettingsStore::concurrentSavesTakeTurns()
+{
+    // Copies of the window (language and scan values) and of the console program (scan values) save at once;
+    // the store is read all the while.
+    writeFile(userFile(), "; bench store\nScanCommNo=100\nScanBaudRateNo=4\nScanBaudRate=\"W100,e,8,1\"\n"
+                          "LanguageFlag=L100\n[Other]\nkeep=1\n");
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (int id = 1; id <= 6; ++id) {
+        writers.push_back(std::make_unique<QProcess>());
+        writers.back()->start(QCoreApplication::applicationFilePath(),
+                              {QStringLiteral("--save-loop"), id % 2 ? QStringLiteral("window") : QStringLiteral("cli"),
+                               QString::number(id), QStringLiteral("25")});
+    }
+    int reads = 0;
+    const auto running = [&writers] {
+        return std::any_of(writers.begin(), writers.end(),
+                           [](const auto &w) { return w->state() != QProcess::NotRunning; });
+    };
+    while (running()) {
+        const QByteArray bytes = readAll(userFile());
+        QVERIFY2(checkWhole(bytes).first >= 0, bytes.constData());
+        const SettingsStore store = loaded();
+        QCOMPARE(store.lineSettings, "W" + QByteArray::number(store.portNumber) + ",e,8,1");
+        ++reads;
+        QTest::qWait(2);
+    }
+    for (const auto &w : writers) {
+        QCOMPARE(w->state(), QProcess::NotRunning);
+        QCOMPARE(w->exitStatus(), QProcess::NormalExit);
+        QVERIFY2(w->exitCode() == 0, w->readAllStandardError().constData());
+    }
+    const auto [scanWriter, languageWriter] = checkWhole(readAll(userFile()));
+    QVERIFY(scanWriter >= 1 && scanWriter <= 6);
+    QVERIFY(languageWriter % 2 == 1 && languageWriter <= 5);
+    QCOMPARE(QDir(QFileInfo(userFile()).absolutePath()).entryList(QDir::Files), QStringList{"ModuleBench.conf"});
+    qInfo("%d reads of the store during 225 saves from 6 processes", reads);
+}
+
+void TestSettingsStore::saveWaitsForABriefLock()
+{
+    // A copy that holds the lock for a moment delays the save; the value is not lost.
+    QVERIFY(QDir().mkpath(QFileInfo(userFile()).absolutePath()));
+    LockHolder holder;
+    QVERIFY(holder.start(QFileInfo(userFile()).absolutePath(), 1500));
+    SettingsStore store;
+    store.portNumber = 7;
+    store.saveScanSettings();
+    QVERIFY(holder.process.waitForFinished(10000));
+    QCOMPARE(loaded().portNumber, 7);
+}
+
+void TestSettingsStore::saveGivesUpOnAStuckLockAndSaysSo()
+{
+    writeFile(userFile(), "ScanCommNo=4\n");
+    LockHolder holder;
+    QVERIFY(holder.start(QFileInfo(userFile()).absolutePath(), 60000));
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("^settings not saved: another process has held .*/KAVOR "
+                                                           "locked for more than 3 s")));
+    SettingsStore store;
+    store.portNumber = 9;
+    QVERIFY(!store.saveScanSettings());
+    QCOMPARE(readAll(userFile()), QByteArray("ScanCommNo=4\n"));
+    holder.process.kill();
+    QVERIFY(holder.process.waitForFinished(10000));
+    QVERIFY(store.saveScanSettings());
+    QCOMPARE(loaded().portNumber, 9);
+}
+
+void TestSettingsStore::leftoverOfACutSaveRemoved()
+{
+    // A save killed between its new file and the rename leaves ModuleBench.conf.new-PID-N; the next save
+    // removes those whose process has gone, and nothing else.
+    QProcess ended;
+    ended.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--exit")});
+    QVERIFY(ended.waitForStarted());
+    const qint64 deadPid = ended.processId();
+    QVERIFY(ended.waitForFinished());
+    const QString folder = QFileInfo(userFile()).absolutePath();
+    writeFile(userFile(), "ScanCommNo=4\n");
+    const QString dead = userFile() + QStringLiteral(".new-%1-0").arg(deadPid);
+    const QString alive = userFile() + QStringLiteral(".new-%1-3").arg(QCoreApplication::applicationPid());
+    for (const QString &name : {dead, alive, userFile() + ".new-x-1", userFile() + ".newer", userFile() + ".damaged"})
+        writeFile(name, "ScanCommNo=1\n");
+    SettingsStore store = loaded();
+    store.portNumber = 5;
+    QVERIFY(store.saveScanSettings());
+    QVERIFY(!QFileInfo::exists(dead));
+    QCOMPARE(QDir(folder).entryList(QDir::Files),
+             QStringList({"ModuleBench.conf", "ModuleBench.conf.damaged", QFileInfo(alive).fileName(),
+                          "ModuleBench.conf.new-x-1", "ModuleBench.conf.newer"}));
+    QCOMPARE(loaded().portNumber, 5);
+}
+
+// Helpers run as separate processes by the tests above:
+//   --save-loop window|cli ID ROUNDS   saves ROUNDS times as the window (language, then scan values) or the
+//                                      console program (scan values) would; exit status: saves that failed
+//   --hold-lock FOLDER MS              holds the folder's lock for MS ms ("held" once it does)
+//   --exit                             ends at once (a process id that is gone)
+int main(int argc, char **argv)
+{
+    if (argc == 5 && qstrcmp(argv[1], "--save-loop") == 0) {
+        const bool window = qstrcmp(argv[2], "window") == 0;
+        const int id = QByteArray(argv[3]).toInt();
+        int failed = 0;
+        for (int round = QByteArray(argv[4]).toInt(); round > 0; --round) {
+            SettingsStore store;
+            store.loadSettings();
+            setWriterValues(store, id);
+            if (window && !store.saveLanguage())
+                ++failed;
+            if (!store.saveScanSettings())
+                ++failed;
+        }
+        return failed;
+    }
+    if (argc == 4 && qstrcmp(argv[1], "--hold-lock") == 0) {
+        const int fd = ::open(argv[2], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+            return 1;
+        std::printf("held\n");
+        std::fflush(stdout);
+        ::usleep(useconds_t(QByteArray(argv[3]).toInt()) * 1000);
+        return 0;
+    }
+    if (argc == 2 && qstrcmp(argv[1], "--exit") == 0)
+        return 0;
+    QCoreApplication app(argc, argv);
+    TestSettingsStore test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_settings_store.moc"

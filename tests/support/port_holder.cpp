@@ -1,6 +1,7 @@
 // mb_port_holder: another program holding a device, as the tests need one.
 //   mb_port_holder flock PATH   plain flock(LOCK_EX) on the device
 //   mb_port_holder excl PATH    the terminal's exclusive flag (TIOCEXCL), no lock
+//   mb_port_holder open PATH    the device open, nothing else (a terminal program that takes no lock)
 // Prints "held PID" once it holds, keeps the hold until standard input ends.
 #include <cerrno>
 #include <cstdio>
@@ -12,8 +13,10 @@
 
 int main(int argc, char **argv)
 {
-    if (argc != 3 || (std::strcmp(argv[1], "flock") != 0 && std::strcmp(argv[1], "excl") != 0)) {
-        std::fprintf(stderr, "usage: mb_port_holder flock|excl PATH\n");
+    if (argc != 3
+        || (std::strcmp(argv[1], "flock") != 0 && std::strcmp(argv[1], "excl") != 0
+            && std::strcmp(argv[1], "open") != 0)) {
+        std::fprintf(stderr, "usage: mb_port_holder flock|excl|open PATH\n");
         return 2;
     }
     const int fd = ::open(argv[2], O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -22,7 +25,8 @@ int main(int argc, char **argv)
         return 1;
     }
     const bool locked = std::strcmp(argv[1], "flock") == 0 ? ::flock(fd, LOCK_EX | LOCK_NB) == 0
-                                                           : ::ioctl(fd, TIOCEXCL) == 0;
+                        : std::strcmp(argv[1], "excl") == 0  ? ::ioctl(fd, TIOCEXCL) == 0
+                                                             : true;
     if (!locked) {
         std::fprintf(stderr, "mb_port_holder: %s: %s\n", argv[2], std::strerror(errno));
         return 1;

@@ -214,7 +214,10 @@ QString SimProcess::errorOutput() const
     return QString::fromLocal8Bit(file.readAll());
 }
 
-DeviceHolder::DeviceHolder(const QString &mode, const QString &devicePath) : m_args{mode, devicePath} {}
+DeviceHolder::DeviceHolder(const QString &mode, const QString &devicePath, bool asNobody)
+    : m_args{mode, devicePath}, m_asNobody(asNobody)
+{
+}
 
 DeviceHolder::~DeviceHolder()
 {
@@ -223,7 +226,13 @@ DeviceHolder::~DeviceHolder()
 
 bool DeviceHolder::start()
 {
-    m_process.start(QStringLiteral(MB_PORT_HOLDER_PATH), m_args);
+    if (m_asNobody)
+        m_process.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                                                               QStringLiteral("--clear-groups"), QStringLiteral("--"),
+                                                               QStringLiteral(MB_PORT_HOLDER_PATH)}
+                                                       + m_args);
+    else
+        m_process.start(QStringLiteral(MB_PORT_HOLDER_PATH), m_args);
     QElapsedTimer timer;
     timer.start();
     while (!m_process.canReadLine() && timer.elapsed() < kStartTimeoutMs) {

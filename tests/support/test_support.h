@@ -77,10 +77,11 @@ private:
 };
 
 // Another program holding a device until this object goes: "flock" takes a plain flock(LOCK_EX),
-// "excl" sets the terminal's exclusive flag (TIOCEXCL) without a lock.
+// "excl" sets the terminal's exclusive flag (TIOCEXCL) without a lock, "open" only has the device open.
 class DeviceHolder {
 public:
-    DeviceHolder(const QString &mode, const QString &devicePath);
+    // asNobody: the holder runs as the user nobody (setpriv; root only, see canRunAsNobody).
+    DeviceHolder(const QString &mode, const QString &devicePath, bool asNobody = false);
     ~DeviceHolder();
     DeviceHolder(const DeviceHolder &) = delete;
     DeviceHolder &operator=(const DeviceHolder &) = delete;
@@ -94,6 +95,7 @@ public:
 
 private:
     QStringList m_args;
+    bool m_asNobody = false;
     QProcess m_process;
     qint64 m_pid = 0;
     QString m_error;
