@@ -2,61 +2,31 @@
 
 #include "console_output.h"
 #include "console_platform.h"
-#include "console_tool.h"
-#include "csv_log.h"
 #include "exit_status.h"
 #include "line_settings.h"
+#include "move_confirmation.h"
+#include "outcomes.h"
 #include "port_listing.h"
 #include "scan_report.h"
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QThread>
 
-#include <algorithm>
-
-namespace {
-
-// Between two looks at an empty bench, and at a module that is still connected.
-constexpr int kWatchPauseMs = 300;
-constexpr int kStopCheckMs = 20;
-
-QString portName(int portNumber)
+QString commandName(CliCommand command)
 {
-    return QStringLiteral("COM%1").arg(portNumber);
-}
-
-QString outcomeName(ModuleReading::Outcome outcome)
-{
-    switch (outcome) {
-    case ModuleReading::Outcome::Complete: return QStringLiteral("ok");
-    case ModuleReading::Outcome::InformationError: return QStringLiteral("information-error");
-    case ModuleReading::Outcome::NotFound: return QStringLiteral("not-found");
-    case ModuleReading::Outcome::NoPort: return QStringLiteral("no-port");
-    case ModuleReading::Outcome::Interrupted: return QStringLiteral("interrupted");
+    switch (command) {
+    case CliCommand::Ports: return QStringLiteral("ports");
+    case CliCommand::Scan: return QStringLiteral("scan");
+    case CliCommand::SetBaud: return QStringLiteral("set-baud");
+    case CliCommand::Clear: return QStringLiteral("clear");
+    case CliCommand::Watch: return QStringLiteral("watch");
     }
     return {};
 }
 
-int exitStatusFor(ModuleReading::Outcome outcome)
+QString portName(int portNumber)
 {
-    switch (outcome) {
-    case ModuleReading::Outcome::Complete: return kExitSuccess;
-    case ModuleReading::Outcome::InformationError: return kExitInformationError;
-    case ModuleReading::Outcome::NotFound: return kExitNotFound;
-    case ModuleReading::Outcome::NoPort: return kExitNoPort;
-    case ModuleReading::Outcome::Interrupted: return kExitInterrupted;
-    }
-    return kExitNotFound;
-}
-
-// Sleeps in short steps; false when a stop request came meanwhile.
-bool pauseUnlessStopped(int ms)
-{
-    for (int waited = 0; waited < ms && !stopRequested(); waited += kStopCheckMs)
-        QThread::msleep(kStopCheckMs);
-    return !stopRequested();
+    return QStringLiteral("COM%1").arg(portNumber);
 }
 
 bool found(const ModuleReading &reading)
@@ -64,6 +34,17 @@ bool found(const ModuleReading &reading)
     return reading.outcome == ModuleReading::Outcome::Complete
            || reading.outcome == ModuleReading::Outcome::InformationError;
 }
+
+void sayWhatEachPortDid(const ModuleReading &reading, int language, ConsoleOutput &output, const QString &prefix)
+{
+    output.diagnostic(prefix
+                      + (reading.outcome == ModuleReading::Outcome::NoPort ? QStringLiteral("no port could be opened:")
+                                                                            : QStringLiteral("no module answered:")));
+    for (const QString &line : scanReportLines(reading.report, language))
+        output.diagnostic(QStringLiteral("  ") + line);
+}
+
+namespace {
 
 // What the scan did at each port it came to, for a script.
 QJsonArray portRecords(const ModuleReading &reading, int language)
@@ -73,9 +54,12 @@ QJsonArray portRecords(const ModuleReading &reading, int language)
         QJsonArray tried;
         for (const QByteArray &lineSettings : entry.lineSettingsTried)
             tried.append(QString::fromLatin1(lineSettings));
-        const QString state = entry.answered  ? QStringLiteral("answered")
-                              : entry.opened() ? QStringLiteral("no-answer")
-                                               : QString(portProblemKey(entry.status.problem));
+        // A reply with a bad check (noise) or only late replies are not silence.
+        const QString state = entry.answered        ? QStringLiteral("answered")
+                              : entry.badChecks > 0   ? QStringLiteral("bad-check")
+                              : entry.lateReplies > 0 ? QStringLiteral("late-reply")
+                              : entry.opened()        ? QStringLiteral("no-answer")
+                                                      : QString(portProblemKey(entry.status.problem));
         QJsonObject record{{QStringLiteral("port"), portName(entry.status.portNumber)},
                            {QStringLiteral("device"), entry.status.devicePath},
                            {QStringLiteral("state"), state},
@@ -91,20 +75,20 @@ QJsonArray portRecords(const ModuleReading &reading, int language)
     return ports;
 }
 
-// A scan that found nothing says on standard error what happened at each port, in the scan report's words.
-void sayWhatEachPortDid(const ModuleReading &reading, int language, ConsoleOutput &output)
+// The command's final object: what the scan found (or what each port did), then the command's own fields.
+QJsonObject readingRecord(CliCommand command, const ModuleReading &reading, int language)
 {
-    output.diagnostic(reading.outcome == ModuleReading::Outcome::NoPort ? QStringLiteral("no port could be opened:")
-                                                                          : QStringLiteral("no module answered:"));
-    for (const QString &line : scanReportLines(reading.report, language))
-        output.diagnostic(QStringLiteral("  ") + line);
-}
-
-QJsonObject readingRecord(const ModuleReading &reading, int language)
-{
-    QJsonObject record{{QStringLiteral("command"), QStringLiteral("scan")},
-                       {QStringLiteral("outcome"), outcomeName(reading.outcome)},
-                       {QStringLiteral("exit_status"), exitStatusFor(reading.outcome)},
+    QString name = outcomeName(reading.outcome);
+    // Nothing readable came, but something did answer: noise on the line, not an empty bench.
+    if (reading.outcome == ModuleReading::Outcome::NotFound) {
+        for (const ScanPortEntry &entry : reading.report) {
+            if (entry.badChecks > 0)
+                name = outcome::badCheck;
+        }
+    }
+    QJsonObject record{{QStringLiteral("command"), commandName(command)},
+                       {QStringLiteral("outcome"), name},
+                       {QStringLiteral("exit_status"), exitStatusForOutcome(name)},
                        {QStringLiteral("message"), reading.message}};
     if (found(reading)) {
         record.insert(QStringLiteral("port"), portName(reading.portNumber));
@@ -113,12 +97,11 @@ QJsonObject readingRecord(const ModuleReading &reading, int language)
         record.insert(QStringLiteral("serial_number"), reading.serialNumber);
         record.insert(QStringLiteral("version"), reading.version);
         record.insert(QStringLiteral("customer_register"), reading.customerRegister);
-        // Why the information read stopped: a bad check is not silence.
-        if (!reading.scan.complete())
-            record.insert(QStringLiteral("reply"), QLatin1String(replyKindKey(reading.scan.failedReply)));
-    }
-    if (!found(reading))
+        if (!reading.scan.complete() && reading.scan.failedReply != FrameReply::Kind::Good)
+            record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(reading.scan.failedReply)));
+    } else if (reading.outcome != ModuleReading::Outcome::Interrupted) {
         record.insert(QStringLiteral("ports"), portRecords(reading, language));
+    }
     return record;
 }
 
@@ -136,61 +119,85 @@ QStringList readingLines(const ConsoleTool &tool, const ModuleReading &reading)
     return lines;
 }
 
-// The ports a search goes over, in order.
-QList<int> searchPorts()
+// A scan that is the whole command, or one whose module is not fit for the command that follows: its result
+// is the run's result.
+int reportScanOnly(CliCommand command, ConsoleTool &tool, const ModuleReading &reading, ConsoleOutput &output)
 {
-    QList<int> ports;
-    for (int port = 1; port <= 16; ++port)
-        ports << port;
-    return ports;
+    const int language = tool.settings().languageIndex;
+    QStringList lines = readingLines(tool, reading);
+    if (reading.outcome == ModuleReading::Outcome::Interrupted) {
+        output.diagnostic(QStringLiteral("interrupted"));
+        lines.clear();
+    }
+    const QJsonObject record = readingRecord(command, reading, language);
+    output.result(record, lines);
+    if (!found(reading) && reading.outcome != ModuleReading::Outcome::Interrupted)
+        sayWhatEachPortDid(reading, language, output);
+    return record.value(QStringLiteral("exit_status")).toInt();
 }
 
-// The scan every command starts with; prints its result (one per module with --all) and says why when no
-// port could be used. The first reading stands for the scan: the module the other commands work on.
-QList<ModuleReading> scanAndReport(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
+// The scan every command starts with: the window's, or every port of the list at once with --parallel.
+// The first reading stands for the scan (with --all there is one per module).
+QList<ModuleReading> scanFor(ConsoleTool &tool, const CliOptions &options)
 {
-    const QList<ModuleReading> readings =
-        options.parallel ? tool.scanParallel(searchPorts(), options.everyModule) : QList<ModuleReading>{tool.scan()};
-    const int language = tool.settings().languageIndex;
-    for (int i = 0; i < readings.size(); ++i) {
-        if (readings.at(i).outcome == ModuleReading::Outcome::Interrupted) {
-            output.diagnostic(QStringLiteral("interrupted"));
-            return readings;
-        }
-        QStringList lines = readingLines(tool, readings.at(i));
-        // One block per module, a blank line between two.
-        if (i > 0)
-            lines.prepend(QString());
-        output.result(readingRecord(readings.at(i), language), lines);
+    if (!options.parallel)
+        return {tool.scan()};
+    QList<int> ports = options.ports;
+    if (ports.isEmpty()) {
+        for (int port = 1; port <= 16; ++port)
+            ports << port;
     }
-    const ModuleReading &first = readings.first();
-    if (!found(first))
-        sayWhatEachPortDid(first, language, output);
-    else if (readings.size() == 1 && !first.scan.complete() && first.scan.failedReply != FrameReply::Kind::Good)
-        output.diagnostic(replyKindText(first.scan.failedReply, language));
-    return readings;
+    return tool.scanParallel(ports, options.everyModule);
 }
 
 int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
 {
-    // With --all: success only when every module found was read completely.
+    const QList<ModuleReading> readings = scanFor(tool, options);
+    if (!options.everyModule || !found(readings.first()))
+        return reportScanOnly(CliCommand::Scan, tool, readings.first(), output);
+    // --all: one object per module, then the run's final object; success only when every module found was
+    // read completely.
+    const int language = tool.settings().languageIndex;
     int status = kExitSuccess;
-    for (const ModuleReading &reading : scanAndReport(tool, options, output))
-        status = std::max(status, exitStatusFor(reading.outcome));
+    QString first;
+    for (int i = 0; i < readings.size(); ++i) {
+        QJsonObject record = readingRecord(CliCommand::Scan, readings.at(i), language);
+        const QString name = record.value(QStringLiteral("outcome")).toString();
+        if (!isSuccess(name) && first.isEmpty()) {
+            first = name;
+            status = exitStatusForOutcome(name);
+        }
+        record.remove(QStringLiteral("command"));
+        record.remove(QStringLiteral("exit_status"));
+        QStringList lines = readingLines(tool, readings.at(i));
+        // One block per module, a blank line between two.
+        if (i > 0)
+            lines.prepend(QString());
+        output.result(record, lines);
+    }
+    output.result(QJsonObject{{QStringLiteral("command"), commandName(CliCommand::Scan)},
+                              {QStringLiteral("exit_status"), status},
+                              {QStringLiteral("outcome"), first.isEmpty() ? outcome::ok : first},
+                              {QStringLiteral("modules"), int(readings.size())}},
+                  {});
     return status;
 }
 
 int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
 {
-    const ModuleReading reading = scanAndReport(tool, options, output).first();
+    ModuleReading reading = scanFor(tool, options).first();
+    // Stopped while the module was read: it has not been changed, and is not.
+    if (found(reading) && stopRequested())
+        reading.outcome = ModuleReading::Outcome::Interrupted;
     // The window refuses both operations until a scan has read the module completely.
     if (reading.outcome != ModuleReading::Outcome::Complete)
-        return exitStatusFor(reading.outcome);
+        return reportScanOnly(options.command, tool, reading, output);
 
+    const int language = tool.settings().languageIndex;
+    QStringList lines = readingLines(tool, reading);
+    QJsonObject record = readingRecord(options.command, reading, language);
     const bool setBaud = options.command == CliCommand::SetBaud;
-    QJsonObject record{{QStringLiteral("command"), setBaud ? QStringLiteral("set-baud") : QStringLiteral("clear")},
-                       {QStringLiteral("port"), portName(reading.portNumber)}};
-    QStringList lines;
+    tool.port().setGuardChanges(true);
     OperationResult result;
     if (setBaud) {
         const QString target = QString::fromLatin1(kLineSettingsTable[options.baudRateIndex]);
@@ -201,154 +208,60 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     } else {
         result = tool.clearCustomerRegister();
     }
-    int status = result.accepted ? kExitSuccess : kExitRefused;
-    QString outcome = result.accepted ? QStringLiteral("ok") : QStringLiteral("refused");
-    lines << result.message;
+    QString name = result.accepted ? outcome::ok : setBaud ? outcome::setBaudRefused : outcome::clearRefused;
+    QStringList after;
     if (setBaud && result.accepted) {
         // The next run finds the module only where the store says: it is stored once it answers there.
         const MoveConfirmation moved = tool.confirmMove(options.baudRateIndex, reading.serialNumber);
         const QString target = QString::fromLatin1(kLineSettingsTable[options.baudRateIndex]);
         record.insert(QStringLiteral("confirmed"), moved.confirmed);
         if (moved.confirmed) {
-            lines << QStringLiteral("module answers at %1 on %2; stored").arg(target, portName(reading.portNumber));
+            after << QStringLiteral("module answers at %1 on %2; stored").arg(target, portName(reading.portNumber));
         } else {
-            status = kExitNotConfirmed;
-            outcome = QStringLiteral("not-confirmed");
-            lines << QStringLiteral("no answer at %1 on %2 within %3 s of the change; nothing stored")
+            name = outcome::setBaudUnconfirmed;
+            after << QStringLiteral("no answer at %1 on %2 within %3 s of the change; nothing stored")
                          .arg(target, portName(reading.portNumber))
                          .arg(kMoveConfirmWindowMs / 1000);
         }
     }
-    record.insert(QStringLiteral("outcome"), outcome);
+    if (tool.port().changeHeldBack()) {
+        name = outcome::interrupted;
+        record.insert(QStringLiteral("line_settings"), QString::fromLatin1(reading.lineSettings));
+        output.diagnostic(QStringLiteral("interrupted before the module was changed: %1 is untouched")
+                              .arg(reading.serialNumber));
+    } else if (stopRequested()) {
+        output.diagnostic(QStringLiteral("interrupted while the module was being changed: %1 was finished first")
+                              .arg(reading.serialNumber));
+    }
+    tool.port().setGuardChanges(false);
+    if (!result.accepted && result.failedReply != FrameReply::Kind::Good)
+        record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(result.failedReply)));
+    const int status = exitStatusForOutcome(name);
+    record.insert(QStringLiteral("outcome"), name);
     record.insert(QStringLiteral("exit_status"), status);
     record.insert(QStringLiteral("message"), result.message);
-    if (!result.accepted && result.failedReply != FrameReply::Kind::Good)
-        record.insert(QStringLiteral("reply"), QLatin1String(replyKindKey(result.failedReply)));
+    if (name != outcome::interrupted)
+        lines << result.message << after;
     output.result(record, lines);
     return status;
-}
-
-// One module of the production line: what was read, what was done, how it went.
-struct WatchedModule {
-    ModuleReading reading;
-    QString outcome;
-    QString message;
-    QByteArray lineSettings; // as the module left: after a baud-rate change, the new ones
-};
-
-WatchedModule handleModule(ConsoleTool &tool, const CliOptions &options, const ModuleReading &reading)
-{
-    WatchedModule module{reading, outcomeName(reading.outcome), reading.message, reading.lineSettings};
-    if (reading.outcome != ModuleReading::Outcome::Complete)
-        return module;
-    if (options.clear) {
-        const OperationResult result = tool.clearCustomerRegister();
-        module.message = result.message;
-        if (!result.accepted) {
-            module.outcome = QStringLiteral("clear-refused");
-            return module;
-        }
-    }
-    if (options.baudRateIndex >= 0) {
-        const OperationResult result = tool.setBaudRate(options.baudRateIndex);
-        module.message = result.message;
-        module.lineSettings = tool.settings().lineSettings;
-        if (!result.accepted)
-            module.outcome = QStringLiteral("set-baud-refused");
-    }
-    return module;
-}
-
-void reportModule(const ConsoleTool &tool, const WatchedModule &module, const QDateTime &when, CsvLog &csv,
-                  ConsoleOutput &output, bool &csvFailed)
-{
-    const ModuleReading &reading = module.reading;
-    // With the offset, so lines from benches in other time zones, or across a clock change, still sort.
-    const QString time = when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate);
-    const QStringList values{time,
-                             portName(reading.portNumber),
-                             QString::fromLatin1(module.lineSettings),
-                             reading.serialNumber,
-                             reading.version,
-                             reading.customerRegister,
-                             module.outcome};
-    if (csv.isOpen() && !csv.append(values) && !csvFailed) {
-        csvFailed = true;
-        output.diagnostic(QStringLiteral("the CSV file could not be written"));
-    }
-    QJsonObject record;
-    for (int i = 0; i < values.size(); ++i)
-        record.insert(CsvLog::kColumns.at(i), values.at(i));
-    record.insert(QStringLiteral("device"), reading.devicePath);
-    record.insert(QStringLiteral("message"), module.message);
-
-    QStringList parts{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), portName(reading.portNumber),
-                      QString::fromLatin1(module.lineSettings),
-                      tool.message(Message::SerialNumber) + QStringLiteral(" : ") + reading.serialNumber};
-    if (!reading.version.isEmpty())
-        parts << tool.message(Message::Version) + QStringLiteral(" : ") + reading.version;
-    if (reading.outcome == ModuleReading::Outcome::Complete)
-        parts << tool.message(Message::Customer) + QStringLiteral(" : ") + reading.customerRegister;
-    parts << module.message;
-    output.result(record, {parts.join(QStringLiteral("  "))});
-}
-
-int runWatch(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
-{
-    CsvLog csv;
-    QString error;
-    if (!options.csvFile.isEmpty() && !csv.open(options.csvFile, error)) {
-        output.diagnostic(QStringLiteral("%1: %2").arg(options.csvFile, error));
-        return kExitFailure;
-    }
-    bool csvFailed = false;
-    bool noPortSaid = false;
-    output.progress(QStringLiteral("waiting for a module (Ctrl-C ends)"));
-    while (!stopRequested()) {
-        const ModuleReading reading = tool.scan(true);
-        if (!found(reading)) {
-            // Said once: an adapter that goes with each module leaves its port without a device between two.
-            if (reading.outcome == ModuleReading::Outcome::NoPort && !noPortSaid) {
-                sayWhatEachPortDid(reading, tool.settings().languageIndex, output);
-                noPortSaid = true;
-            }
-            pauseUnlessStopped(kWatchPauseMs);
-            continue;
-        }
-        const QDateTime when = QDateTime::currentDateTime();
-        const WatchedModule module = handleModule(tool, options, reading);
-        reportModule(tool, module, when, csv, output, csvFailed);
-
-        output.progress(QStringLiteral("waiting until module %1 has gone from %2")
-                            .arg(reading.serialNumber, portName(reading.portNumber)));
-        while (pauseUnlessStopped(kWatchPauseMs) && tool.moduleStillAnswers(reading.serialNumber)) {
-        }
-        if (stopRequested())
-            break;
-        // The next module starts where the store says, not where a baud-rate change left this one.
-        tool.reloadSettings();
-        output.progress(QStringLiteral("waiting for a module (Ctrl-C ends)"));
-    }
-    return csvFailed ? kExitFailure : kExitSuccess;
 }
 
 } // namespace
 
 int runCommand(const CliOptions &options, ConsoleOutput &output)
 {
-    if (options.command == CliCommand::Ports)
-        return runPorts(options, output);
-    ConsoleTool tool(options, output);
     switch (options.command) {
+    case CliCommand::Ports:
+        return runPorts(options, output);
+    case CliCommand::Watch:
+        return runWatch(options, output);
     case CliCommand::Scan:
-        return runScan(tool, options, output);
     case CliCommand::SetBaud:
     case CliCommand::Clear:
-        return runModify(tool, options, output);
-    case CliCommand::Watch:
-        return runWatch(tool, options, output);
-    case CliCommand::Ports:
         break;
     }
-    return kExitUsage;
+    ConsoleTool tool(options, output);
+    if (options.command == CliCommand::Scan)
+        return runScan(tool, options, output);
+    return runModify(tool, options, output);
 }

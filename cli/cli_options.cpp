@@ -4,6 +4,7 @@
 #include "line_settings.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 namespace {
 
@@ -28,7 +29,13 @@ const Option kOptions[] = {
     {"clear", nullptr, {CliCommand::Watch}},
     {"set-baud", "LINE_SETTINGS", {CliCommand::Watch}},
     {"csv", "FILE", {CliCommand::Watch}},
+    {"station", "NAME", {CliCommand::Watch}},
+    {"count", "N", {CliCommand::Watch}},
+    {"port", "N", kAll},
 };
+
+// The highest COM number the tool maps.
+constexpr int kHighestPort = 256;
 
 int lineSettingsIndex(const QString &text)
 {
@@ -81,9 +88,108 @@ bool readLineSettings(const QString &text, int &index, QString &error)
     return false;
 }
 
+bool isOptionName(const QString &word)
+{
+    QString name = word;
+    while (name.startsWith(QLatin1Char('-')))
+        name.remove(0, 1);
+    name = name.section(QLatin1Char('='), 0, 0);
+    if (name == QLatin1String("h") || name == QLatin1String("help") || name == QLatin1String("version"))
+        return true;
+    for (const Option &option : kOptions) {
+        if (name == QLatin1String(option.name))
+            return true;
+    }
+    return false;
+}
+
+// The bytes of --csv's value as given, found by the same position in the raw arguments.
+QByteArray rawCsvName(const QStringList &arguments, const QList<QByteArray> &raw)
+{
+    if (raw.size() != arguments.size())
+        return {};
+    QByteArray name;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &word = arguments.at(i);
+        if (word == QLatin1String("--"))
+            break;
+        if ((word == QLatin1String("--csv") || word == QLatin1String("-csv")) && i + 1 < arguments.size())
+            name = raw.at(++i);
+        else if (word.startsWith(QLatin1String("--csv=")))
+            name = raw.at(i).mid(6);
+        else if (word.startsWith(QLatin1String("-csv=")))
+            name = raw.at(i).mid(5);
+    }
+    return name;
+}
+
 } // namespace
 
-ParsedArguments parseArguments(const QStringList &arguments)
+ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray> &rawArguments);
+
+bool parsePortList(const QString &text, QList<int> &ports)
+{
+    const auto number = [](QString word, int &n) {
+        if (word.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+            word = word.mid(3);
+        bool ok = false;
+        n = word.toInt(&ok);
+        return ok && !word.startsWith(QLatin1Char('+')) && !word.startsWith(QLatin1Char('-')) && n >= 1
+               && n <= kHighestPort;
+    };
+    const QStringList ends = text.split(QLatin1Char('-'));
+    int first = 0;
+    int last = 0;
+    if (ends.size() == 1 && number(ends.first(), first)) {
+        ports = {first};
+        return true;
+    }
+    if (ends.size() == 2 && number(ends.first(), first) && number(ends.last(), last) && first <= last) {
+        ports.clear();
+        for (int n = first; n <= last; ++n)
+            ports << n;
+        return true;
+    }
+    return false;
+}
+
+ParsedArguments parseArguments(const QStringList &arguments, const QList<QByteArray> &rawArguments)
+{
+    const bool json = arguments.contains(QStringLiteral("--json")) || arguments.contains(QStringLiteral("-json"));
+    QString commandName;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &word = arguments.at(i);
+        if (word.startsWith(QLatin1Char('-'))) {
+            // An option's value is no command.
+            if (!word.contains(QLatin1Char('=')) && isOptionName(word)) {
+                const QString name = word.mid(word.startsWith(QLatin1String("--")) ? 2 : 1);
+                for (const Option &option : kOptions)
+                    i += option.valueName && name == QLatin1String(option.name) ? 1 : 0;
+            }
+            continue;
+        }
+        commandName = word;
+        // "set-baud -1": the line settings are wrong, not an option unknown.
+        if (word == QLatin1String("set-baud") && i + 1 < arguments.size()
+            && arguments.at(i + 1).startsWith(QLatin1Char('-')) && !isOptionName(arguments.at(i + 1))) {
+            int index = -1;
+            QString error;
+            readLineSettings(arguments.at(i + 1), index, error);
+            ParsedArguments parsed = usage(error);
+            parsed.commandName = commandName;
+            parsed.json = json;
+            return parsed;
+        }
+        break;
+    }
+    ParsedArguments parsed = parseWords(arguments, rawArguments);
+    parsed.json = json;
+    if (parsed.kind == ParsedArguments::Kind::Usage)
+        parsed.commandName = commandName;
+    return parsed;
+}
+
+ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray> &rawArguments)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -99,8 +205,17 @@ ParsedArguments parseArguments(const QStringList &arguments)
             parser.addOption(QCommandLineOption(QString::fromLatin1(option.name)));
     }
     // QCommandLineParser wants the program name first.
-    if (!parser.parse(QStringList{QStringLiteral("modulebench-cli")} + arguments))
-        return usage(parser.errorText());
+    if (!parser.parse(QStringList{QStringLiteral("modulebench-cli")} + arguments)) {
+        // In the program's own style: lower case, the option with its dashes.
+        QString error = parser.errorText();
+        static const QRegularExpression quotedOption(QStringLiteral("'-*([^']*)'"));
+        error.replace(quotedOption, QStringLiteral("--\\1"));
+        if (error.endsWith(QLatin1Char('.')))
+            error.chop(1);
+        if (!error.isEmpty())
+            error[0] = error.at(0).toLower();
+        return usage(error);
+    }
 
     ParsedArguments parsed;
     if (parser.isSet(help)) {
@@ -124,7 +239,7 @@ ParsedArguments parseArguments(const QStringList &arguments)
         const QString optionName = QString::fromLatin1(option.name);
         if (parser.isSet(optionName) && !option.commands.contains(options.command))
             return usage(QStringLiteral("--%1 does not go with %2").arg(optionName, name));
-        if (option.valueName && parser.values(optionName).size() > 1)
+        if (option.valueName && parser.values(optionName).size() > 1 && optionName != QLatin1String("port"))
             return usage(QStringLiteral("--%1 is given more than once").arg(optionName));
     }
     options.json = parser.isSet(QStringLiteral("json"));
@@ -138,6 +253,33 @@ ParsedArguments parseArguments(const QStringList &arguments)
     options.csvFile = parser.value(QStringLiteral("csv"));
     if (parser.isSet(QStringLiteral("csv")) && options.csvFile.isEmpty())
         return usage(QStringLiteral("--csv needs a file name"));
+    options.csvFileBytes = rawCsvName(arguments, rawArguments);
+    if (options.csvFile == QLatin1String("-") && options.json)
+        return usage(QStringLiteral("--csv - and --json both write to standard output: choose one"));
+
+    for (const QString &value : parser.values(QStringLiteral("port"))) {
+        QList<int> more;
+        if (!parsePortList(value, more))
+            return usage(QStringLiteral("--port takes a port number, COMn or a range such as 3-6, not \"%1\"")
+                             .arg(value));
+        for (int n : more) {
+            if (options.ports.contains(n))
+                return usage(QStringLiteral("--port names COM%1 more than once").arg(n));
+            options.ports << n;
+        }
+    }
+    if (parser.isSet(QStringLiteral("station"))) {
+        options.station = parser.value(QStringLiteral("station"));
+        if (options.station.isEmpty())
+            return usage(QStringLiteral("--station needs a name"));
+    }
+    if (parser.isSet(QStringLiteral("count"))) {
+        bool ok = false;
+        options.count = parser.value(QStringLiteral("count")).toInt(&ok);
+        if (!ok || options.count < 1)
+            return usage(QStringLiteral("--count takes a number of modules from 1 up, not \"%1\"")
+                             .arg(parser.value(QStringLiteral("count"))));
+    }
 
     QString error;
     if (options.command == CliCommand::SetBaud) {
@@ -174,9 +316,12 @@ QString helpText()
                "  clear                      Scans, then clears the module's customer register.\n"
                "  watch                      Production line: waits for a module, reads it (and clears it or sets\n"
                "                             its baud rate when asked), beeps, waits until it has gone, and again,\n"
-               "                             until Ctrl-C. A module that stays connected is read once.\n"
+               "                             until Ctrl-C (or --count). A module that stays connected is read once.\n"
                "\n"
                "Options:\n"
+               "  --port N                   Only port N (also COMn, or a range such as 3-6), in the order given;\n"
+               "                             may be given more than once. A stored port outside the list is not\n"
+               "                             tried. watch: one fixture per port, all served at once.\n"
                "  --all-line-settings        Search every port at all twelve line settings (the window's lock box\n"
                "                             unchecked); by default only at the stored line settings.\n"
                "  --parallel                 scan, set-baud, clear: search every port at the same time, each with\n"
@@ -184,10 +329,17 @@ QString helpText()
                "                             module that answers wins.\n"
                "  --all                      scan: every module on every port, one result each (implies --parallel).\n"
                "  --clear                    watch: clear each module's customer register.\n"
-               "  --set-baud LINE_SETTINGS   watch: move each module to LINE_SETTINGS.\n"
-               "  --csv FILE                 watch: append one line per module to FILE (with a header when new):\n"
-               "                             time,port,line_settings,serial_number,version,customer_register,outcome\n"
-               "  --json                     One JSON object per line on standard output, per module or result.\n"
+               "  --set-baud LINE_SETTINGS   watch: move each module to LINE_SETTINGS (a module already there is\n"
+               "                             recorded as already-set).\n"
+               "  --csv FILE                 watch: append one line per module to FILE, a regular file or - for\n"
+               "                             standard output (with a header when new):\n"
+               "                             time,port,line_settings,serial_number,version,customer_register,\n"
+               "                             outcome,station,duration_ms\n"
+               "                             An existing file's header decides the columns written.\n"
+               "  --station NAME             watch: the station column (default: the host name).\n"
+               "  --count N                  watch: stop after N modules.\n"
+               "  --json                     One JSON object per line on standard output, per module or result,\n"
+               "                             and one final object with command and exit_status.\n"
                "  --language                 The stored language of the window instead of English.\n"
                "  --verbose                  Progress on standard error even when it is not a terminal.\n"
                "  -h, --help                 This text.\n"
@@ -209,8 +361,10 @@ QString helpText()
                "       denied, busy...)\n"
                "  %9    set-baud: the module accepted the change but did not answer at the new line\n"
                "       settings within 3 s (nothing stored)\n"
-               "  %10  interrupted (Ctrl-C or SIGTERM) before scan, set-baud or clear had a result;\n"
-               "       watch ends with 0\n")
+               "  %10  interrupted (Ctrl-C or SIGTERM) before scan had a result, or before set-baud or\n"
+               "       clear changed the module (it is untouched)\n"
+               "watch ends with 0 when every module was ok (or already set), with the status of the first\n"
+               "module that was not, or with 1 when a record could not be written.\n")
         .arg(lineSettingsList())
         .arg(int(kExitSuccess))
         .arg(int(kExitFailure))

@@ -15,7 +15,11 @@ struct CliOptions {
     bool everyModule = false;     // scan --all: every module on every port (searched in parallel)
     bool clear = false;           // watch: clear each module's customer register
     int baudRateIndex = -1;       // set-baud, or watch --set-baud: an index of the line-settings table
-    QString csvFile;              // watch
+    QString csvFile;              // watch; "-" for standard output
+    QByteArray csvFileBytes;      // the name's bytes as given on the command line (Unix), for opening it
+    QList<int> ports;             // --port: the ports to use, in this order; empty for COM1 to COM16
+    QString station;              // watch --station; empty: the host name
+    int count = 0;                // watch --count; 0: no limit
 };
 
 struct ParsedArguments {
@@ -23,10 +27,16 @@ struct ParsedArguments {
     Kind kind = Kind::Usage;
     CliOptions options;
     QString error; // for Usage: one line saying what is wrong
+    QString commandName; // for Usage: the command named, if any, for the final JSON object
+    bool json = false;   // for Usage: --json was among the arguments
 };
 
-// The arguments without the program name.
-ParsedArguments parseArguments(const QStringList &arguments);
+// The arguments without the program name. rawArguments: the same as the bytes given (Unix), so that a
+// file name that is not valid text is opened under its own name; may be empty.
+ParsedArguments parseArguments(const QStringList &arguments, const QList<QByteArray> &rawArguments = {});
+
+// "3", "COM3", "3-6" (also "COM3-COM6"): the port numbers, in order; false when it is none of these.
+bool parsePortList(const QString &text, QList<int> &ports);
 
 QString helpText();
 QString versionText();

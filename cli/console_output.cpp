@@ -17,6 +17,7 @@ void writeLine(std::FILE *stream, const QString &line)
 
 void ConsoleOutput::result(const QJsonObject &record, const QStringList &lines)
 {
+    QMutexLocker lock(&m_mutex);
     if (m_json) {
         writeLine(stdout, QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)));
         return;
@@ -27,11 +28,13 @@ void ConsoleOutput::result(const QJsonObject &record, const QStringList &lines)
 
 void ConsoleOutput::progress(const QString &line)
 {
+    QMutexLocker lock(&m_mutex);
     if (m_progress)
         writeLine(stderr, line);
 }
 
 void ConsoleOutput::diagnostic(const QString &line)
 {
+    QMutexLocker lock(&m_mutex);
     writeLine(stderr, QStringLiteral("modulebench-cli: ") + line);
 }

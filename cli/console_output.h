@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
 // Results on standard output (text or one JSON object per line), progress and diagnostics on
-// standard error, each line written out at once so a pipe or a log sees it as it happens.
+// standard error, each line written out at once so a pipe or a log sees it as it happens. Several fixtures
+// may report at once: lines never mix.
 class ConsoleOutput {
 public:
     ConsoleOutput(bool json, bool progress) : m_json(json), m_progress(progress) {}
@@ -23,4 +25,5 @@ public:
 private:
     bool m_json;
     bool m_progress;
+    QMutex m_mutex;
 };

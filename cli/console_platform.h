@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <cstdio>
@@ -15,6 +17,10 @@ bool standardErrorIsTerminal();
 // Text for standard output or standard error, flushed at once. A Windows console takes it as characters (its
 // code page may be any); a pipe, a file or a Unix terminal gets UTF-8.
 void writeText(std::FILE *stream, const QString &text);
+
+// The arguments' bytes as the system gave them (Unix), so that a file name that is no valid text keeps its
+// bytes; empty where the system hands over text (Windows).
+QList<QByteArray> rawArguments(int argc, char **argv);
 
 // A short word for devices the port list cannot describe otherwise ("pseudo-terminal"); empty if none.
 QString deviceKindFromPath(const QString &devicePath);

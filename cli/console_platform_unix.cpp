@@ -24,6 +24,16 @@ void installStopHandlers()
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    // A file over its size limit fails the write (and the record is cut off again) instead of ending us.
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+QList<QByteArray> rawArguments(int argc, char **argv)
+{
+    QList<QByteArray> raw;
+    for (int i = 1; i < argc; ++i)
+        raw << QByteArray(argv[i]);
+    return raw;
 }
 
 bool stopRequested()

@@ -29,6 +29,11 @@ void installStopHandlers()
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
+QList<QByteArray> rawArguments(int, char **)
+{
+    return {};
+}
+
 bool stopRequested()
 {
     return InterlockedCompareExchange(&g_stop, 0, 0) != 0;

@@ -55,7 +55,7 @@ ModuleReading ConsoleTool::scan(bool quietWhenAbsent)
     m_traced->setQuiet(quietWhenAbsent && !m_options.verbose);
     // Until the module is found, Ctrl-C cuts the search short; its information read runs to its end.
     m_traced->setStoppable(true);
-    const ScanResult result = m_session.scan(m_view);
+    const ScanResult result = m_session.scan(m_view, ScanScope{m_options.ports, m_storeFound});
     m_traced->setStoppable(false);
     m_traced->setQuiet(false);
 
@@ -115,7 +115,8 @@ QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool eve
         if (!m_view.lock || index == stored)
             plan.lineSettingsIndexes << index;
     }
-    if (!everyModule && settings.portNumber > 0) {
+    // A stored port outside the list is not tried.
+    if (!everyModule && settings.portNumber > 0 && ports.contains(settings.portNumber)) {
         plan.quickPort = settings.portNumber;
         plan.quickLineSettings = settings.lineSettings;
     }
@@ -202,32 +203,57 @@ QList<ModuleReading> ConsoleTool::scanParallel(const QList<int> &ports, bool eve
     return readings;
 }
 
-MoveConfirmation ConsoleTool::confirmMove(int index, const QString &serialNumber)
+MoveConfirmation ConsoleTool::confirmMove(int index, const QString &serialNumber, bool store)
 {
     MoveTarget target;
     target.portNumber = settings().portNumber;
     target.lineSettingsIndex = index;
     target.serialNumber = serialNumber.toLatin1();
-    return confirmMovedModule(m_session.port(), m_session.commands(), m_session.clock(), m_session.settings(), target);
+    target.store = store;
+    return confirmMovedModule(*m_traced, m_session.commands(), m_session.clock(), m_session.settings(), target);
 }
 
-bool ConsoleTool::moduleStillAnswers(const QString &serialNumber)
+ConsoleTool::Presence ConsoleTool::lookAgain(const QString &serialNumber)
 {
     const SettingsStore &stored = settings();
     m_traced->setQuiet(!m_options.verbose);
     const bool opened = m_traced->open(stored.portNumber, stored.lineSettings);
     m_traced->setQuiet(false);
-    if (!opened)
-        return false;
-    bool same = false;
+    if (!opened) {
+        switch (m_traced->lastOpenStatus().problem) {
+        case PortProblem::NoSuchPort:
+        case PortProblem::NotATerminal:
+        case PortProblem::HungUpOrIoError:
+        case PortProblem::StaleSimulatorLink:
+            // The device has gone with the module (a USB adapter on the fixture's cable, an unplugged link).
+            return Presence::Gone;
+        default:
+            // Busy (another program looks at it for a moment), permission...: nothing seen either way.
+            return Presence::Unknown;
+        }
+    }
+    Presence presence = Presence::Gone;
     for (int attempt = 0; attempt < kProbeAttempts; ++attempt) {
         const CommandResult reply = m_session.commands().readSerialNumber();
         if (reply.ok) {
             // Another module on the same port is a new one: the last one has gone.
-            same = QString::fromLatin1(reply.value) == serialNumber;
+            presence = QString::fromLatin1(reply.value) == serialNumber ? Presence::StillThere : Presence::Gone;
             break;
         }
+        // Something answered, only not cleanly (noise, a damaged frame): not the silence of a module gone.
+        if (reply.reply == FrameReply::Kind::BadCheck)
+            presence = Presence::Unknown;
     }
     m_traced->close();
-    return same;
+    return presence;
+}
+
+void ConsoleTool::useLineSettings(int index)
+{
+    if (index < 0 || index >= kLineSettingsCount)
+        return;
+    SettingsStore &stored = m_session.settings();
+    stored.lineSettingsIndex = index;
+    stored.lineSettings = kLineSettingsTable[index];
+    m_view.selectLineSettings(index);
 }

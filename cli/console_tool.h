@@ -41,18 +41,27 @@ public:
 
     // The window's scan. quietWhenAbsent: no progress and no beep unless a module answers.
     ModuleReading scan(bool quietWhenAbsent = false);
+    // The window's baud-rate change to a line-settings index, and its clearing; both need a scan first.
+    OperationResult setBaudRate(int index);
+    OperationResult clearCustomerRegister();
     // The scan with every port of `ports` searched at the same time (each as the serial search would
     // search it). everyModule: every port searched to its end and one reading per module, no quick attempt;
     // otherwise the first module that answers wins. Without a module, one reading that says why; a search
     // for every module cut short by Ctrl-C ends with an Interrupted reading after the modules it read.
     QList<ModuleReading> scanParallel(const QList<int> &ports, bool everyModule);
-    // The window's baud-rate change to a line-settings index, and its clearing; both need a scan first.
-    OperationResult setBaudRate(int index);
-    OperationResult clearCustomerRegister();
-    // After an accepted change: the module looked for at the new line settings, and stored there once it answers.
-    MoveConfirmation confirmMove(int index, const QString &serialNumber);
-    // One look at the port and line settings of the last module found: is this module still answering?
-    bool moduleStillAnswers(const QString &serialNumber);
+    // After an accepted change: the module looked for at the new line settings, and stored there once it
+    // answers (when store is on).
+    MoveConfirmation confirmMove(int index, const QString &serialNumber, bool store = true);
+    // One look at the port and line settings of the last module found. Only silence from a port that
+    // opened, another module's serial number or the device gone mean the module has gone; a busy port
+    // or a reply with a bad check (noise) tells nothing.
+    enum class Presence { StillThere, Gone, Unknown };
+    Presence lookAgain(const QString &serialNumber);
+    // In memory only: the next scan looks at these line settings (with the lock box checked).
+    void useLineSettings(int index);
+    // Whether a search that finds the module stores where (watch --port stores nothing).
+    void setStoreFound(bool on) { m_storeFound = on; }
+    TracedPort &port() { return *m_traced; }
     // The stored settings afresh, as at a start of the program (ModuleFound false).
     void reloadSettings();
 
@@ -64,6 +73,7 @@ private:
     ModuleSession::Parts sessionParts();
 
     const CliOptions m_options;
+    bool m_storeFound = true;
     ConsoleOutput &m_output;
     TracedPort *m_traced = nullptr; // owned by the session
     ModuleSession m_session{sessionParts()};

@@ -1,25 +1,38 @@
 #pragma once
 
-#include <QFile>
+#include "record_file.h"
+
+#include <QMap>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 
-// The production line's record: one line per module, appended and written out at once, so the file
-// is complete whenever the program ends. A new or empty file gets the header first.
+// The production line's record: one line per module, appended in one write, so the file holds whole lines
+// only whenever and however the program ends. A new or empty file gets the header first; an existing file's
+// header decides which columns are written and in which order (a file begun by an older version keeps its
+// columns). Several fixtures may append at once.
 class CsvLog {
 public:
+    // Every column this version writes, in the order of a new file.
     static const QStringList kColumns;
 
-    // False with the system's reason when the file cannot be opened for appending.
-    bool open(const QString &path, QString &error);
+    // name "-": standard output (with the header). False with the reason when the file cannot be used.
+    bool open(const QString &name, const QByteArray &nameBytes, QString &error);
     bool isOpen() const { return m_file.isOpen(); }
-    // One value per column, in their order.
-    bool append(const QStringList &values);
+    // The file's columns.
+    const QStringList &columns() const { return m_columns; }
+    // Values by column name; a column without a value stays empty. False with the reason when the line could
+    // not be written whole (the file is then as it was).
+    bool append(const QMap<QString, QString> &values, QString &error);
 
     static QString quoted(const QString &value);
+    // One CSV line's fields (quotes undone).
+    static QStringList fields(const QString &line);
 
 private:
-    bool writeLine(const QStringList &values);
+    static QByteArray line(const QStringList &values);
 
-    QFile m_file;
+    RecordFile m_file;
+    QStringList m_columns;
+    QMutex m_mutex;
 };

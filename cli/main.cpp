@@ -7,6 +7,8 @@
 #include "exit_status.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 
 #include <QtGlobal>
@@ -33,11 +35,13 @@ void onQtMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
 
 int main(int argc, char *argv[])
 {
+    // First of all: a stop that comes while the program starts up ends it at its first safe point too.
+    installStopHandlers();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("modulebench-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MB_VERSION));
 
-    const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1));
+    const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1), rawArguments(argc, argv));
     switch (parsed.kind) {
     case ParsedArguments::Kind::Help:
         writeText(stdout, helpText());
@@ -47,6 +51,16 @@ int main(int argc, char *argv[])
         return kExitSuccess;
     case ParsedArguments::Kind::Usage:
         writeText(stderr, QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
+        if (parsed.json) {
+            // A script reading the results still gets its one final object.
+            const QJsonObject record{{QStringLiteral("command"), parsed.commandName.isEmpty()
+                                                                     ? QJsonValue(QJsonValue::Null)
+                                                                     : QJsonValue(parsed.commandName)},
+                                     {QStringLiteral("exit_status"), int(kExitUsage)},
+                                     {QStringLiteral("outcome"), QStringLiteral("bad-usage")},
+                                     {QStringLiteral("message"), parsed.error}};
+            writeText(stdout, QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+        }
         return kExitUsage;
     case ParsedArguments::Kind::Run:
         break;
@@ -57,12 +71,16 @@ int main(int argc, char *argv[])
     // The program says itself, in its language, what each port did when a scan finds nothing; the scan's
     // own lines on modulebench.scan come only when asked for (QT_LOGGING_RULES wins over this).
     QLoggingCategory::setFilterRules(QStringLiteral("modulebench.scan.info=false"));
-    installStopHandlers();
     ConsoleOutput output(parsed.options.json, parsed.options.verbose || standardErrorIsTerminal());
     try {
         return runCommand(parsed.options, output);
     } catch (const std::exception &error) {
         output.diagnostic(QString::fromLocal8Bit(error.what()));
+        output.result(QJsonObject{{QStringLiteral("command"), commandName(parsed.options.command)},
+                                  {QStringLiteral("exit_status"), int(kExitFailure)},
+                                  {QStringLiteral("outcome"), QStringLiteral("failure")},
+                                  {QStringLiteral("message"), QString::fromLocal8Bit(error.what())}},
+                      {});
     }
     return kExitFailure;
 }

@@ -65,30 +65,26 @@ void describeDevice(PortLine &line, const std::function<const QList<QSerialPortI
     }
 }
 
-// "ok", "absent", "permission denied", "busy (minicom, pid 4711)"...
-QString stateText(const PortStatus &status)
+// "ok", or the scan report's own words for the port's state ("no such port", "held by another program (minicom,
+// process 4711)"...), so ports and a scan say the same thing of the same port. The fix for a permission
+// problem is said once, after the list.
+QString stateText(const PortStatus &status, int language)
 {
     switch (status.problem) {
     case PortProblem::None:
     case PortProblem::LineSettingsRefused: // the probe applies none; the device opened
         return QStringLiteral("ok");
-    case PortProblem::NoSuchPort:
-    case PortProblem::StaleSimulatorLink:
-        return QStringLiteral("absent");
-    case PortProblem::NotATerminal:
-        return QStringLiteral("not a serial terminal");
     case PortProblem::PermissionDenied:
         return QStringLiteral("permission denied");
-    case PortProblem::Busy:
-        if (status.holderPid > 0)
-            return QStringLiteral("busy (%1, pid %2)")
-                .arg(status.holderName.isEmpty() ? QStringLiteral("?") : status.holderName)
-                .arg(status.holderPid);
-        return QStringLiteral("busy");
-    case PortProblem::HungUpOrIoError:
-        return QStringLiteral("hung up or I/O error");
+    default:
+        break;
     }
-    return QStringLiteral("cannot be opened");
+    ScanPortEntry entry;
+    entry.status = status;
+    const QString said = scanReportLine(entry, language);
+    const QString device = status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language) : status.devicePath;
+    const QString prefix = QStringLiteral("COM%1 (%2): ").arg(status.portNumber).arg(device);
+    return said.startsWith(prefix) ? said.mid(prefix.size()) : said;
 }
 
 QJsonObject portRecord(const PortLine &line)
@@ -113,14 +109,17 @@ QJsonObject portRecord(const PortLine &line)
 
 int runPorts(const CliOptions &options, ConsoleOutput &output)
 {
-    QList<int> numbers;
-    for (int n = kFirstPort; n <= kLastPort; ++n)
-        numbers << n;
-    for (int n : portNumbersWithLinks()) {
-        if (!numbers.contains(n))
+    // --port: those ports, in the order given.
+    QList<int> numbers = options.ports;
+    if (numbers.isEmpty()) {
+        for (int n = kFirstPort; n <= kLastPort; ++n)
             numbers << n;
+        for (int n : portNumbersWithLinks()) {
+            if (!numbers.contains(n))
+                numbers << n;
+        }
+        std::sort(numbers.begin(), numbers.end());
     }
-    std::sort(numbers.begin(), numbers.end());
 
     // The platform's list walks every terminal of the system: only when a device needs describing.
     std::optional<QList<QSerialPortInfo>> known;
@@ -129,6 +128,9 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
             known = QSerialPortInfo::availablePorts();
         return *known;
     };
+    SettingsStore settings;
+    settings.loadSettings();
+    const int language = options.storedLanguage ? settings.languageIndex : 0;
     std::vector<PortLine> lines;
     for (int n : numbers) {
         PortLine line;
@@ -141,27 +143,21 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
     int stateWidth = 0;
     for (const PortLine &line : lines) {
         deviceWidth = std::max(deviceWidth, int(line.status.devicePath.size()));
-        stateWidth = std::max(stateWidth, int(stateText(line.status).size()));
+        stateWidth = std::max(stateWidth, int(stateText(line.status, language).size()));
     }
     for (const PortLine &line : lines) {
         const QString text = QStringLiteral("COM%1").arg(line.status.portNumber).leftJustified(6)
                              + line.status.devicePath.leftJustified(deviceWidth + 2)
-                             + (line.kind.isEmpty() ? stateText(line.status)
-                                                    : stateText(line.status).leftJustified(stateWidth + 2) + line.kind);
+                             + (line.kind.isEmpty() ? stateText(line.status, language)
+                                                    : stateText(line.status, language).leftJustified(stateWidth + 2) + line.kind);
         output.result(portRecord(line), {text.trimmed()});
     }
     // The fix in words, once for each kind of refusal, in the language the results are given in.
     QStringList hints;
-    std::optional<int> language;
     for (const PortLine &line : lines) {
         if (line.status.problem != PortProblem::PermissionDenied)
             continue;
-        if (!language) {
-            SettingsStore settings;
-            settings.loadSettings();
-            language = options.storedLanguage ? settings.languageIndex : 0;
-        }
-        QString hint = permissionDeniedText(line.status, *language);
+        QString hint = permissionDeniedText(line.status, language);
         // The group dialout is one fix for every such port; an owner and a mode belong to one device.
         if (line.status.deviceGroup != QLatin1String("dialout"))
             hint = QStringLiteral("COM%1 (%2): ").arg(line.status.portNumber).arg(line.status.devicePath) + hint;
@@ -170,5 +166,10 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
     }
     for (const QString &hint : hints)
         output.diagnostic(hint);
+    output.result(QJsonObject{{QStringLiteral("command"), QStringLiteral("ports")},
+                              {QStringLiteral("exit_status"), int(kExitSuccess)},
+                              {QStringLiteral("outcome"), QStringLiteral("ok")},
+                              {QStringLiteral("ports"), int(lines.size())}},
+                  {});
     return kExitSuccess;
 }

@@ -53,3 +53,46 @@ bool TracedPort::open(int portNumber, const QByteArray &lineSettings)
     m_output.progress(openProgressLine(m_status, lineSettings, opened, m_stoppable, m_language()));
     return opened;
 }
+
+namespace {
+
+constexpr char kFrameStart = 0x0F;
+
+// The clearing ("F06...") and the baud-rate change ("E01x").
+bool changesTheModule(const char *bytes, int count)
+{
+    const QByteArray text(bytes, count);
+    return text.startsWith("F06") || text.startsWith("E01");
+}
+
+} // namespace
+
+void TracedPort::writeByte(char value)
+{
+    if (m_heldBack)
+        return;
+    if (m_guardChanges && value == kFrameStart && !m_startPending) {
+        m_startPending = true;
+        m_start = value;
+        return;
+    }
+    m_port.writeByte(value);
+}
+
+void TracedPort::writeBlock(const char *bytes, int count)
+{
+    if (m_heldBack)
+        return;
+    const bool change = changesTheModule(bytes, count);
+    if (m_guardChanges && change && !m_changeWritten && stopRequested()) {
+        m_heldBack = true;
+        m_startPending = false;
+        return;
+    }
+    if (m_startPending) {
+        m_startPending = false;
+        m_port.writeByte(m_start);
+    }
+    m_changeWritten |= change;
+    m_port.writeBlock(bytes, count);
+}

@@ -29,14 +29,21 @@ public:
     bool open(int portNumber, const QByteArray &lineSettings) override;
     PortStatus lastOpenStatus() const override { return m_status; }
     void close() override { m_port.close(); }
-    void writeByte(char value) override { m_port.writeByte(value); }
-    void writeBlock(const char *bytes, int count) override { m_port.writeBlock(bytes, count); }
+    void writeByte(char value) override;
+    void writeBlock(const char *bytes, int count) override;
     bool readByte(char &value) override { return m_port.readByte(value); }
     void discardInput() override { m_port.discardInput(); }
 
     void setStoppable(bool on);
     bool stoppedAnOpen() const { return m_stoppedAnOpen; }
     void setQuiet(bool on) { m_quiet = on; }
+
+    // With guardChanges on, a stop request that comes before a command that changes the module (the
+    // clearing, the baud-rate change) keeps that command and everything after it off the line; one that
+    // comes after lets the operation finish.
+    void setGuardChanges(bool on) { m_guardChanges = on; m_heldBack = false; m_changeWritten = false; }
+    bool changeHeldBack() const { return m_heldBack; }
+    bool changeWritten() const { return m_changeWritten; }
 
 private:
     ModulePort &m_port;
@@ -46,4 +53,10 @@ private:
     bool m_stoppable = false;
     bool m_stoppedAnOpen = false;
     bool m_quiet = false;
+    bool m_guardChanges = false;
+    bool m_heldBack = false;
+    bool m_changeWritten = false;
+    // A frame's start byte waits for the command text after it, so a frame held back leaves no byte behind.
+    bool m_startPending = false;
+    char m_start = 0;
 };

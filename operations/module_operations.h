@@ -47,10 +47,14 @@ protected:
     OperationContext m_ctx;
 };
 
+
 // Finds the module, stores where it was found and shows its identity.
 class ScanOperation : private ModuleOperation {
 public:
-    explicit ScanOperation(const OperationContext &context) : ModuleOperation(context) {}
+    explicit ScanOperation(const OperationContext &context, ScanScope scope = {})
+        : ModuleOperation(context), m_scope(std::move(scope))
+    {
+    }
     ScanResult run();
 
 private:
@@ -64,6 +68,7 @@ private:
     ScanPortEntry &noteOpen(int portNumber, bool opened, const QByteArray &lineSettings, bool samePort);
     void publishReport(bool found);
 
+    ScanScope m_scope;
     ScanResult m_result;
 };
 

@@ -48,6 +48,12 @@ ScanResult ModuleSession::scan(ModuleView &view)
     return run<ScanOperation>(view);
 }
 
+ScanResult ModuleSession::scan(ModuleView &view, const ScanScope &scope)
+{
+    const OperationContext context{view, *m_device, m_commands, m_settings, m_messages, *m_clock, m_moduleFound};
+    return ScanOperation(context, scope).run();
+}
+
 BaudRateResult ModuleSession::changeBaudRate(ModuleView &view)
 {
     return run<BaudRateOperation>(view);

@@ -39,6 +39,8 @@ public:
     // The window's scan: the quick attempt at the stored port, then the search; stores where it found
     // the module.
     ScanResult scan(ModuleView &view);
+    // The same over the scope's ports only, storing the place only when the scope says so.
+    ScanResult scan(ModuleView &view, const ScanScope &scope);
     // Moves the module found by the last scan to the line settings selected in the view's list.
     BaudRateResult changeBaudRate(ModuleView &view);
     // Clears the customer register of the module found by the last scan.

@@ -4,9 +4,17 @@
 #include "scan_report.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
+
+// The ports a scan may use, in the order it tries them, and whether a search that finds the module stores
+// where. The window's scan: COM1 to COM16, stored.
+struct ScanScope {
+    QList<int> ports; // empty: COM1 to COM16; a stored port not in the list gets no quick attempt
+    bool storeFound = true;
+};
 
 // What a scan found, as the operation knows it (not as a panel shows it).
 struct ScanResult {

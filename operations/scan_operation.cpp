@@ -78,7 +78,7 @@ ScanResult ScanOperation::run()
     settings.moduleFound = false;
     QByteArray serial;
     bool found = false;
-    if (settings.portNumber > 0)
+    if (settings.portNumber > 0 && (m_scope.ports.isEmpty() || m_scope.ports.contains(settings.portNumber)))
         found = quickAttempt(serial);
     if (!found)
         found = search(serial);
@@ -177,7 +177,12 @@ bool ScanOperation::search(QByteArray &serial)
 {
     ModuleView &view = m_ctx.view;
     SettingsStore &settings = m_ctx.settings;
-    for (int port = kFirstPort; port <= kLastPort; ++port) {
+    QList<int> ports = m_scope.ports;
+    if (ports.isEmpty()) {
+        for (int port = kFirstPort; port <= kLastPort; ++port)
+            ports << port;
+    }
+    for (const int port : ports) {
         bool firstAtPort = true;
         // The lock box is read afresh before and after every line setting tried.
         for (int index = 0; index < kLineSettingsCount; ++index) {
@@ -196,7 +201,8 @@ bool ScanOperation::search(QByteArray &serial)
                 settings.portNumber = port;
                 settings.lineSettings = kLineSettingsTable[index];
                 settings.lineSettingsIndex = index;
-                settings.saveScanSettings();
+                if (m_scope.storeFound)
+                    settings.saveScanSettings();
             }
             m_ctx.port.close();
             if (found)

@@ -5,6 +5,7 @@
 #include <QProcessEnvironment>
 
 #include <csignal>
+#include <sys/resource.h>
 
 QList<QJsonObject> CliRun::records() const
 {
@@ -38,10 +39,21 @@ CliProcess::~CliProcess()
 
 QString CliProcess::executablePath()
 {
-    return QStringLiteral(MB_CLI_PATH);
+    // MB_CLI_UNDER_TEST: the tests against another build of the program (an older one, to see them fail).
+    return qEnvironmentVariable("MB_CLI_UNDER_TEST", QStringLiteral(MB_CLI_PATH));
 }
 
 bool CliProcess::start(const QStringList &arguments)
+{
+    return startProgram(executablePath(), arguments);
+}
+
+bool CliProcess::startShell(const QString &script)
+{
+    return startProgram(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script, executablePath()});
+}
+
+bool CliProcess::startProgram(const QString &program, const QStringList &arguments)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // The console program must not need a display.
@@ -49,8 +61,15 @@ bool CliProcess::start(const QStringList &arguments)
         environment.remove(QString::fromLatin1(name));
     m_process = std::make_unique<QProcess>();
     m_process->setProcessEnvironment(environment);
-    m_process->setProgram(executablePath());
+    m_process->setProgram(program);
     m_process->setArguments(arguments);
+    if (m_fileSizeLimit > 0) {
+        const rlim_t limit = rlim_t(m_fileSizeLimit);
+        m_process->setChildProcessModifier([limit] {
+            const rlimit fileSize{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+        });
+    }
     m_process->start();
     return m_process->waitForStarted(5000);
 }

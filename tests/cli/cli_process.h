@@ -36,13 +36,21 @@ public:
     static QString executablePath();
 
     bool start(const QStringList &arguments);
+    // The same through /bin/sh -c script, with $0 the program: for arguments only a shell can make
+    // (bytes that are no valid text).
+    bool startShell(const QString &script);
+    // The file size limit (RLIMIT_FSIZE) the program runs under, for a file system that fills up; 0: none.
+    void setFileSizeLimit(qint64 bytes) { m_fileSizeLimit = bytes; }
     // Sends a signal (SIGINT for Ctrl-C) to the running program.
     void signal(int number);
     CliRun wait(int timeoutMs);
     qint64 processId() const;
 
 private:
+    bool startProgram(const QString &program, const QStringList &arguments);
+
     std::unique_ptr<QProcess> m_process;
+    qint64 m_fileSizeLimit = 0;
 };
 
 // Runs to the end; a program still running after timeoutMs is killed and reported unfinished.

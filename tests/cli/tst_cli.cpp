@@ -25,7 +25,9 @@ const QString kSerial = QStringLiteral("KV240117");
 const QString kVersion = QStringLiteral("03.20-01");
 const QString kCustomer = QStringLiteral("ACME WAREHOUSE NORTH 012345678");
 const QByteArray kClearCommand = "F06" + QByteArray(32, '*');
-const QString kCsvHeader = QStringLiteral("time,port,line_settings,serial_number,version,customer_register,outcome");
+// A file begun by an earlier version keeps its columns; a new one gets the station and the duration too.
+const QString kOldCsvHeader = QStringLiteral("time,port,line_settings,serial_number,version,customer_register,outcome");
+const QString kCsvHeader = kOldCsvHeader + QStringLiteral(",station,duration_ms");
 
 QStringList identity(const QString &serial = kSerial, const QStringList &more = {})
 {
@@ -291,19 +293,22 @@ private slots:
         QVERIFY2(text.finished && text.exitCode == 0, text.describe());
         const QStringList lines = text.text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 16 + 2);
-        QCOMPARE(lines.first().simplified(), QStringLiteral("COM1 absent"));
+        QCOMPARE(lines.first().simplified(), QStringLiteral("COM1 no such port"));
         QCOMPARE(lines.at(2).simplified(), QStringLiteral("COM3 %1 ok pseudo-terminal").arg(module->slavePath()));
         QCOMPARE(lines.at(4).simplified(),
-                 QStringLiteral("COM5 %1 busy (").arg(held->slavePath()) + lines.at(4).simplified().section(" (", 1));
-        QVERIFY2(lines.at(4).contains(QStringLiteral("pid %1)").arg(holder.pid())), qPrintable(lines.at(4)));
-        QCOMPARE(lines.at(15).simplified(), QStringLiteral("COM16 absent"));
+                 QStringLiteral("COM5 %1 held by another program (").arg(held->slavePath())
+                     + lines.at(4).simplified().section(" (", 1));
+        QVERIFY2(lines.at(4).contains(QStringLiteral("process %1)").arg(holder.pid())), qPrintable(lines.at(4)));
+        QCOMPARE(lines.at(15).simplified(), QStringLiteral("COM16 no such port"));
         QCOMPARE(lines.at(16).simplified(), QStringLiteral("COM20 %1 ok pseudo-terminal").arg(beyond->slavePath()));
         QCOMPARE(lines.at(17).simplified(), QStringLiteral("COM21 %1 not a serial terminal").arg(plainFile));
 
         const CliRun json = runCli({"ports", "--json"});
         QVERIFY2(json.finished && json.exitCode == 0, json.describe());
         const QList<QJsonObject> records = json.records();
-        QCOMPARE(records.size(), 18);
+        // One object per port, then the run's final object.
+        QCOMPARE(records.size(), 18 + 1);
+        QCOMPARE(records.last().value("command").toString(), QStringLiteral("ports"));
         QMap<QString, QString> states;
         for (const QJsonObject &record : records)
             states.insert(record.value("port").toString(), record.value("state").toString());
@@ -512,10 +517,11 @@ private slots:
         QVERIFY2(lost, qPrintable(r->lastError()));
         CliRun run = runCli({"set-baud", "57600,e,8,1", "--json"});
         QVERIFY2(run.finished && run.exitCode == 7, run.describe());
-        QCOMPARE(run.records().size(), 2);
+        QCOMPARE(run.records().size(), 1);
         QJsonObject record = run.records().last();
         QCOMPARE(record.value("command").toString(), QStringLiteral("set-baud"));
-        QCOMPARE(record.value("outcome").toString(), QStringLiteral("not-confirmed"));
+        QCOMPARE(record.value("serial_number").toString(), QStringLiteral("KV000041"));
+        QCOMPARE(record.value("outcome").toString(), QStringLiteral("set-baud-unconfirmed"));
         QCOMPARE(record.value("exit_status").toInt(), 7);
         QCOMPARE(record.value("confirmed").toBool(true), false);
         QCOMPARE(record.value("message").toString(), QStringLiteral("Set Module BaudRate Ok"));
@@ -586,7 +592,8 @@ private slots:
             QCOMPARE(requestsHeard(*ports[i]).mid(serialRequests.at(i).size()), serialRequests.at(i));
             QCOMPARE(unansweredNotes(*ports[i]).mid(serialNotes.at(i).size()), serialNotes.at(i));
         }
-        QCOMPARE(parallel.records().size(), 1);
+        QCOMPARE(parallel.records().size(), 1 + 1);
+        QCOMPARE(parallel.records().last().value("command").toString(), QStringLiteral("scan"));
         QCOMPARE(parallel.records().first().value("port").toString(), QStringLiteral("COM3"));
         QCOMPARE(parallel.records().first().value("serial_number").toString(), kSerial);
         QCOMPARE(r->storedValues().value("ScanCommNo"), QStringLiteral("3"));
@@ -604,8 +611,9 @@ private slots:
 
         CliRun run = runCli({"scan", "--all", "--json"});
         QVERIFY2(run.finished && run.exitCode == 0, run.describe());
-        const QList<QJsonObject> records = run.records();
-        QCOMPARE(records.size(), 2);
+        QList<QJsonObject> records = run.records();
+        QCOMPARE(records.size(), 2 + 1);
+        QCOMPARE(records.takeLast().value("modules").toInt(), 2);
         QCOMPARE(records.at(0).value("port").toString(), QStringLiteral("COM2"));
         QCOMPARE(records.at(0).value("serial_number").toString(), QStringLiteral("KV000002"));
         QCOMPARE(records.at(1).value("port").toString(), QStringLiteral("COM5"));
@@ -625,10 +633,10 @@ private slots:
         QVERIFY(QFile::remove(r->settingsFile()));
         run = runCli({"clear", "--parallel", "--json"});
         QVERIFY2(run.finished && run.exitCode == 0, run.describe());
-        QCOMPARE(run.records().size(), 2);
-        QCOMPARE(run.records().at(0).value("port").toString(), QStringLiteral("COM5"));
-        QCOMPARE(run.records().at(1).value("command").toString(), QStringLiteral("clear"));
-        QCOMPARE(run.records().at(1).value("outcome").toString(), QStringLiteral("ok"));
+        QCOMPARE(run.records().size(), 1);
+        QCOMPARE(run.records().first().value("port").toString(), QStringLiteral("COM5"));
+        QCOMPARE(run.records().first().value("command").toString(), QStringLiteral("clear"));
+        QCOMPARE(run.records().first().value("outcome").toString(), QStringLiteral("ok"));
         QCOMPARE(requestsHeard(*b).mid(3), QList<QByteArray>({"S01", "V01", "G06", "S01", kClearCommand}));
         // The silent port stopped before its second request, once COM5 had answered.
         const QList<QByteArray> silentHeard = requestsHeard(*silent).mid(2);
@@ -772,12 +780,15 @@ private slots:
                          .hasMatch(),
                      qPrintable(line));
             const QString customer = i == 1 ? QStringLiteral("\"ACME, \"\"NORTH\"\" 0123456789012345\"") : kCustomer;
-            QVERIFY2(line.endsWith(QStringLiteral(",COM5,\"19200,e,8,1\",%1,%2,%3,ok").arg(serials[i], kVersion, customer)),
+            QVERIFY2(line.contains(QStringLiteral(",COM5,\"19200,e,8,1\",%1,%2,%3,ok,").arg(serials[i], kVersion, customer)),
                      qPrintable(line));
+            QVERIFY2(QRegularExpression(QStringLiteral(",ok,[^,]+,\\d+$")).match(line).hasMatch(), qPrintable(line));
         }
         // The same, one JSON object per module on standard output.
         const QList<QJsonObject> records = run.records();
-        QCOMPARE(records.size(), 3);
+        QCOMPARE(records.size(), 3 + 1);
+        QCOMPARE(records.last().value("command").toString(), QStringLiteral("watch"));
+        QCOMPARE(records.last().value("modules").toInt(), 3);
         for (int i = 0; i < serials.size(); ++i) {
             QCOMPARE(records[i].value("serial_number").toString(), serials[i]);
             QCOMPARE(records[i].value("customer_register").toString(), customers[i]);
@@ -812,7 +823,7 @@ private slots:
         QCOMPARE(fileLines(csv).size(), 2);
         QFile file(csv);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().endsWith(",ok\n"));
+        QVERIFY(QRegularExpression(QStringLiteral(",ok,[^,]+,\\d+\n$")).match(QString::fromUtf8(file.readAll())).hasMatch());
         termios after{};
         QVERIFY(lineSettingsOf(module.slavePath(), after));
         QVERIFY2(sameLine(before, after), "the line was not put back as it was found");
@@ -830,7 +841,7 @@ private slots:
         // An earlier file keeps its lines; the header is not written again.
         QFile earlier(csv);
         QVERIFY(earlier.open(QIODevice::WriteOnly));
-        earlier.write((kCsvHeader + "\nearlier line\n").toUtf8());
+        earlier.write((kOldCsvHeader + "\nearlier line\n").toUtf8());
         earlier.close();
 
         SimProcess *first = r->addModule(6, identity(QStringLiteral("KV000011")));

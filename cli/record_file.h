@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+// The file production-line records are appended to. Only a regular file (or standard output) is taken, and
+// the check is made without waiting, so a FIFO or a device never holds the program before a port is touched.
+// Each record goes out in one write; one that goes out only in part is cut off again, so the file never
+// ends in half a record.
+class RecordFile {
+public:
+    RecordFile();
+    ~RecordFile();
+    RecordFile(const RecordFile &) = delete;
+    RecordFile &operator=(const RecordFile &) = delete;
+
+    // Opens (creating) the file for appending. nameBytes: the name's bytes as given, where the platform has
+    // such (Unix); otherwise name. False with a reason in error.
+    bool open(const QString &name, const QByteArray &nameBytes, QString &error);
+    // Records on standard output: nothing to read back, nothing to cut off.
+    void openStandardOutput();
+    bool isOpen() const;
+    bool isStandardOutput() const;
+
+    // The first line, without its line end (at most 4 KiB); empty for an empty file or standard output.
+    QByteArray firstLine() const;
+    // True when the file is empty or its last byte ends a line.
+    bool endsWithLineEnd() const;
+
+    // Appends the bytes whole or not at all; false with the reason.
+    bool appendWhole(const QByteArray &bytes, QString &error);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
