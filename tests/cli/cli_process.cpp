@@ -1,6 +1,8 @@
 #include "cli_process.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QTest>
 #include <QJsonDocument>
 #include <QProcessEnvironment>
 
@@ -118,4 +120,16 @@ QStringList fileLines(const QString &path)
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
 }

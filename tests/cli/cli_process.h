@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // What one run of modulebench-cli left.
@@ -58,3 +59,6 @@ CliRun runCli(const QStringList &arguments, int timeoutMs = 60000);
 
 // The lines of a CSV file without the line ends; empty when there is no file.
 QStringList fileLines(const QString &path);
+
+// Polls every 50 ms, events processed, until the condition holds (true) or the time is up (false).
+bool waitFor(const std::function<bool()> &condition, int timeoutMs);

@@ -53,19 +53,6 @@ void writeStoredLanguage(const QString &name)
     store.saveLanguage();
 }
 
-// Polls until the condition holds or the time is up.
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
-}
-
 // The device's line settings as a program opening it would find them.
 bool lineSettingsOf(const QString &path, termios &settings)
 {

@@ -33,18 +33,6 @@ QStringList identity(const QString &serial, const QStringList &more = {})
            + more;
 }
 
-bool waitFor(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(50);
-    }
-    return true;
-}
-
 // Whether the process has its own handler for SIGINT, from the caught-signals mask in /proc.
 bool catchesInterrupt(qint64 pid)
 {
