@@ -75,7 +75,7 @@ appstreamcli validate-tree --no-net "$root" && pass "appstreamcli validate-tree"
 # Icons at every size the desktop asks for.
 for size in 16 22 24 32 48 64 128 256; do
   icon="$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png"
-  file "$icon" 2>/dev/null | grep -q "PNG image data, $size x $size," || fail "icon ${size}x$size: $(file "$icon")"
+  file "$icon" 2>/dev/null | grep "PNG image data, $size x $size," >/dev/null || fail "icon ${size}x$size: $(file "$icon")"
 done
 [ -s "$prefix/share/icons/hicolor/scalable/apps/$id.svg" ] || fail "scalable icon missing"
 
@@ -86,7 +86,7 @@ for program in "${programs[@]}"; do
   warnings="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)"
   warnings+="$(zcat "$page" | groff -ww -man -Tutf8 -z 2>&1)"
   [ -z "$warnings" ] && pass "man $program" || fail "man $program: $warnings"
-  zcat "$page" | grep -q "$version" || fail "manual page of $program without version $version"
+  zcat "$page" | grep "$version" >/dev/null || fail "manual page of $program without version $version"
 done
 
 # The window: started from the prefix on an X display of its own, in a private settings folder whose port
