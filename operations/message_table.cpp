@@ -127,21 +127,27 @@ QString decode(QTextCodec *codec, const QByteArray &bytes)
 
 MessageTable::MessageTable()
 {
-    // GB18030 is a superset of GB2312 and decodes every GB2312 text the same way.
-    QTextCodec *const codecs[kLanguageCount] = {
-        nullptr,
-        QTextCodec::codecForName("GB18030"),
-        QTextCodec::codecForName("Big5"),
-    };
     for (int message = 0; message < kMessageCount; ++message) {
         for (int language = 0; language < kLanguageCount; ++language) {
             const int i = message * kLanguageCount + language;
             m_bytes[i] = QByteArray(kEntries[i]);
             if (message == 0)
                 m_bytes[i] += kWebAddress;
-            m_texts[i] = decode(codecs[language], m_bytes[i]);
         }
     }
+}
+
+void MessageTable::decodeColumn(int language) const
+{
+    // GB18030 is a superset of GB2312 and decodes every GB2312 text the same way.
+    QTextCodec *const codec = language == 1   ? QTextCodec::codecForName("GB18030")
+                              : language == 2 ? QTextCodec::codecForName("Big5")
+                                              : nullptr;
+    for (int message = 0; message < kMessageCount; ++message) {
+        const int i = message * kLanguageCount + language;
+        m_texts[i] = decode(codec, m_bytes[i]);
+    }
+    m_decoded[language] = true;
 }
 
 const QByteArray &MessageTable::entry(int message, int language) const
@@ -154,5 +160,7 @@ const QString &MessageTable::text(int message, int language) const
     // A language index that names no column reads English.
     if (language < 0 || language >= kLanguageCount)
         language = 0;
+    if (!m_decoded[language])
+        decodeColumn(language);
     return m_texts[message * kLanguageCount + language];
 }

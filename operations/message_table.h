@@ -40,7 +40,9 @@ public:
     static constexpr int kMessageCount = 26;
     static constexpr int kLanguageCount = 3;
 
-    MessageTable(); // builds and decodes all 78 entries once
+    // Builds the 78 entries; a Chinese column is decoded the first time one of its texts is asked for, so
+    // that a window in English never loads the code-page converters.
+    MessageTable();
 
     // The stored bytes, in the column's code page.
     const QByteArray &entry(int message, int language) const;
@@ -49,6 +51,10 @@ public:
     const QString &text(Message message, int language) const { return text(static_cast<int>(message), language); }
 
 private:
+    void decodeColumn(int language) const;
+
     std::array<QByteArray, kMessageCount * kLanguageCount> m_bytes;
-    std::array<QString, kMessageCount * kLanguageCount> m_texts;
+    // Filled a column at a time; a table is used by one thread only.
+    mutable std::array<QString, kMessageCount * kLanguageCount> m_texts;
+    mutable std::array<bool, kLanguageCount> m_decoded{};
 };
