@@ -48,6 +48,15 @@ protected:
 };
 
 
+// The serial-number requests of a scan: 3 at the stored port, 2 per port and line settings in the search.
+constexpr int kQuickAttempts = 3;
+constexpr int kSearchAttempts = 2;
+
+// Up to `attempts` serial-number requests on the open port, each counted in the port's report entry with
+// what came back; `halted`, when given, is asked before each. True with the serial number once one answers.
+bool askSerialNumber(ModuleCommands &commands, ScanPortEntry &entry, int attempts, QByteArray &serial,
+                     const std::function<bool()> &halted = {});
+
 // Finds the module, stores where it was found and shows its identity.
 class ScanOperation : private ModuleOperation {
 public:
@@ -60,8 +69,6 @@ public:
 private:
     bool quickAttempt(QByteArray &serial);
     bool search(QByteArray &serial);
-    // Up to `attempts` serial-number requests on the open port; counts them in the port's report entry.
-    bool askSerialNumber(ScanPortEntry &entry, int attempts, QByteArray &serial);
     bool readInformation(const QByteArray &serial);
     void showPortTried(int portNumber);
     // Notes an open attempt at the port: a new entry, or the same entry for the search's next line settings.

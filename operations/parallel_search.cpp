@@ -4,6 +4,7 @@
 #include "frame_layer.h"
 #include "line_settings.h"
 #include "module_commands.h"
+#include "module_operations.h"
 #include "module_port.h"
 
 #include <QMutex>
@@ -19,8 +20,6 @@
 namespace {
 
 // The serial scan's counts and pauses.
-constexpr int kQuickAttempts = 3;
-constexpr int kSearchAttempts = 2;
 constexpr int kVersionAttempts = 2;
 constexpr int kPauseMs = 200;
 
@@ -101,22 +100,7 @@ private:
 
     bool askSerialNumber(int attempts)
     {
-        for (int attempt = 0; attempt < attempts; ++attempt) {
-            if (halted())
-                return false;
-            const CommandResult reply = m_commands.readSerialNumber();
-            ++entry.requests;
-            if (reply.ok) {
-                entry.answered = true;
-                m_serial = reply.value;
-                return true;
-            }
-            if (reply.reply == FrameReply::Kind::BadCheck)
-                ++entry.badChecks;
-            else if (reply.reply == FrameReply::Kind::OtherRequest)
-                ++entry.lateReplies;
-        }
-        return false;
+        return ::askSerialNumber(m_commands, entry, attempts, m_serial, [this] { return halted(); });
     }
 
     // A module answered: it wins unless another did first; the winner is told to the caller at once,

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr int kQuickAttempts = 3;
-constexpr int kSearchAttempts = 2;
 constexpr int kVersionAttempts = 2;
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 16;
@@ -150,15 +148,18 @@ bool ScanOperation::quickAttempt(QByteArray &serial)
     if (!opened)
         return false;
     showPortTried(settings.portNumber);
-    const bool found = askSerialNumber(entry, kQuickAttempts, serial);
+    const bool found = askSerialNumber(m_ctx.commands, entry, kQuickAttempts, serial);
     m_ctx.port.close();
     return found;
 }
 
-bool ScanOperation::askSerialNumber(ScanPortEntry &entry, int attempts, QByteArray &serial)
+bool askSerialNumber(ModuleCommands &commands, ScanPortEntry &entry, int attempts, QByteArray &serial,
+                     const std::function<bool()> &halted)
 {
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        const CommandResult reply = m_ctx.commands.readSerialNumber();
+        if (halted && halted())
+            return false;
+        const CommandResult reply = commands.readSerialNumber();
         ++entry.requests;
         if (reply.ok) {
             entry.answered = true;
@@ -195,7 +196,7 @@ bool ScanOperation::search(QByteArray &serial)
             if (!opened)
                 break;
             showPortTried(port);
-            const bool found = askSerialNumber(entry, kSearchAttempts, serial);
+            const bool found = askSerialNumber(m_ctx.commands, entry, kSearchAttempts, serial);
             if (found) {
                 // Stored at once, while the port is still open.
                 settings.portNumber = port;
