@@ -1,6 +1,6 @@
 #include "cli_options.h"
 
-#include "exit_status.h"
+#include "outcomes.h"
 #include "line_settings.h"
 
 #include <QCommandLineParser>
@@ -44,6 +44,18 @@ int lineSettingsIndex(const QString &text)
             return i;
     }
     return -1;
+}
+
+// One line per outcome: its key, its exit status and what it means.
+QString outcomeLines()
+{
+    QString text;
+    for (const OutcomeInfo &info : outcomeTable())
+        text += QStringLiteral("  %1 %2 %3\n")
+                    .arg(QString::fromLatin1(info.key).leftJustified(21))
+                    .arg(int(info.exitStatus), -4)
+                    .arg(QString::fromLatin1(info.meaning));
+    return text;
 }
 
 QString lineSettingsList()
@@ -184,7 +196,9 @@ ParsedArguments parseArguments(const QStringList &arguments, const QList<QByteAr
     }
     ParsedArguments parsed = parseWords(arguments, rawArguments);
     parsed.json = json;
-    if (parsed.kind == ParsedArguments::Kind::Usage)
+    CliCommand known;
+    // A word that names no command is no command: the final object says null.
+    if (parsed.kind == ParsedArguments::Kind::Usage && commandFromName(commandName, known))
         parsed.commandName = commandName;
     return parsed;
 }
@@ -350,31 +364,11 @@ QString helpText()
                "Results go to standard output; progress (\"trying COM3 at 19200,e,8,1\") and diagnostics to\n"
                "standard error, progress only when standard error is a terminal or with --verbose.\n"
                "\n"
-               "Exit status:\n"
-               "  %2    success\n"
-               "  %3    another failure (the CSV file could not be written...)\n"
-               "  %4    bad usage (nothing was sent to any port)\n"
-               "  %5    module not found\n"
-               "  %6    the module answered, but its version or customer register could not be read\n"
-               "  %7    the module did not accept the baud-rate change or the clearing\n"
-               "  %8    no port could be opened at all (the reasons are printed: no device, permission\n"
-               "       denied, busy...)\n"
-               "  %9    set-baud: the module accepted the change but did not answer at the new line\n"
-               "       settings within 3 s (nothing stored)\n"
-               "  %10  interrupted (Ctrl-C or SIGTERM) before scan had a result, or before set-baud or\n"
-               "       clear changed the module (it is untouched)\n"
+               "Outcomes (the final JSON object's outcome, watch's records) and the exit status each gives:\n"
+               "%2"
                "watch ends with 0 when every module was ok (or already set), with the status of the first\n"
                "module that was not, or with 1 when a record could not be written.\n")
-        .arg(lineSettingsList())
-        .arg(int(kExitSuccess))
-        .arg(int(kExitFailure))
-        .arg(int(kExitUsage))
-        .arg(int(kExitNotFound))
-        .arg(int(kExitInformationError))
-        .arg(int(kExitRefused))
-        .arg(int(kExitNoPort))
-        .arg(int(kExitNotConfirmed))
-        .arg(int(kExitInterrupted));
+        .arg(lineSettingsList(), outcomeLines());
 }
 
 QString versionText()

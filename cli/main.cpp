@@ -4,7 +4,8 @@
 #include "cli_options.h"
 #include "console_output.h"
 #include "console_platform.h"
-#include "exit_status.h"
+#include "outcomes.h"
+#include "stop_token.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -31,12 +32,18 @@ void onQtMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
     writeText(stderr, qFormatLogMessage(type, context, message) + QLatin1Char('\n'));
 }
 
+void writeObject(const QJsonObject &record)
+{
+    writeText(stdout, QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // First of all: a stop that comes while the program starts up ends it at its first safe point too.
-    installStopHandlers();
+    static StopToken stop;
+    installStopHandlers(stop);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("modulebench-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(MB_VERSION));
@@ -45,23 +52,29 @@ int main(int argc, char *argv[])
     switch (parsed.kind) {
     case ParsedArguments::Kind::Help:
         writeText(stdout, helpText());
-        return kExitSuccess;
+        return exitStatusOf(Outcome::Ok);
     case ParsedArguments::Kind::Version:
-        writeText(stdout, versionText());
-        return kExitSuccess;
+        if (parsed.json) {
+            writeObject(QJsonObject{{QStringLiteral("command"), QJsonValue(QJsonValue::Null)},
+                                    {QStringLiteral("outcome"), outcomeKey(Outcome::Ok)},
+                                    {QStringLiteral("exit_status"), exitStatusOf(Outcome::Ok)},
+                                    {QStringLiteral("version"), QStringLiteral(MB_VERSION)}});
+        } else {
+            writeText(stdout, versionText());
+        }
+        return exitStatusOf(Outcome::Ok);
     case ParsedArguments::Kind::Usage:
         writeText(stderr, QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
         if (parsed.json) {
-            // A script reading the results still gets its one final object.
-            const QJsonObject record{{QStringLiteral("command"), parsed.commandName.isEmpty()
-                                                                     ? QJsonValue(QJsonValue::Null)
-                                                                     : QJsonValue(parsed.commandName)},
-                                     {QStringLiteral("exit_status"), int(kExitUsage)},
-                                     {QStringLiteral("outcome"), QStringLiteral("bad-usage")},
-                                     {QStringLiteral("message"), parsed.error}};
-            writeText(stdout, QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+            // A script reading the results still gets its one final object; an unknown command is none.
+            writeObject(QJsonObject{{QStringLiteral("command"), parsed.commandName.isEmpty()
+                                                                    ? QJsonValue(QJsonValue::Null)
+                                                                    : QJsonValue(parsed.commandName)},
+                                    {QStringLiteral("exit_status"), exitStatusOf(Outcome::BadUsage)},
+                                    {QStringLiteral("outcome"), outcomeKey(Outcome::BadUsage)},
+                                    {QStringLiteral("message"), parsed.error}});
         }
-        return kExitUsage;
+        return exitStatusOf(Outcome::BadUsage);
     case ParsedArguments::Kind::Run:
         break;
     }
@@ -73,14 +86,14 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("modulebench.scan.info=false"));
     ConsoleOutput output(parsed.options.json, parsed.options.verbose || standardErrorIsTerminal());
     try {
-        return runCommand(parsed.options, output);
+        return runCommand(parsed.options, output, stop);
     } catch (const std::exception &error) {
         output.diagnostic(QString::fromLocal8Bit(error.what()));
         output.result(QJsonObject{{QStringLiteral("command"), commandName(parsed.options.command)},
-                                  {QStringLiteral("exit_status"), int(kExitFailure)},
-                                  {QStringLiteral("outcome"), QStringLiteral("failure")},
+                                  {QStringLiteral("exit_status"), exitStatusOf(Outcome::Failure)},
+                                  {QStringLiteral("outcome"), outcomeKey(Outcome::Failure)},
                                   {QStringLiteral("message"), QString::fromLocal8Bit(error.what())}},
                       {});
     }
-    return kExitFailure;
+    return exitStatusOf(Outcome::Failure);
 }

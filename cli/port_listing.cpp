@@ -2,7 +2,7 @@
 
 #include "console_output.h"
 #include "console_platform.h"
-#include "exit_status.h"
+#include "outcomes.h"
 #include "port_names.h"
 #include "port_problem.h"
 #include "scan_report.h"
@@ -166,10 +166,10 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
     }
     for (const QString &hint : hints)
         output.diagnostic(hint);
-    output.result(QJsonObject{{QStringLiteral("command"), QStringLiteral("ports")},
-                              {QStringLiteral("exit_status"), int(kExitSuccess)},
-                              {QStringLiteral("outcome"), QStringLiteral("ok")},
-                              {QStringLiteral("ports"), int(lines.size())}},
+    output.result(QJsonObject{{QStringLiteral("command"), commandName(CliCommand::Ports)},
+                              {QStringLiteral("exit_status"), exitStatusOf(Outcome::Ok)},
+                              {QStringLiteral("outcome"), outcomeKey(Outcome::Ok)},
+                              {QStringLiteral("port_count"), int(lines.size())}},
                   {});
-    return kExitSuccess;
+    return exitStatusOf(Outcome::Ok);
 }

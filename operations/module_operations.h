@@ -5,8 +5,10 @@
 #include "module_commands.h"
 #include "module_view.h"
 #include "operation_results.h"
+#include "port_probe.h"
 #include "serial_device.h"
 #include "settings_store.h"
+#include "stop_token.h"
 
 #include <QString>
 #include <functional>
@@ -21,14 +23,19 @@ struct OperationContext {
     Clock &clock; // for the blocking 200 ms pauses
     // Runs once the scan has found the module, before its information read; may be empty.
     const std::function<void()> &moduleFound;
+    // Looked at before each open and each request of a search, and right before a command that changes
+    // the module.
+    const StopToken &stop;
+    // Whether that look right before a change is made (the production line finishes a module in hand).
+    bool stopBeforeChange;
+    // Put in front of each port a parallel search makes; may be empty.
+    const FrontPort &frontPort;
 };
 
 // What the three operations share: texts, the outcome report and the confirm-then-command pair.
 class ModuleOperation {
 protected:
     explicit ModuleOperation(const OperationContext &context) : m_ctx(context) {}
-
-    static constexpr int kPauseMs = 200;
 
     // The message in the current language.
     QString message(Message m) const;
@@ -41,21 +48,13 @@ protected:
         ChangeOutcome outcome = ChangeOutcome::PortNotOpened;
         FrameReply::Kind failedReply = FrameReply::Kind::Good;
     };
-    // Opens the stored port, then up to 2 times: pause, serial-number request, pause, command.
+    // Opens the stored port, then up to 2 times: pause, serial-number request, pause, command. A stop
+    // request that has come by the moment the command would go keeps it off the line.
     Confirmed confirmThen(const std::function<CommandResult()> &command);
 
     OperationContext m_ctx;
 };
 
-
-// The serial-number requests of a scan: 3 at the stored port, 2 per port and line settings in the search.
-constexpr int kQuickAttempts = 3;
-constexpr int kSearchAttempts = 2;
-
-// Up to `attempts` serial-number requests on the open port, each counted in the port's report entry with
-// what came back; `halted`, when given, is asked before each. True with the serial number once one answers.
-bool askSerialNumber(ModuleCommands &commands, ScanPortEntry &entry, int attempts, QByteArray &serial,
-                     const std::function<bool()> &halted = {});
 
 // Finds the module, stores where it was found and shows its identity.
 class ScanOperation : private ModuleOperation {
@@ -67,12 +66,21 @@ public:
     ScanResult run();
 
 private:
-    bool quickAttempt(QByteArray &serial);
-    bool search(QByteArray &serial);
-    bool readInformation(const QByteArray &serial);
+    // Where a search found the module.
+    struct Place {
+        int portNumber = 0;
+        int lineSettingsIndex = -1;
+        QByteArray serialNumber;
+    };
+
+    bool quickAttempt(PortProbe &probe, QByteArray &serial);
+    std::optional<Place> search(PortProbe &probe);
+    std::optional<Place> searchParallel();
+    void remember(const Place &place);
+    bool readInformation(PortProbe &probe, const QByteArray &serial);
     void showPortTried(int portNumber);
-    // Notes an open attempt at the port: a new entry, or the same entry for the search's next line settings.
-    ScanPortEntry &noteOpen(int portNumber, bool opened, const QByteArray &lineSettings, bool samePort);
+    QList<int> ports() const;
+    QList<int> lineSettingsToTry() const;
     void publishReport(bool found);
 
     ScanScope m_scope;

@@ -4,6 +4,7 @@
 
 struct ModuleSession::OwnParts {
     SystemClock clock;
+    StopToken stop;
     std::unique_ptr<ModulePort> port;
     std::unique_ptr<SerialDevice> front;
 };
@@ -18,6 +19,8 @@ ModuleSession::ModuleSession(Parts parts, std::unique_ptr<OwnParts> own)
     , m_device(parts.port ? parts.port : ownPort(parts, *m_own, *m_clock))
     , m_frames(*m_device, *m_clock)
     , m_commands(m_frames)
+    , m_frontPort(std::move(parts.frontPort))
+    , m_stop(parts.stop ? parts.stop : &m_own->stop)
 {
 }
 
@@ -37,29 +40,38 @@ QString ModuleSession::message(Message m) const
     return m_messages.text(m, m_settings.languageIndex);
 }
 
-template <class Operation> auto ModuleSession::run(ModuleView &view)
+OperationContext ModuleSession::context(ModuleView &view)
 {
-    const OperationContext context{view, *m_device, m_commands, m_settings, m_messages, *m_clock, m_moduleFound};
-    return Operation(context).run();
+    return OperationContext{view, *m_device, m_commands, m_settings, m_messages, *m_clock, m_moduleFound, *m_stop,
+                            m_stopBeforeChange, m_frontPort};
 }
 
 ScanResult ModuleSession::scan(ModuleView &view)
 {
-    return run<ScanOperation>(view);
+    return ScanOperation(context(view)).run();
 }
 
 ScanResult ModuleSession::scan(ModuleView &view, const ScanScope &scope)
 {
-    const OperationContext context{view, *m_device, m_commands, m_settings, m_messages, *m_clock, m_moduleFound};
-    return ScanOperation(context, scope).run();
+    return ScanOperation(context(view), scope).run();
 }
 
 BaudRateResult ModuleSession::changeBaudRate(ModuleView &view)
 {
-    return run<BaudRateOperation>(view);
+    return BaudRateOperation(context(view)).run();
 }
 
 ClearResult ModuleSession::clearCustomerRegister(ModuleView &view)
 {
-    return run<ClearOperation>(view);
+    return ClearOperation(context(view)).run();
+}
+
+MoveConfirmation ModuleSession::confirmMove(const MoveTarget &target)
+{
+    return confirmMovedModule(*m_device, m_commands, *m_clock, m_settings, target);
+}
+
+LookResult ModuleSession::lookAgain(const QByteArray &serialNumber)
+{
+    return lookAtPlace(*m_device, m_commands, m_settings.portNumber, m_settings.lineSettings, serialNumber);
 }

@@ -4,11 +4,16 @@
 #include "frame_layer.h"
 #include "message_table.h"
 #include "module_commands.h"
+#include "module_look.h"
+#include "move_confirmation.h"
+#include "module_operations.h"
 #include "module_port.h"
 #include "module_view.h"
 #include "operation_results.h"
 #include "serial_device.h"
+#include "port_probe.h"
 #include "settings_store.h"
+#include "stop_token.h"
 #include "tone_player.h"
 
 #include <functional>
@@ -26,8 +31,12 @@ public:
         // Instead of the module port (tests: a scripted module).
         SerialDevice *port = nullptr;
         // A device put in front of the session's own module port, which the frame layer then talks
-        // through (the console program's port that reports every open).
-        std::function<std::unique_ptr<SerialDevice>(ModulePort &port)> frontPort;
+        // through, and in front of each port of a parallel search (the console program's port that
+        // reports every open).
+        FrontPort frontPort;
+        // The stop token the session's operations look at, where another part (a signal handler) holds
+        // it; otherwise the session's own, which only stop() sets.
+        StopToken *stop = nullptr;
     };
 
     ModuleSession();
@@ -46,6 +55,19 @@ public:
     // Clears the customer register of the module found by the last scan.
     ClearResult clearCustomerRegister(ModuleView &view);
 
+    // After an accepted baud-rate change: the module looked for at its new place (see confirmMovedModule).
+    MoveConfirmation confirmMove(const MoveTarget &target);
+    // One look at the place where the last scan found the module.
+    LookResult lookAgain(const QByteArray &serialNumber);
+
+    // Asks the running operation to stop at its next safe point: a search before its next open or request,
+    // a change before the command that changes the module. Safe from any thread.
+    void stop() { m_stop->request(); }
+    bool stopRequested() const { return m_stop->requested(); }
+    // Off: a change, once begun, goes through whatever a stop request says (the production line finishes
+    // the module in hand); the searches still stop.
+    void setStopBeforeChange(bool on) { m_stopBeforeChange = on; }
+
     // Runs once per scan as soon as the module has answered, before its information is read.
     void setModuleFoundHook(std::function<void()> hook) { m_moduleFound = std::move(hook); }
 
@@ -53,7 +75,6 @@ public:
     QString message(Message m) const;
 
     Clock &clock() { return *m_clock; }
-    SerialDevice &port() { return *m_device; }
     FrameLayer &frames() { return m_frames; }
     ModuleCommands &commands() { return m_commands; }
     SettingsStore &settings() { return m_settings; }
@@ -65,7 +86,7 @@ private:
     struct OwnParts;
     ModuleSession(Parts parts, std::unique_ptr<OwnParts> own);
     static SerialDevice *ownPort(const Parts &parts, OwnParts &own, Clock &clock);
-    template <class Operation> auto run(ModuleView &view);
+    OperationContext context(ModuleView &view);
 
     std::unique_ptr<OwnParts> m_own; // the real clock and port, where no others were given
     Clock *m_clock;
@@ -75,5 +96,8 @@ private:
     SettingsStore m_settings;
     MessageTable m_messages;
     TonePlayer m_tones;
+    FrontPort m_frontPort;
+    StopToken *m_stop;
+    bool m_stopBeforeChange = true;
     std::function<void()> m_moduleFound;
 };

@@ -8,12 +8,18 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
-// The ports a scan may use, in the order it tries them, and whether a search that finds the module stores
-// where. The window's scan: COM1 to COM16, stored.
+// The ports a scan may use, in the order it tries them, whether a search that finds the module stores
+// where, and how it searches. The window's scan: COM1 to COM16, one port after the other, stored.
 struct ScanScope {
     QList<int> ports; // empty: COM1 to COM16; a stored port not in the list gets no quick attempt
     bool storeFound = true;
+    // Every port of the list searched at the same time, each in its own thread with the requests the serial
+    // search gives it; the answer is the serial search's: the first port in list order that answers.
+    bool parallel = false;
+    // Every port searched to its end and every module found read (parallel only): one result per module.
+    bool everyModule = false;
 };
 
 // What a scan found, as the operation knows it (not as a panel shows it).
@@ -22,6 +28,7 @@ struct ScanResult {
         Complete,         // found, and its version and customer register read
         InformationError, // found (serial number known), but the version or the register could not be read
         NotFound,         // no port gave a serial number
+        Stopped,          // a stop request ended the search before a module answered
     };
     // Where the information read stopped, for an InformationError.
     enum class InformationFailure { None, PortNotOpened, VersionUnanswered, CustomerUnanswered };
@@ -29,6 +36,7 @@ struct ScanResult {
     Outcome outcome = Outcome::NotFound;
     // Where the module answered (found only).
     int portNumber = 0;
+    QString devicePath;
     QByteArray lineSettings;
     int lineSettingsIndex = -1;
     QByteArray serialNumber;
@@ -41,6 +49,10 @@ struct ScanResult {
     QString message;
     // What the scan did at each port it came to.
     ScanReport report;
+    // A stop request halted the search (with every module asked for: after the modules it found).
+    bool stopped = false;
+    // With every module asked for: one result each, in the order of the port list (the first is this one).
+    std::vector<ScanResult> modules;
 
     bool found() const { return outcome != Outcome::NotFound; }
     bool complete() const { return outcome == Outcome::Complete; }
@@ -54,6 +66,7 @@ enum class ChangeOutcome {
     PortNotOpened,          // the port of the module found could not be opened
     ModuleNotConfirmed,     // the module did not answer the serial-number request, twice
     Refused,                // the module was confirmed, but did not acknowledge the command
+    Stopped,                // a stop request came before the command: the module was not changed
 };
 
 struct BaudRateResult {
@@ -76,8 +89,3 @@ struct ClearResult {
 
     bool accepted() const { return outcome == ChangeOutcome::Accepted; }
 };
-
-// "good", "bad-check", "late-reply", "no-answer": for a script's eyes.
-const char *replyKindKey(FrameReply::Kind kind);
-// "answer with a bad check: noise on the line?" and the like, in the scan report's language; empty for Good.
-QString replyKindText(FrameReply::Kind kind, int language);

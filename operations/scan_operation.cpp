@@ -2,9 +2,16 @@
 
 #include "line_settings.h"
 
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <memory>
+#include <vector>
+
 namespace {
 
-constexpr int kVersionAttempts = 2;
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 16;
 
@@ -37,6 +44,10 @@ void ModuleOperation::report(bool success, const QString &text)
 ModuleOperation::Confirmed ModuleOperation::confirmThen(const std::function<CommandResult()> &command)
 {
     Confirmed confirmed;
+    if (m_ctx.stopBeforeChange && m_ctx.stop.requested()) {
+        confirmed.outcome = ChangeOutcome::Stopped;
+        return confirmed;
+    }
     if (!m_ctx.port.open(m_ctx.settings.portNumber, m_ctx.settings.lineSettings))
         return confirmed;
     confirmed.outcome = ChangeOutcome::ModuleNotConfirmed;
@@ -50,6 +61,10 @@ ModuleOperation::Confirmed ModuleOperation::confirmThen(const std::function<Comm
             continue;
         }
         m_ctx.clock.sleep(kPauseMs);
+        if (m_ctx.stopBeforeChange && m_ctx.stop.requested()) {
+            confirmed.outcome = ChangeOutcome::Stopped;
+            break;
+        }
         const CommandResult reply = command();
         confirmed.outcome = reply.ok ? ChangeOutcome::Accepted : ChangeOutcome::Refused;
         confirmed.failedReply = reply.ok ? FrameReply::Kind::Good : reply.reply;
@@ -74,49 +89,58 @@ ScanResult ScanOperation::run()
     m_result = ScanResult{};
 
     settings.moduleFound = false;
+    PortProbe probe(m_ctx.port, m_ctx.commands, m_ctx.clock, m_ctx.stop);
     QByteArray serial;
     bool found = false;
-    if (settings.portNumber > 0 && (m_scope.ports.isEmpty() || m_scope.ports.contains(settings.portNumber)))
-        found = quickAttempt(serial);
-    if (!found)
-        found = search(serial);
+    // Every module means every port searched to its end: a stored place is no shortcut then.
+    if (!m_scope.everyModule && settings.portNumber > 0
+        && (m_scope.ports.isEmpty() || m_scope.ports.contains(settings.portNumber)))
+        found = quickAttempt(probe, serial);
+    if (!found) {
+        const std::optional<Place> place = m_scope.parallel ? searchParallel() : search(probe);
+        found = place.has_value();
+        if (found)
+            serial = place->serialNumber;
+    }
+    m_result.stopped = m_result.stopped || probe.stopped();
+    // A stop between the look and the open leaves an entry for a port never tried.
+    m_result.report.erase(std::remove_if(m_result.report.begin(), m_result.report.end(),
+                                         [](const ScanPortEntry &entry) { return entry.status.portNumber == 0; }),
+                          m_result.report.end());
 
     if (found) {
         m_result.portNumber = settings.portNumber;
         m_result.lineSettings = settings.lineSettings;
         m_result.lineSettingsIndex = storedLineSettingsIndex();
         m_result.serialNumber = serial;
+        for (const ScanPortEntry &entry : m_result.report) {
+            if (entry.answered && entry.status.portNumber == m_result.portNumber)
+                m_result.devicePath = entry.status.devicePath;
+        }
         if (m_ctx.moduleFound)
             m_ctx.moduleFound();
-        const bool complete = readInformation(serial);
-        m_result.outcome = complete ? ScanResult::Outcome::Complete : ScanResult::Outcome::InformationError;
+        bool complete = readInformation(probe, serial);
+        for (const ScanResult &module : m_result.modules)
+            complete = complete && module.complete();
         view.setBusy(false);
         view.fillIndicator(complete ? kIndicatorYellow : kIndicatorRed);
         view.beep(complete ? kHighToneHz : kLowToneHz, kToneMs);
         publishReport(complete);
     } else {
+        if (m_result.stopped)
+            m_result.outcome = ScanResult::Outcome::Stopped;
         view.setBusy(false);
         view.fillIndicator(kIndicatorRed);
         view.selectLineSettings(kDefaultLineSettingsIndex);
         view.setPanelText(InfoPanel::Msg, message(Message::NotFound));
         m_result.message = message(Message::NotFound);
-        view.beep(kLowToneHz, kToneMs);
+        // A stop asked for by the user needs no tone to say the module was not found.
+        if (!m_result.stopped)
+            view.beep(kLowToneHz, kToneMs);
         publishReport(false);
     }
     view.setWaitCursor(false);
     return m_result;
-}
-
-ScanPortEntry &ScanOperation::noteOpen(int portNumber, bool opened, const QByteArray &lineSettings, bool samePort)
-{
-    if (!samePort || m_result.report.isEmpty())
-        m_result.report.append(ScanPortEntry{});
-    ScanPortEntry &entry = m_result.report.last();
-    entry.status = m_ctx.port.lastOpenStatus();
-    entry.status.portNumber = portNumber;
-    if (opened)
-        entry.lineSettingsTried.append(lineSettings);
-    return entry;
 }
 
 void ScanOperation::publishReport(bool found)
@@ -138,84 +162,186 @@ void ScanOperation::showPortTried(int portNumber)
                             message(Message::ScanCom) + QStringLiteral(" : #") + QString::number(portNumber));
 }
 
-bool ScanOperation::quickAttempt(QByteArray &serial)
+QList<int> ScanOperation::ports() const
 {
-    const SettingsStore &settings = m_ctx.settings;
-    m_ctx.view.selectLineSettings(storedLineSettingsIndex());
-    // The stored string itself opens the port, even where it disagrees with the stored index.
-    const bool opened = m_ctx.port.open(settings.portNumber, settings.lineSettings);
-    ScanPortEntry &entry = noteOpen(settings.portNumber, opened, settings.lineSettings, false);
-    if (!opened)
-        return false;
-    showPortTried(settings.portNumber);
-    const bool found = askSerialNumber(m_ctx.commands, entry, kQuickAttempts, serial);
-    m_ctx.port.close();
-    return found;
-}
-
-bool askSerialNumber(ModuleCommands &commands, ScanPortEntry &entry, int attempts, QByteArray &serial,
-                     const std::function<bool()> &halted)
-{
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (halted && halted())
-            return false;
-        const CommandResult reply = commands.readSerialNumber();
-        ++entry.requests;
-        if (reply.ok) {
-            entry.answered = true;
-            serial = reply.value;
-            return true;
-        }
-        if (reply.reply == FrameReply::Kind::BadCheck)
-            ++entry.badChecks;
-        else if (reply.reply == FrameReply::Kind::OtherRequest)
-            ++entry.lateReplies;
-    }
-    return false;
-}
-
-bool ScanOperation::search(QByteArray &serial)
-{
-    ModuleView &view = m_ctx.view;
-    SettingsStore &settings = m_ctx.settings;
     QList<int> ports = m_scope.ports;
     if (ports.isEmpty()) {
         for (int port = kFirstPort; port <= kLastPort; ++port)
             ports << port;
     }
-    for (const int port : ports) {
+    return ports;
+}
+
+QList<int> ScanOperation::lineSettingsToTry() const
+{
+    if (m_ctx.view.lockChecked())
+        return {storedLineSettingsIndex()};
+    QList<int> indexes;
+    for (int index = 0; index < kLineSettingsCount; ++index)
+        indexes << index;
+    return indexes;
+}
+
+void ScanOperation::remember(const Place &place)
+{
+    SettingsStore &settings = m_ctx.settings;
+    settings.portNumber = place.portNumber;
+    settings.lineSettings = kLineSettingsTable[place.lineSettingsIndex];
+    settings.lineSettingsIndex = place.lineSettingsIndex;
+    if (m_scope.storeFound)
+        settings.saveScanSettings();
+}
+
+bool ScanOperation::quickAttempt(PortProbe &probe, QByteArray &serial)
+{
+    const SettingsStore &settings = m_ctx.settings;
+    m_ctx.view.selectLineSettings(storedLineSettingsIndex());
+    m_result.report.append(ScanPortEntry{});
+    // The stored string itself opens the port, even where it disagrees with the stored index.
+    if (!probe.open(settings.portNumber, settings.lineSettings, m_result.report.last())) {
+        if (!m_result.report.last().status.portNumber)
+            m_result.report.removeLast(); // stopped before the open
+        return false;
+    }
+    showPortTried(settings.portNumber);
+    const bool found = probe.askSerialNumber(m_result.report.last(), kQuickAttempts, serial);
+    probe.close();
+    return found;
+}
+
+std::optional<ScanOperation::Place> ScanOperation::search(PortProbe &probe)
+{
+    ModuleView &view = m_ctx.view;
+    for (const int port : ports()) {
         bool firstAtPort = true;
         // The lock box is read afresh before and after every line setting tried.
         for (int index = 0; index < kLineSettingsCount; ++index) {
             if (view.lockChecked())
                 index = storedLineSettingsIndex();
+            if (!probe.mayGoOn())
+                return std::nullopt;
             view.selectLineSettings(index);
-            const bool opened = m_ctx.port.open(port, kLineSettingsTable[index]);
-            ScanPortEntry &entry = noteOpen(port, opened, kLineSettingsTable[index], !firstAtPort);
+            if (firstAtPort)
+                m_result.report.append(ScanPortEntry{});
             firstAtPort = false;
-            if (!opened)
+            ScanPortEntry &entry = m_result.report.last();
+            if (!probe.open(port, kLineSettingsTable[index], entry))
                 break;
             showPortTried(port);
-            const bool found = askSerialNumber(m_ctx.commands, entry, kSearchAttempts, serial);
-            if (found) {
-                // Stored at once, while the port is still open.
-                settings.portNumber = port;
-                settings.lineSettings = kLineSettingsTable[index];
-                settings.lineSettingsIndex = index;
-                if (m_scope.storeFound)
-                    settings.saveScanSettings();
-            }
-            m_ctx.port.close();
+            QByteArray serial;
+            const bool found = probe.askSerialNumber(entry, kSearchAttempts, serial);
+            const Place place{port, index, serial};
+            // Stored at once, while the port is still open.
             if (found)
-                return true;
+                remember(place);
+            probe.close();
+            if (found)
+                return place;
             if (view.lockChecked())
                 break;
         }
     }
-    return false;
+    return std::nullopt;
 }
 
-bool ScanOperation::readInformation(const QByteArray &serial)
+std::optional<ScanOperation::Place> ScanOperation::searchParallel()
+{
+    const QList<int> portList = ports();
+    const QList<int> indexes = lineSettingsToTry();
+    const bool every = m_scope.everyModule;
+    const int count = int(portList.size());
+
+    // One port's turn, as its thread leaves it.
+    struct Turn {
+        ScanPortEntry entry;
+        bool visited = false;
+        bool stopped = false;
+        std::optional<Place> place;
+        InformationRead information;
+        QString devicePath;
+    };
+    std::vector<Turn> turns(static_cast<size_t>(count));
+    // The position in the list of the first port that answered: a port after it stops, one before it goes on,
+    // so the answer is the one the serial search reaches first.
+    std::atomic<int> firstFound{INT_MAX};
+
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back(QThread::create([&, i] {
+            Turn &turn = turns[size_t(i)];
+            const int port = portList.at(i);
+            SearchPort searchPort(m_ctx.frontPort);
+            PortProbe probe(searchPort.device(), searchPort.commands(), searchPort.clock(), m_ctx.stop,
+                            [&] { return !every && firstFound.load() < i; });
+            for (const int index : indexes) {
+                if (!probe.mayGoOn())
+                    break;
+                turn.visited = true;
+                if (!probe.open(port, kLineSettingsTable[index], turn.entry))
+                    break;
+                QByteArray serial;
+                const bool found = probe.askSerialNumber(turn.entry, kSearchAttempts, serial);
+                probe.close();
+                if (found) {
+                    turn.place = Place{port, index, serial};
+                    int seen = firstFound.load();
+                    while (i < seen && !firstFound.compare_exchange_weak(seen, i)) {
+                    }
+                    // Every module found is read in its own thread; the one module of a plain search is read
+                    // by the scan itself, as the serial search's is.
+                    if (every)
+                        turn.information = probe.readInformation(port, kLineSettingsTable[index]);
+                    break;
+                }
+            }
+            turn.stopped = probe.stopped();
+            turn.devicePath = turn.entry.status.devicePath;
+        }));
+        threads.back()->start();
+    }
+    for (auto &thread : threads)
+        thread->wait();
+
+    // The report as the serial search would leave it: every port up to the one that answered.
+    const int first = firstFound.load();
+    for (int i = 0; i < count; ++i) {
+        const Turn &turn = turns[size_t(i)];
+        if (!every && i > first)
+            break;
+        if (turn.visited && turn.entry.status.portNumber)
+            m_result.report.append(turn.entry);
+        m_result.stopped = m_result.stopped || turn.stopped;
+    }
+    if (first == INT_MAX || (!every && m_result.stopped))
+        return std::nullopt;
+
+    const Turn &winner = turns[size_t(first)];
+    remember(*winner.place);
+    if (every) {
+        for (const Turn &turn : turns) {
+            if (!turn.place)
+                continue;
+            ScanResult module;
+            module.portNumber = turn.place->portNumber;
+            module.devicePath = turn.devicePath;
+            module.lineSettingsIndex = turn.place->lineSettingsIndex;
+            module.lineSettings = kLineSettingsTable[turn.place->lineSettingsIndex];
+            module.serialNumber = turn.place->serialNumber;
+            module.version = turn.information.version;
+            module.customerRegister = turn.information.customerRegister;
+            module.informationFailure = turn.information.failure;
+            module.failedReply = turn.information.failedReply;
+            module.outcome = turn.information.complete() ? ScanResult::Outcome::Complete
+                                                         : ScanResult::Outcome::InformationError;
+            module.message = message(module.complete() ? Message::InfoOk : Message::InfoError) + QStringLiteral(" : #")
+                             + QString::number(module.portNumber) + QStringLiteral(")");
+            m_result.modules.push_back(module);
+        }
+    }
+    return winner.place;
+}
+
+bool ScanOperation::readInformation(PortProbe &probe, const QByteArray &serial)
 {
     ModuleView &view = m_ctx.view;
     SettingsStore &settings = m_ctx.settings;
@@ -225,44 +351,36 @@ bool ScanOperation::readInformation(const QByteArray &serial)
     view.setPanelText(InfoPanel::Serial,
                       message(Message::SerialNumber) + QStringLiteral(" : ") + QString::fromLatin1(serial));
 
-    bool complete = false;
-    m_result.informationFailure = ScanResult::InformationFailure::PortNotOpened;
-    if (m_ctx.port.open(settings.portNumber, settings.lineSettings)) {
-        m_result.informationFailure = ScanResult::InformationFailure::VersionUnanswered;
-        for (int attempt = 0; attempt < kVersionAttempts; ++attempt) {
-            m_ctx.clock.sleep(kPauseMs);
-            const CommandResult version = m_ctx.commands.readFirmwareVersion();
-            if (!version.ok) {
-                m_result.failedReply = version.reply;
-                continue;
-            }
-            m_result.version = version.value;
-            m_result.failedReply = FrameReply::Kind::Good;
-            m_ctx.clock.sleep(kPauseMs);
-            view.setPanelText(InfoPanel::Version,
-                              message(Message::Version) + QStringLiteral(" : ") + QString::fromLatin1(version.value));
-            // One customer-register request only: a failure here ends the read.
-            const CommandResult customer = m_ctx.commands.readCustomerRegister();
-            if (customer.ok) {
-                complete = true;
-                m_result.customerRegister = customer.value;
-                m_result.informationFailure = ScanResult::InformationFailure::None;
-                view.setPanelText(InfoPanel::Customer, message(Message::Customer) + QStringLiteral(" : ")
-                                                           + QString::fromLatin1(customer.value));
-                m_result.message = message(Message::InfoOk) + portSuffix;
-                view.setPanelText(InfoPanel::Msg, m_result.message);
-                settings.moduleFound = true;
-            } else {
-                m_result.informationFailure = ScanResult::InformationFailure::CustomerUnanswered;
-                m_result.failedReply = customer.reply;
-            }
-            break;
-        }
-        m_ctx.port.close();
+    const auto showVersion = [&](const QByteArray &version) {
+        view.setPanelText(InfoPanel::Version, message(Message::Version) + QStringLiteral(" : ") + QString::fromLatin1(version));
+    };
+    InformationRead read;
+    if (!m_result.modules.empty()) {
+        // Every module was read by its own port's search; the first one is the scan's.
+        const ScanResult &first = m_result.modules.front();
+        read.version = first.version;
+        read.customerRegister = first.customerRegister;
+        read.failure = first.informationFailure;
+        read.failedReply = first.failedReply;
+        if (read.version)
+            showVersion(*read.version);
+    } else {
+        read = probe.readInformation(settings.portNumber, settings.lineSettings, showVersion);
     }
-    if (!complete) {
+    m_result.version = read.version;
+    m_result.customerRegister = read.customerRegister;
+    m_result.informationFailure = read.failure;
+    m_result.failedReply = read.failedReply;
+    const bool complete = read.complete();
+    m_result.outcome = complete ? ScanResult::Outcome::Complete : ScanResult::Outcome::InformationError;
+    if (complete) {
+        view.setPanelText(InfoPanel::Customer, message(Message::Customer) + QStringLiteral(" : ")
+                                                   + QString::fromLatin1(*read.customerRegister));
+        m_result.message = message(Message::InfoOk) + portSuffix;
+        settings.moduleFound = true;
+    } else {
         m_result.message = message(Message::InfoError) + portSuffix;
-        view.setPanelText(InfoPanel::Msg, m_result.message);
     }
+    view.setPanelText(InfoPanel::Msg, m_result.message);
     return complete;
 }

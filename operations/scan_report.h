@@ -1,5 +1,6 @@
 #pragma once
 
+#include "frame_layer.h"
 #include "port_problem.h"
 
 #include <QByteArray>
@@ -58,3 +59,8 @@ QString permissionDeniedText(const PortStatus &status, int language);
 // "COM3 (/dev/ttyUSB0): opened, no answer at 19200,e,8,1 (2 requests)", and so on.
 QString scanReportLine(const ScanPortEntry &entry, int language);
 QStringList scanReportLines(const ScanReport &report, int language);
+
+// "good", "bad-check", "late-reply", "no-answer": for a script's eyes.
+const char *replyKindKey(FrameReply::Kind kind);
+// "answer with a bad check: noise on the line?" and the like, in the scan report's language; empty for Good.
+QString replyKindText(FrameReply::Kind kind, int language);

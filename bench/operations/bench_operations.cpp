@@ -280,8 +280,9 @@ bool benchConsoleScan(int runs, int searchRuns)
             return fail(QStringLiteral("no virtual module: ") + rig.lastError());
         CliOptions options;
         ConsoleOutput quiet(false, false);
-        ConsoleTool tool(options, quiet);
-        if (tool.scan().outcome != ModuleReading::Outcome::Complete) // searches and stores COM1
+        StopToken stop;
+        ConsoleTool tool(options, quiet, stop);
+        if (!tool.scan().complete()) // searches and stores COM1
             return fail(QStringLiteral("the console program did not find the module on COM1"));
 
         const char *line = "19200,e,8,1";
@@ -294,9 +295,8 @@ bool benchConsoleScan(int runs, int searchRuns)
         for (int run = 0; run < runs; ++run) {
             QElapsedTimer timer;
             timer.start();
-            const ModuleReading reading = tool.scan();
-            record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(),
-                   reading.outcome == ModuleReading::Outcome::Complete && reading.portNumber == 1);
+            const ScanResult scan = tool.scan();
+            record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(), scan.complete() && scan.portNumber == 1);
         }
         std::printf("Console program: scan found by the quick attempt (COM1, %s), the operation in process, ms\n", line);
         printFigures(figures, bound);
@@ -336,12 +336,12 @@ bool benchConsoleScan(int runs, int searchRuns)
         QFile::remove(rig.settingsFile());
         CliOptions options;
         ConsoleOutput quiet(false, false);
-        ConsoleTool tool(options, quiet);
+        StopToken stop;
+        ConsoleTool tool(options, quiet, stop);
         QElapsedTimer timer;
         timer.start();
-        const ModuleReading reading = tool.scan();
-        record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(),
-               reading.outcome == ModuleReading::Outcome::Complete && reading.portNumber == 16);
+        const ScanResult scan = tool.scan();
+        record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(), scan.complete() && scan.portNumber == 16);
     }
     std::printf("Console program: search with the lock (the default) over COM1..COM16, module only on COM16 (%s), ms\n",
                 line);

@@ -134,8 +134,8 @@ private slots:
         const QJsonObject final = objects.last();
         QCOMPARE(final.value("command").toString(), QStringLiteral("watch"));
         QCOMPARE(final.value("exit_status").toInt(-1), 0);
-        QCOMPARE(final.value("modules").toInt(), 5);
-        QCOMPARE(final.value("outcomes").toObject(), QJsonObject({{"ok", 5}}));
+        QCOMPARE(final.value("module_count").toInt(), 5);
+        QCOMPARE(final.value("outcome_counts").toObject(), QJsonObject({{"ok", 5}}));
         QVERIFY2(run.errors().contains(QLatin1String("5 modules: 5 ok")), run.err);
         // Several fixtures do not take turns at the one stored place.
         QVERIFY(!r->storedValues().contains(QStringLiteral("ScanPort")));

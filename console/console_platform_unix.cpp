@@ -1,21 +1,27 @@
 #include "console_platform.h"
 
+#include "stop_token.h"
+
+#include <atomic>
 #include <csignal>
 #include <unistd.h>
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
+// A signal handler can reach the token only through a static; the token itself is lock-free.
+std::atomic<StopToken *> g_token{nullptr};
 
 void onStop(int)
 {
-    g_stop = 1;
+    if (StopToken *token = g_token.load())
+        token->request();
 }
 
 } // namespace
 
-void installStopHandlers()
+void installStopHandlers(StopToken &token)
 {
+    g_token = &token;
     struct sigaction action {};
     action.sa_handler = onStop;
     sigemptyset(&action.sa_mask);
@@ -34,11 +40,6 @@ QList<QByteArray> rawArguments(int argc, char **argv)
     for (int i = 1; i < argc; ++i)
         raw << QByteArray(argv[i]);
     return raw;
-}
-
-bool stopRequested()
-{
-    return g_stop != 0;
 }
 
 bool standardErrorIsTerminal()

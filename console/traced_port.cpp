@@ -1,7 +1,6 @@
 #include "traced_port.h"
 
 #include "console_output.h"
-#include "console_platform.h"
 #include "scan_report.h"
 
 QString openProgressLine(const PortStatus &status, const QByteArray &lineSettings, bool opened, bool searching,
@@ -29,70 +28,12 @@ QString openProgressLine(const PortStatus &status, const QByteArray &lineSetting
     return line;
 }
 
-void TracedPort::setStoppable(bool on)
-{
-    m_stoppable = on;
-    if (on)
-        m_stoppedAnOpen = false;
-}
-
 bool TracedPort::open(int portNumber, const QByteArray &lineSettings)
 {
-    if (m_stoppable && stopRequested()) {
-        m_stoppedAnOpen = true;
-        m_status = PortStatus{};
-        m_status.portNumber = portNumber;
-        return false;
-    }
     const bool opened = m_port.open(portNumber, lineSettings);
     m_status = m_port.lastOpenStatus();
     m_status.portNumber = portNumber;
-    if (m_quiet)
-        return opened;
-
-    m_output.progress(openProgressLine(m_status, lineSettings, opened, m_stoppable, m_language()));
+    if (!m_state.quiet)
+        m_output.progress(openProgressLine(m_status, lineSettings, opened, m_state.searching, m_state.language));
     return opened;
-}
-
-namespace {
-
-constexpr char kFrameStart = 0x0F;
-
-// The clearing ("F06...") and the baud-rate change ("E01x").
-bool changesTheModule(const char *bytes, int count)
-{
-    const QByteArray text(bytes, count);
-    return text.startsWith("F06") || text.startsWith("E01");
-}
-
-} // namespace
-
-void TracedPort::writeByte(char value)
-{
-    if (m_heldBack)
-        return;
-    if (m_guardChanges && value == kFrameStart && !m_startPending) {
-        m_startPending = true;
-        m_start = value;
-        return;
-    }
-    m_port.writeByte(value);
-}
-
-void TracedPort::writeBlock(const char *bytes, int count)
-{
-    if (m_heldBack)
-        return;
-    const bool change = changesTheModule(bytes, count);
-    if (m_guardChanges && change && !m_changeWritten && stopRequested()) {
-        m_heldBack = true;
-        m_startPending = false;
-        return;
-    }
-    if (m_startPending) {
-        m_startPending = false;
-        m_port.writeByte(m_start);
-    }
-    m_changeWritten |= change;
-    m_port.writeBlock(bytes, count);
 }

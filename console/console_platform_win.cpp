@@ -1,12 +1,16 @@
 #include "console_platform.h"
 
+#include "stop_token.h"
+
+#include <atomic>
+
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
 
 namespace {
 
-volatile LONG g_stop = 0;
+std::atomic<StopToken *> g_token{nullptr};
 
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
@@ -14,7 +18,8 @@ BOOL WINAPI onConsoleEvent(DWORD event)
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
     case CTRL_CLOSE_EVENT:
-        InterlockedExchange(&g_stop, 1);
+        if (StopToken *token = g_token.load())
+            token->request();
         // Handled: the program ends at its next safe point (a close event gives it a few seconds).
         return TRUE;
     default:
@@ -24,19 +29,15 @@ BOOL WINAPI onConsoleEvent(DWORD event)
 
 } // namespace
 
-void installStopHandlers()
+void installStopHandlers(StopToken &token)
 {
+    g_token = &token;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
 QList<QByteArray> rawArguments(int, char **)
 {
     return {};
-}
-
-bool stopRequested()
-{
-    return InterlockedCompareExchange(&g_stop, 0, 0) != 0;
 }
 
 bool standardErrorIsTerminal()

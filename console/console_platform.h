@@ -8,9 +8,11 @@
 
 // What the console program needs of the platform: stop requests (Ctrl-C) and terminals.
 
-// Ctrl-C and termination requests only set a flag from here on; the program ends at its next safe point.
-void installStopHandlers();
-bool stopRequested();
+class StopToken;
+
+// Ctrl-C and termination requests (on Windows also closing the console, logoff and shutdown) only request
+// the stop token from here on; the program ends at its next safe point. Installed before anything else runs.
+void installStopHandlers(StopToken &token);
 
 bool standardErrorIsTerminal();
 

@@ -1,13 +1,13 @@
 // The production line: one fixture per port given with --port (or one fixture searching COM1 to COM16),
 // each served by a thread of its own, so a slow or failing fixture holds no other up. All fixtures write
 // to one CSV file and one output stream; each record names its port.
-#include "cli_commands.h"
+#include "watch.h"
+
 #include "console_output.h"
-#include "console_platform.h"
 #include "console_tool.h"
 #include "csv_log.h"
-#include "exit_status.h"
 #include "line_settings.h"
+#include "module_text.h"
 #include "outcomes.h"
 
 #include <QDateTime>
@@ -19,6 +19,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -28,24 +29,26 @@ namespace {
 // Between two looks at an empty fixture, and at a module that is still connected.
 constexpr int kWatchPauseMs = 300;
 constexpr int kStopCheckMs = 20;
+// A module has gone when its port has given not one frame at every look for this long.
+constexpr int kGoneAfterMs = 1000;
 
 // What all fixtures share: the record file, the output, the count and the tally.
-struct Line {
+struct ProductionLine {
     const CliOptions &options;
     ConsoleOutput &output;
+    StopToken &stop;
     CsvLog csv;
     QString station;
     QMutex mutex;
     int modules = 0; // modules taken in hand, counted against --count
-    QMap<QString, int> outcomes;
-    int firstFailureStatus = kExitSuccess;
-    QString firstFailure; // the outcome of the first module that failed
+    std::map<Outcome, int> outcomes;
+    std::optional<Outcome> firstFailure; // the outcome of the first module that failed
     bool recordFailed = false;
     std::atomic<bool> done{false};
 
-    Line(const CliOptions &o, ConsoleOutput &out) : options(o), output(out) {}
+    ProductionLine(const CliOptions &o, ConsoleOutput &out, StopToken &s) : options(o), output(out), stop(s) {}
 
-    bool stopping() const { return done || stopRequested(); }
+    bool stopping() const { return done || stop.requested(); }
 
     // A module may be taken in hand unless --count has been reached.
     bool takeModule()
@@ -57,14 +60,12 @@ struct Line {
         return true;
     }
 
-    void tally(const QString &name)
+    void tally(Outcome outcome)
     {
         QMutexLocker lock(&mutex);
-        ++outcomes[name];
-        if (!isSuccess(name) && firstFailure.isEmpty()) {
-            firstFailureStatus = exitStatusForOutcome(name);
-            firstFailure = name;
-        }
+        ++outcomes[outcome];
+        if (!isSuccess(outcome) && !firstFailure)
+            firstFailure = outcome;
         if (options.count > 0 && modules >= options.count)
             done = true;
     }
@@ -82,7 +83,7 @@ struct Fixture {
 };
 
 // Sleeps in short steps; false when the line is stopping.
-bool pauseUnlessStopping(const Line &line, int ms)
+bool pauseUnlessStopping(const ProductionLine &line, int ms)
 {
     for (int waited = 0; waited < ms && !line.stopping(); waited += kStopCheckMs)
         QThread::msleep(kStopCheckMs);
@@ -90,55 +91,54 @@ bool pauseUnlessStopping(const Line &line, int ms)
 }
 
 struct Handled {
-    QString outcome;
+    Outcome outcome;
     QString message;
     QByteArray lineSettings; // where the module is left
 };
 
-Handled handleModule(ConsoleTool &tool, const CliOptions &options, const ModuleReading &reading, bool alreadySet)
+Handled handleModule(ConsoleTool &tool, const CliOptions &options, const ScanResult &scan, bool alreadySet)
 {
-    Handled module{outcomeName(reading.outcome), reading.message, reading.lineSettings};
-    if (reading.outcome != ModuleReading::Outcome::Complete)
+    Handled module{scanOutcome(scan), scan.message, scan.lineSettings};
+    if (module.outcome != Outcome::Ok)
         return module;
     if (options.clear) {
-        const OperationResult result = tool.clearCustomerRegister();
+        const ClearResult result = tool.clearCustomerRegister();
         module.message = result.message;
-        if (!result.accepted) {
-            module.outcome = outcome::clearRefused;
+        module.outcome = changeOutcome(result.outcome, Outcome::ClearRefused);
+        if (!result.accepted())
             return module;
-        }
     }
     if (alreadySet) {
-        module.outcome = outcome::alreadySet;
+        module.outcome = Outcome::AlreadySet;
     } else if (options.baudRateIndex >= 0) {
-        const OperationResult result = tool.setBaudRate(options.baudRateIndex);
+        const BaudRateResult result = tool.setBaudRate(options.baudRateIndex);
         module.message = result.message;
         module.lineSettings = tool.settings().lineSettings;
-        if (!result.accepted) {
-            module.outcome = outcome::setBaudRefused;
-        } else if (!tool.confirmMove(options.baudRateIndex, reading.serialNumber, false).confirmed) {
+        module.outcome = changeOutcome(result.outcome, Outcome::SetBaudRefused);
+        if (result.accepted() && !tool.confirmMove(options.baudRateIndex, scan.serialNumber, false).confirmed) {
             // Moved, but not heard at the new setting. Nothing is stored per module: the line's next module
             // comes at the setting the store names.
-            module.outcome = outcome::setBaudUnconfirmed;
+            module.outcome = Outcome::SetBaudUnconfirmed;
         }
     }
     return module;
 }
 
 // The module's record to the file and the output; false when the file could not take it.
-bool recordModule(Line &line, const ConsoleTool &tool, const ModuleReading &reading, const Handled &module,
+bool recordModule(ProductionLine &line, const ConsoleTool &tool, const ScanResult &scan, const Handled &module,
                   const QDateTime &when, qint64 durationMs)
 {
     // With the offset, so lines from benches in other time zones, or across a clock change, still sort.
     const QString time = when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate);
+    const QString serial = QString::fromLatin1(scan.serialNumber);
     const QMap<QString, QString> values{
         {QStringLiteral("time"), time},
-        {QStringLiteral("port"), portName(reading.portNumber)},
+        {QStringLiteral("port"), portName(scan.portNumber)},
         {QStringLiteral("line_settings"), QString::fromLatin1(module.lineSettings)},
-        {QStringLiteral("serial_number"), reading.serialNumber},
-        {QStringLiteral("version"), reading.version},
-        {QStringLiteral("customer_register"), reading.customerRegister},
-        {QStringLiteral("outcome"), module.outcome},
+        {QStringLiteral("serial_number"), serial},
+        {QStringLiteral("version"), QString::fromLatin1(scan.version.value_or(QByteArray()))},
+        {QStringLiteral("customer_register"), QString::fromLatin1(scan.customerRegister.value_or(QByteArray()))},
+        {QStringLiteral("outcome"), outcomeKey(module.outcome)},
         {QStringLiteral("station"), line.station},
         {QStringLiteral("duration_ms"), QString::number(durationMs)},
     };
@@ -148,49 +148,65 @@ bool recordModule(Line &line, const ConsoleTool &tool, const ModuleReading &read
         written = line.csv.append(values, error);
         if (!written) {
             line.output.diagnostic(QStringLiteral("%1: the record of module %2 could not be written (%3); stopping")
-                                       .arg(line.options.csvFile, reading.serialNumber, error));
+                                       .arg(line.options.csvFile, serial, error));
         }
     }
     QJsonObject record;
-    for (auto it = values.begin(); it != values.end(); ++it)
-        record.insert(it.key(), it.key() == QLatin1String("duration_ms") ? QJsonValue(durationMs) : QJsonValue(it.value()));
-    record.insert(QStringLiteral("device"), reading.devicePath);
+    insertModuleFields(record, scan);
+    record.insert(QStringLiteral("time"), time);
+    record.insert(QStringLiteral("line_settings"), QString::fromLatin1(module.lineSettings));
+    record.insert(QStringLiteral("outcome"), outcomeKey(module.outcome));
+    record.insert(QStringLiteral("station"), line.station);
+    record.insert(QStringLiteral("duration_ms"), durationMs);
     record.insert(QStringLiteral("message"), module.message);
     record.insert(QStringLiteral("recorded"), written);
-    if (!reading.scan.complete() && reading.scan.failedReply != FrameReply::Kind::Good)
-        record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(reading.scan.failedReply)));
 
-    QStringList parts{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), portName(reading.portNumber),
-                      QString::fromLatin1(module.lineSettings),
-                      tool.message(Message::SerialNumber) + QStringLiteral(" : ") + reading.serialNumber};
-    if (!reading.version.isEmpty())
-        parts << tool.message(Message::Version) + QStringLiteral(" : ") + reading.version;
-    if (reading.outcome == ModuleReading::Outcome::Complete)
-        parts << tool.message(Message::Customer) + QStringLiteral(" : ") + reading.customerRegister;
-    parts << module.message;
+    QStringList parts{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), portName(scan.portNumber),
+                      QString::fromLatin1(module.lineSettings)};
+    const QString joint = QStringLiteral(" : ");
+    parts << tool.message(Message::SerialNumber) + joint + serial
+          << tool.message(Message::Version) + joint + shownValue(scan.version)
+          << tool.message(Message::Customer) + joint + shownValue(scan.customerRegister) << module.message;
     // With the records on standard output (--csv -), the text lines would only get in their way.
     const bool csvOnStdout = line.csv.isOpen() && line.options.csvFile == QLatin1String("-");
     line.output.result(record, csvOnStdout ? QStringList{} : QStringList{parts.join(QStringLiteral("  "))});
     return written;
 }
 
-// Waits until the module has gone: silence from its port, another module's serial number, or the device gone.
-// A port another program holds for a moment tells nothing, and the wait goes on.
-void waitUntilGone(Line &line, ConsoleTool &tool, const ModuleReading &reading)
+// Waits until the module has gone: another module's serial number at its place, or not one frame from its
+// port (silence, or the device gone) at every look for a second. A late, damaged or noisy reply is someone
+// there; a port another program holds for a moment tells nothing.
+void waitUntilGone(ProductionLine &line, ConsoleTool &tool, const ScanResult &scan)
 {
     line.output.progress(QStringLiteral("waiting until module %1 has gone from %2")
-                             .arg(reading.serialNumber, portName(reading.portNumber)));
+                             .arg(QString::fromLatin1(scan.serialNumber), portName(scan.portNumber)));
+    QElapsedTimer silent;
     while (pauseUnlessStopping(line, kWatchPauseMs)) {
-        if (tool.lookAgain(reading.serialNumber) == ConsoleTool::Presence::Gone)
+        switch (tool.lookAgain(scan.serialNumber)) {
+        case LookResult::OtherModule:
             return;
+        case LookResult::Silent:
+        case LookResult::DeviceGone:
+            if (!silent.isValid())
+                silent.start();
+            else if (silent.elapsed() >= kGoneAfterMs)
+                return;
+            break;
+        case LookResult::SameModule:
+        case LookResult::SomethingCame:
+            silent.invalidate();
+            break;
+        case LookResult::PortUnavailable:
+            break;
+        }
     }
 }
 
-void serveFixture(Line &line, Fixture &fixture)
+void serveFixture(ProductionLine &line, Fixture &fixture)
 {
     CliOptions options = line.options;
     options.ports = fixture.ports;
-    ConsoleTool tool(options, line.output);
+    ConsoleTool tool(options, line.output, line.stop);
     // Several fixtures must not take turns at the one stored place: watch --port stores nothing.
     const bool store = line.options.ports.isEmpty();
     tool.setStoreFound(store);
@@ -202,24 +218,25 @@ void serveFixture(Line &line, Fixture &fixture)
     while (!line.stopping()) {
         QElapsedTimer took;
         took.start();
-        ModuleReading reading = tool.scan(true);
+        ScanResult scan = tool.scan(true);
         // A module already at the line settings it is to be moved to (reworked, plugged in again) is looked
         // for there too, without storing the place.
-        if (!found(reading) && target >= 0 && QByteArray(kLineSettingsTable[target]) != tool.settings().lineSettings
+        if (!scan.found() && target >= 0 && QByteArray(kLineSettingsTable[target]) != tool.settings().lineSettings
             && !line.stopping()) {
             tool.useLineSettings(target);
             tool.setStoreFound(false);
-            reading = tool.scan(true);
+            scan = tool.scan(true);
             tool.setStoreFound(store);
-            if (!found(reading))
+            if (!scan.found())
                 tool.reloadSettings();
         }
         if (line.stopping())
             break; // nothing was changed: the module, if any, stays as it is
-        if (!found(reading)) {
+        if (!scan.found()) {
+            const Outcome outcome = scanOutcome(scan);
             // Said once: an adapter that goes with each module leaves its port without a device between two.
-            if (reading.outcome == ModuleReading::Outcome::NoPort && !noPortSaid) {
-                sayWhatEachPortDid(reading, tool.settings().languageIndex, line.output, where);
+            if (outcome == Outcome::NoPort && !noPortSaid) {
+                sayWhatEachPortDid(scan, outcome, tool.language(), line.output, where);
                 noPortSaid = true;
             }
             pauseUnlessStopping(line, kWatchPauseMs);
@@ -229,13 +246,13 @@ void serveFixture(Line &line, Fixture &fixture)
             break;
         {
             QMutexLocker lock(&fixture.mutex);
-            fixture.moduleInHand = reading.serialNumber;
-            fixture.portInHand = portName(reading.portNumber);
+            fixture.moduleInHand = QString::fromLatin1(scan.serialNumber);
+            fixture.portInHand = portName(scan.portNumber);
         }
-        const bool alreadySet = target >= 0 && reading.lineSettings == QByteArray(kLineSettingsTable[target]);
+        const bool alreadySet = target >= 0 && scan.lineSettings == QByteArray(kLineSettingsTable[target]);
         const QDateTime when = QDateTime::currentDateTime();
-        const Handled module = handleModule(tool, options, reading, alreadySet);
-        const bool written = recordModule(line, tool, reading, module, when, took.elapsed());
+        const Handled module = handleModule(tool, options, scan, alreadySet);
+        const bool written = recordModule(line, tool, scan, module, when, took.elapsed());
         {
             QMutexLocker lock(&fixture.mutex);
             fixture.moduleInHand.clear();
@@ -247,7 +264,7 @@ void serveFixture(Line &line, Fixture &fixture)
             line.done = true;
             break;
         }
-        waitUntilGone(line, tool, reading);
+        waitUntilGone(line, tool, scan);
         if (line.stopping())
             break;
         // The next module starts where the store says, not where a baud-rate change left this one.
@@ -256,35 +273,42 @@ void serveFixture(Line &line, Fixture &fixture)
     }
 }
 
-QString summaryText(const Line &line)
+QString summaryText(const ProductionLine &line)
 {
     QStringList parts;
-    for (auto it = line.outcomes.begin(); it != line.outcomes.end(); ++it)
-        parts << QStringLiteral("%1 %2").arg(it.value()).arg(it.key());
     int total = 0;
-    for (int n : line.outcomes)
-        total += n;
+    for (const auto &[outcome, count] : line.outcomes) {
+        parts << QStringLiteral("%1 %2").arg(count).arg(outcomeKey(outcome));
+        total += count;
+    }
     return QStringLiteral("%1 module%2%3").arg(total).arg(total == 1 ? QString() : QStringLiteral("s"))
         .arg(parts.isEmpty() ? QString() : QStringLiteral(": ") + parts.join(QStringLiteral(", ")));
 }
 
+QJsonObject finalRecord(Outcome outcome, const QString &message = {})
+{
+    QJsonObject record{{QStringLiteral("command"), commandName(CliCommand::Watch)},
+                       {QStringLiteral("outcome"), outcomeKey(outcome)},
+                       {QStringLiteral("exit_status"), exitStatusOf(outcome)}};
+    if (!message.isEmpty())
+        record.insert(QStringLiteral("message"), message);
+    return record;
+}
+
 } // namespace
 
-int runWatch(const CliOptions &options, ConsoleOutput &output)
+int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
 {
-    Line line(options, output);
+    ProductionLine line(options, output, stop);
     line.station = options.station.isEmpty() ? QSysInfo::machineHostName() : options.station;
-    QJsonObject final{{QStringLiteral("command"), QStringLiteral("watch")}};
     if (!options.csvFile.isEmpty()) {
         QString error;
         if (!line.csv.open(options.csvFile, options.csvFileBytes, error)) {
-            output.diagnostic(QStringLiteral("--csv %1: %2").arg(options.csvFile, error));
-            final.insert(QStringLiteral("exit_status"), int(kExitFailure));
-            final.insert(QStringLiteral("outcome"), outcome::failure);
-            final.insert(QStringLiteral("message"), QStringLiteral("--csv %1: %2").arg(options.csvFile, error));
+            const QString message = QStringLiteral("--csv %1: %2").arg(options.csvFile, error);
+            output.diagnostic(message);
             if (output.json())
-                output.result(final, {});
-            return kExitFailure;
+                output.result(finalRecord(Outcome::Failure, message), {});
+            return exitStatusOf(Outcome::Failure);
         }
     }
 
@@ -315,7 +339,7 @@ int runWatch(const CliOptions &options, ConsoleOutput &output)
     bool stopSaid = false;
     while (running > 0) {
         QThread::msleep(kStopCheckMs);
-        if (stopRequested() && !stopSaid) {
+        if (stop.requested() && !stopSaid) {
             stopSaid = true;
             for (auto &fixture : fixtures) {
                 QMutexLocker lock(&fixture->mutex);
@@ -328,25 +352,22 @@ int runWatch(const CliOptions &options, ConsoleOutput &output)
     for (std::thread &thread : threads)
         thread.join();
 
-    const int status = line.recordFailed ? int(kExitFailure) : line.firstFailureStatus;
-    output.diagnostic(summaryText(line));
-    final.insert(QStringLiteral("exit_status"), status);
     // The first module that failed names the run's outcome, as its exit status does.
-    final.insert(QStringLiteral("outcome"), line.recordFailed      ? outcome::failure
-                                            : line.firstFailure.isEmpty() ? outcome::ok
-                                                                          : line.firstFailure);
+    const Outcome outcome = line.recordFailed ? Outcome::Failure : line.firstFailure.value_or(Outcome::Ok);
+    output.diagnostic(summaryText(line));
+    QJsonObject record = finalRecord(outcome);
     int total = 0;
     QJsonObject counts;
-    for (auto it = line.outcomes.begin(); it != line.outcomes.end(); ++it) {
-        counts.insert(it.key(), it.value());
-        total += it.value();
+    for (const auto &[each, count] : line.outcomes) {
+        counts.insert(outcomeKey(each), count);
+        total += count;
     }
-    final.insert(QStringLiteral("modules"), total);
-    final.insert(QStringLiteral("outcomes"), counts);
-    final.insert(QStringLiteral("ended_by"), line.recordFailed ? QStringLiteral("record-failed")
-                                             : stopRequested() ? QStringLiteral("interrupt")
-                                                               : QStringLiteral("count"));
+    record.insert(QStringLiteral("module_count"), total);
+    record.insert(QStringLiteral("outcome_counts"), counts);
+    record.insert(QStringLiteral("ended_by"), line.recordFailed    ? QStringLiteral("record-failed")
+                                              : stop.requested() ? QStringLiteral("interrupt")
+                                                                 : QStringLiteral("count"));
     if (output.json())
-        output.result(final, {});
-    return status;
+        output.result(record, {});
+    return exitStatusOf(outcome);
 }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// What a run of the console program was asked to do.
+enum class CliCommand { Ports, Scan, SetBaud, Clear, Watch };
+
+struct CliOptions {
+    CliCommand command = CliCommand::Scan;
+    bool json = false;
+    bool verbose = false;
+    bool storedLanguage = false;  // the stored language instead of English
+    bool allLineSettings = false; // the lock box unchecked
+    bool parallel = false;        // every port searched at the same time
+    bool everyModule = false;     // scan --all: every module on every port (searched in parallel)
+    bool clear = false;           // watch: clear each module's customer register
+    int baudRateIndex = -1;       // set-baud, or watch --set-baud: an index of the line-settings table
+    QString csvFile;              // watch; "-" for standard output
+    QByteArray csvFileBytes;      // the name's bytes as given on the command line (Unix), for opening it
+    QList<int> ports;             // --port: the ports to use, in this order; empty for COM1 to COM16
+    QString station;              // watch --station; empty: the host name
+    int count = 0;                // watch --count; 0: no limit
+};
+
+// "COM3".
+QString portName(int portNumber);
+// "scan", "set-baud"...
+QString commandName(CliCommand command);

@@ -1,0 +1,76 @@
+#include "module_text.h"
+
+#include "scan_report.h"
+
+QString shownValue(const std::optional<QByteArray> &value)
+{
+    return value ? QString::fromLatin1(*value) : QStringLiteral("not read");
+}
+
+namespace {
+
+QJsonValue jsonValue(const std::optional<QByteArray> &value)
+{
+    return value ? QJsonValue(QString::fromLatin1(*value)) : QJsonValue(QJsonValue::Null);
+}
+
+} // namespace
+
+void insertModuleFields(QJsonObject &record, const ScanResult &module)
+{
+    record.insert(QStringLiteral("port"), portName(module.portNumber));
+    record.insert(QStringLiteral("device"), module.devicePath);
+    record.insert(QStringLiteral("line_settings"), QString::fromLatin1(module.lineSettings));
+    record.insert(QStringLiteral("serial_number"), QString::fromLatin1(module.serialNumber));
+    record.insert(QStringLiteral("version"), jsonValue(module.version));
+    record.insert(QStringLiteral("customer_register"), jsonValue(module.customerRegister));
+    if (!module.complete() && module.failedReply != FrameReply::Kind::Good)
+        record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(module.failedReply)));
+}
+
+QStringList moduleLines(const ConsoleTool &tool, const ScanResult &module)
+{
+    const QString joint = QStringLiteral(" : ");
+    return {tool.message(Message::SerialNumber) + joint + QString::fromLatin1(module.serialNumber),
+            tool.message(Message::Version) + joint + shownValue(module.version),
+            tool.message(Message::Customer) + joint + shownValue(module.customerRegister),
+            tool.message(Message::BaudRate) + joint + QString::fromLatin1(module.lineSettings)};
+}
+
+QJsonArray portRecords(const ScanReport &report, int language)
+{
+    QJsonArray ports;
+    for (const ScanPortEntry &entry : report) {
+        QJsonArray tried;
+        for (const QByteArray &lineSettings : entry.lineSettingsTried)
+            tried.append(QString::fromLatin1(lineSettings));
+        // A reply with a bad check (noise) or only late replies are not silence.
+        const QString state = entry.answered        ? QStringLiteral("answered")
+                              : entry.badChecks > 0   ? QStringLiteral("bad-check")
+                              : entry.lateReplies > 0 ? QStringLiteral("late-reply")
+                              : entry.opened()        ? QStringLiteral("no-answer")
+                                                      : QString(portProblemKey(entry.status.problem));
+        QJsonObject record{{QStringLiteral("port"), portName(entry.status.portNumber)},
+                           {QStringLiteral("device"), entry.status.devicePath},
+                           {QStringLiteral("state"), state},
+                           {QStringLiteral("line_settings_tried"), tried},
+                           {QStringLiteral("requests"), entry.requests},
+                           {QStringLiteral("text"), scanReportLine(entry, language)}};
+        if (entry.status.holderPid > 0) {
+            record.insert(QStringLiteral("holder_pid"), entry.status.holderPid);
+            record.insert(QStringLiteral("holder_name"), entry.status.holderName);
+        }
+        ports.append(record);
+    }
+    return ports;
+}
+
+void sayWhatEachPortDid(const ScanResult &scan, Outcome outcome, int language, ConsoleOutput &output,
+                        const QString &prefix)
+{
+    output.diagnostic(prefix
+                      + (outcome == Outcome::NoPort ? QStringLiteral("no port could be opened:")
+                                                    : QStringLiteral("no module answered:")));
+    for (const QString &line : scanReportLines(scan.report, language))
+        output.diagnostic(QStringLiteral("  ") + line);
+}

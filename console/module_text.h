@@ -1,0 +1,24 @@
+#pragma once
+
+#include "console_tool.h"
+#include "outcomes.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QStringList>
+
+// How the console program shows a scan's result: the same fields in the text, the JSON objects and the
+// records. A value read is shown as read (empty too); a value not read is null in JSON and "not read" in text.
+
+// port, device, line_settings, serial_number, version, customer_register and, when a step failed on a
+// reply that was not silence, failed_reply.
+void insertModuleFields(QJsonObject &record, const ScanResult &module);
+// The window's panels after the scan: serial number, version, customer register, then the line settings.
+QStringList moduleLines(const ConsoleTool &tool, const ScanResult &module);
+// A value as the text shows it.
+QString shownValue(const std::optional<QByteArray> &value);
+// What the scan did at each port it came to, for a script.
+QJsonArray portRecords(const ScanReport &report, int language);
+// A scan that found nothing says on standard error what happened at each port, in the scan report's words.
+void sayWhatEachPortDid(const ScanResult &scan, Outcome outcome, int language, ConsoleOutput &output,
+                        const QString &prefix = {});

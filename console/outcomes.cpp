@@ -1,0 +1,76 @@
+#include "outcomes.h"
+
+const QList<OutcomeInfo> &outcomeTable()
+{
+    static const QList<OutcomeInfo> table{
+        {Outcome::Ok, "ok", kExitSuccess, "read completely (and cleared or moved when asked)"},
+        {Outcome::AlreadySet, "already-set", kExitSuccess,
+         "watch --set-baud: the module was at the wanted line settings already; not moved"},
+        {Outcome::NotFound, "not-found", kExitNotFound, "no module answered"},
+        {Outcome::BadCheck, "bad-check", kExitNotFound,
+         "nothing readable came, but a port answered with a bad check (noise on the line?)"},
+        {Outcome::InformationError, "information-error", kExitInformationError,
+         "the module answered, but its version or customer register could not be read"},
+        {Outcome::ClearRefused, "clear-refused", kExitRefused, "the module did not accept the clearing"},
+        {Outcome::SetBaudRefused, "set-baud-refused", kExitRefused, "the module did not accept the baud-rate change"},
+        {Outcome::NoPort, "no-port", kExitNoPort,
+         "no port could be opened at all (no device, permission denied, busy...)"},
+        {Outcome::SetBaudUnconfirmed, "set-baud-unconfirmed", kExitNotConfirmed,
+         "the module accepted the baud-rate change but did not answer at the new line settings"},
+        {Outcome::Interrupted, "interrupted", kExitInterrupted,
+         "Ctrl-C or SIGTERM ended the run before it had a result or before the module was changed"},
+        {Outcome::BadUsage, "bad-usage", kExitUsage, "the command line was refused; nothing was sent"},
+        {Outcome::Failure, "failure", kExitFailure, "anything else (the CSV file could not be opened or written...)"},
+    };
+    return table;
+}
+
+const OutcomeInfo &outcomeInfo(Outcome outcome)
+{
+    for (const OutcomeInfo &info : outcomeTable()) {
+        if (info.outcome == outcome)
+            return info;
+    }
+    return outcomeTable().last();
+}
+
+Outcome scanOutcome(const ScanResult &scan)
+{
+    switch (scan.outcome) {
+    case ScanResult::Outcome::Complete:
+        return Outcome::Ok;
+    case ScanResult::Outcome::InformationError:
+        return Outcome::InformationError;
+    case ScanResult::Outcome::Stopped:
+        return Outcome::Interrupted;
+    case ScanResult::Outcome::NotFound:
+        break;
+    }
+    bool anyOpened = false;
+    bool noise = false;
+    for (const ScanPortEntry &entry : scan.report) {
+        anyOpened = anyOpened || entry.opened();
+        noise = noise || entry.badChecks > 0;
+    }
+    // Nothing readable came, but something did answer: noise on the line, not an empty bench.
+    if (noise)
+        return Outcome::BadCheck;
+    return anyOpened ? Outcome::NotFound : Outcome::NoPort;
+}
+
+Outcome changeOutcome(ChangeOutcome outcome, Outcome refused)
+{
+    switch (outcome) {
+    case ChangeOutcome::Accepted:
+        return Outcome::Ok;
+    case ChangeOutcome::Stopped:
+        return Outcome::Interrupted;
+    case ChangeOutcome::NoScan:
+    case ChangeOutcome::NoLineSettingsSelected:
+    case ChangeOutcome::PortNotOpened:
+    case ChangeOutcome::ModuleNotConfirmed:
+    case ChangeOutcome::Refused:
+        break;
+    }
+    return refused;
+}

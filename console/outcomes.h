@@ -1,0 +1,45 @@
+#pragma once
+
+#include "exit_status.h"
+#include "operation_results.h"
+
+#include <QString>
+
+// What became of a run or of a module, in one vocabulary for every command's final JSON object, watch's
+// records and its summary, the CSV file and the exit status.
+enum class Outcome {
+    Ok,
+    AlreadySet,
+    NotFound,
+    BadCheck,
+    NoPort,
+    InformationError,
+    ClearRefused,
+    SetBaudRefused,
+    SetBaudUnconfirmed,
+    Interrupted,
+    BadUsage,
+    Failure,
+};
+
+// One row of the table: the key scripts read, the exit status a run ending so gives, what it means.
+struct OutcomeInfo {
+    Outcome outcome;
+    const char *key;
+    ExitStatus exitStatus;
+    const char *meaning;
+};
+
+// Every outcome, in the order --help lists them.
+const QList<OutcomeInfo> &outcomeTable();
+const OutcomeInfo &outcomeInfo(Outcome outcome);
+
+inline QString outcomeKey(Outcome outcome) { return QString::fromLatin1(outcomeInfo(outcome).key); }
+inline int exitStatusOf(Outcome outcome) { return outcomeInfo(outcome).exitStatus; }
+inline bool isSuccess(Outcome outcome) { return outcomeInfo(outcome).exitStatus == kExitSuccess; }
+
+// A scan's outcome: found (read completely or not), stopped, or why nothing was found (only noise came,
+// no port opened at all, or silence).
+Outcome scanOutcome(const ScanResult &scan);
+// A change that did not go through: refused, unconfirmed (the port or the module), or stopped before it.
+Outcome changeOutcome(ChangeOutcome outcome, Outcome refused);
