@@ -13,7 +13,6 @@ public:
     ConsoleOutput(bool json, bool progress) : m_json(json), m_progress(progress) {}
 
     bool json() const { return m_json; }
-    bool showsProgress() const { return m_progress; }
 
     // One result: the record in JSON mode, the text lines otherwise.
     void result(const QJsonObject &record, const QStringList &lines);

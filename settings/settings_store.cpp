@@ -16,9 +16,7 @@ const QString kLineSettingsKey = QStringLiteral("ScanBaudRate");
 const QString kLanguageKey = QStringLiteral("LanguageFlag");
 
 constexpr int kDefaultPortNumber = 0;
-constexpr char kDefaultLineSettings[] = "19200,e,8,1";
-constexpr int kDefaultLineSettingsIndex = 5;
-constexpr int kLineSettingsCount = 12;
+const char *const kDefaultLineSettings = kLineSettingsTable[kDefaultLineSettingsIndex];
 const QString kDefaultLanguageName = QStringLiteral("English");
 
 using Sources = std::vector<QVariantMap>;

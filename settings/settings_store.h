@@ -1,5 +1,7 @@
 #pragma once
 
+#include "line_settings.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,8 +13,8 @@ int languageIndexForName(const QString &name);
 class SettingsStore {
 public:
     int portNumber = 0; // 0: none stored
-    QByteArray lineSettings = "19200,e,8,1";
-    int lineSettingsIndex = 5;
+    QByteArray lineSettings = kLineSettingsTable[kDefaultLineSettingsIndex];
+    int lineSettingsIndex = kDefaultLineSettingsIndex;
     QString languageName = QStringLiteral("English");
     int languageIndex = 0;
     bool moduleFound = false; // never stored

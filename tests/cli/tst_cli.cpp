@@ -54,6 +54,12 @@ void writeStoredLanguage(const QString &name)
     store.saveLanguage();
 }
 
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // The device's line settings as a program opening it would find them.
 bool lineSettingsOf(const QString &path, termios &settings)
 {
@@ -630,6 +636,102 @@ private slots:
         // The silent port comes before COM5 in the list: it is searched to its end, as the serial search would.
         QCOMPARE(requestsHeard(*silent).mid(2), QList<QByteArray>({"S01", "S01"}));
         QCOMPARE(r->storedValues().value("ScanCommNo"), QStringLiteral("5"));
+    }
+
+    // The search over every port at once gives the serial search's answer, whichever port answers first: the
+    // first port in the list that answers, at the first line setting that answers there. COM3's module is
+    // the slowest to answer.
+    void parallelSearchIsTheSerialSearchsAnswer()
+    {
+        r = std::make_unique<WindowRig>();
+        SimProcess *first = r->addModule(3, identity(QStringLiteral("KV000003"), {"--delay", "120"}));
+        SimProcess *second = r->addModule(9, identity(QStringLiteral("KV000009")));
+        SimProcess *third = r->addModule(14, identity(QStringLiteral("KV000014")));
+        QVERIFY2(first && second && third, qPrintable(r->lastError()));
+        for (const QStringList &command : {QStringList{"scan", "--parallel"}, QStringList{"scan", "--parallel"},
+                                           QStringList{"clear", "--parallel"}, QStringList{"clear", "--parallel"}}) {
+            QFile::remove(r->settingsFile());
+            const CliRun run = runCli(command + QStringList{"--json"});
+            QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+            QCOMPARE(run.records().first().value("port").toString(), QStringLiteral("COM3"));
+        }
+        QCOMPARE(requestsHeard(*first).count(kClearCommand), 2);
+        QVERIFY(!requestsHeard(*second).contains(kClearCommand) && !requestsHeard(*third).contains(kClearCommand));
+
+        // Every line setting: each module at another one, COM3's reached after two silent ones.
+        r.reset();
+        r = std::make_unique<WindowRig>();
+        first = r->addModule(3, identity(QStringLiteral("KV000003"), {"--delay", "120", "--line-settings-index", "2"}));
+        second = r->addModule(9, identity(QStringLiteral("KV000009"), {"--line-settings-index", "0"}));
+        third = r->addModule(14, identity(QStringLiteral("KV000014"), {"--line-settings-index", "4"}));
+        QVERIFY2(first && second && third, qPrintable(r->lastError()));
+        for (int run = 0; run < 2; ++run) {
+            QFile::remove(r->settingsFile());
+            const CliRun scan = runCli({"scan", "--parallel", "--all-line-settings", "--json"});
+            QVERIFY2(scan.finished && scan.exitCode == 0, scan.describe());
+            QCOMPARE(scan.records().first().value("port").toString(), QStringLiteral("COM3"));
+            QCOMPARE(scan.records().first().value("line_settings").toString(), QStringLiteral("9600,n,8,1"));
+            QCOMPARE(r->storedValues().value("ScanBaudRateNo"), QStringLiteral("2"));
+        }
+    }
+
+    // A module found by the quick attempt keeps the stored place as it is, and the scan's own lines are the
+    // same whichever search ran.
+    void parallelAndSerialScansAreOneScan()
+    {
+        r = std::make_unique<WindowRig>();
+        SimProcess *module = r->addModule(3, identity(kSerial, {"--line-settings-index", "6"}));
+        QVERIFY2(module, qPrintable(r->lastError()));
+        writeStoredPlace(3, 6, "38400,n,8,1");
+        const QByteArray stored = fileBytes(r->settingsFile());
+        CliRun run = runCli({"scan", "--parallel", "--json"});
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        QCOMPARE(run.records().first().value("line_settings").toString(), QStringLiteral("38400,n,8,1"));
+        QCOMPARE(fileBytes(r->settingsFile()), stored);
+
+        QFile::remove(r->settingsFile());
+        qputenv("QT_LOGGING_RULES", "modulebench.scan.debug=true");
+        const CliRun serial = runCli({"scan", "--all-line-settings"});
+        QFile::remove(r->settingsFile());
+        const CliRun parallel = runCli({"scan", "--parallel", "--all-line-settings"});
+        qunsetenv("QT_LOGGING_RULES");
+        const auto scanLines = [](const CliRun &each) {
+            return each.errors().split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^modulebench\\.scan")));
+        };
+        QVERIFY2(serial.exitCode == 0 && parallel.exitCode == 0, serial.describe() + parallel.describe());
+        QVERIFY2(scanLines(serial).size() == 3, serial.err); // COM1, COM2, then COM3 that answered
+        QCOMPARE(scanLines(parallel), scanLines(serial));
+    }
+
+    // Ctrl-C while the module is asked for its serial number right before the change: nothing changes it,
+    // nothing is stored, and the run says interrupted.
+    void ctrlCBeforeTheChangeKeepsTheModuleUntouched()
+    {
+        r = std::make_unique<WindowRig>();
+        SimProcess *module = r->addModule(3, identity(kSerial, {"--delay", "200"}));
+        QVERIFY2(module, qPrintable(r->lastError()));
+        writeStoredPlace(3, 5, "19200,e,8,1");
+        const QByteArray stored = fileBytes(r->settingsFile());
+        for (const QStringList &command : {QStringList{"set-baud", "38400,n,8,1"}, QStringList{"clear"}}) {
+            const int before = requestsHeard(*module).size();
+            CliProcess cli;
+            QVERIFY(cli.start(command + QStringList{"--json"}));
+            // The serial-number request after the information read is the confirmation before the command.
+            QVERIFY(waitFor(
+                [&] {
+                    const QList<QByteArray> heard = requestsHeard(*module).mid(before);
+                    return heard.size() >= 2 && heard.last() == "S01" && heard.at(heard.size() - 2) == "G06";
+                },
+                15000));
+            cli.signal(SIGINT);
+            const CliRun run = cli.wait(10000);
+            QVERIFY2(run.finished && run.exitCode == 130, run.describe());
+            QCOMPARE(run.records().size(), 1);
+            QCOMPARE(run.records().first().value("outcome").toString(), QStringLiteral("interrupted"));
+            const QList<QByteArray> heard = requestsHeard(*module).mid(before);
+            QVERIFY2(!heard.contains("E016") && !heard.contains(kClearCommand), heard.join(' '));
+            QCOMPARE(fileBytes(r->settingsFile()), stored);
+        }
     }
 
     void badUsageIsRefusedBeforeAnyPortIsTouched_data()
