@@ -53,25 +53,31 @@ private:
     int m_fd;
 };
 
+// A save renames a new file over the store; a reader that looks between the two finds another file at its
+// open and looks again. A path that changes more often than this is no store being saved.
+constexpr int kReadAttempts = 20;
+
+enum class Attempt { Done, Replaced };
+
 // Follows links; reads at most the size limit and one byte more.
-FileRead readFile(const QByteArray &path)
+Attempt readFileOnce(const QByteArray &path, FileRead &result)
 {
-    FileRead result;
+    result = FileRead();
     struct stat before {};
     if (::stat(path.constData(), &before) != 0) {
         // A dangling link reads as no file; a loop of links is no regular file.
         result.state = errno == ENOENT || errno == ENOTDIR ? FileState::Missing
                        : errno == ELOOP                    ? FileState::NotRegular
                                                            : FileState::Unreadable;
-        return result;
+        return Attempt::Done;
     }
     if (!S_ISREG(before.st_mode)) {
         result.state = FileState::NotRegular;
-        return result;
+        return Attempt::Done;
     }
     if (before.st_size > kMaxSettingsFileSize) {
         result.state = FileState::TooLarge;
-        return result;
+        return Attempt::Done;
     }
     // Should the path have changed into a FIFO or a device meanwhile, O_NONBLOCK keeps the open from
     // waiting and the check below refuses it.
@@ -79,12 +85,14 @@ FileRead readFile(const QByteArray &path)
     struct stat opened {};
     if (!fd.isValid() || ::fstat(fd.get(), &opened) != 0) {
         result.state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
-        return result;
+        return Attempt::Done;
     }
-    if (!S_ISREG(opened.st_mode) || opened.st_dev != before.st_dev || opened.st_ino != before.st_ino) {
+    if (!S_ISREG(opened.st_mode)) {
         result.state = FileState::NotRegular;
-        return result;
+        return Attempt::Done;
     }
+    if (opened.st_dev != before.st_dev || opened.st_ino != before.st_ino)
+        return Attempt::Replaced;
     result.mode = opened.st_mode;
     result.bytes.resize(kMaxSettingsFileSize + 1);
     qsizetype total = 0;
@@ -95,7 +103,7 @@ FileRead readFile(const QByteArray &path)
         if (got < 0) {
             result.state = FileState::Unreadable;
             result.bytes.clear();
-            return result;
+            return Attempt::Done;
         }
         if (got == 0)
             break;
@@ -105,10 +113,21 @@ FileRead readFile(const QByteArray &path)
     if (total > kMaxSettingsFileSize) {
         result.state = FileState::TooLarge;
         result.bytes.clear();
-        return result;
+        return Attempt::Done;
     }
     result.bytes.truncate(total);
     result.state = FileState::Read;
+    return Attempt::Done;
+}
+
+FileRead readFile(const QByteArray &path)
+{
+    FileRead result;
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        if (readFileOnce(path, result) == Attempt::Done)
+            return result;
+    }
+    result.state = FileState::Unreadable;
     return result;
 }
 
