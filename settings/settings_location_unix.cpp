@@ -314,8 +314,9 @@ std::optional<Foreign> foreignEntry(const QByteArray &path)
     if (entry.st_uid != self)
         return Foreign{path, entry.st_uid};
     struct stat target {};
+    char resolved[PATH_MAX];
     if (S_ISLNK(entry.st_mode) && ::stat(path.constData(), &target) == 0 && target.st_uid != self)
-        return Foreign{path, target.st_uid};
+        return Foreign{::realpath(path.constData(), resolved) ? QByteArray(resolved) : path, target.st_uid};
     return std::nullopt;
 }
 
