@@ -48,14 +48,22 @@ void restoreVariable(const char *name, bool had, const QByteArray &value)
 TestProcess::TestProcess(QObject *parent) : QProcess(parent)
 {
     installModifier();
-    // The group is the program's process id (setpgid below); kept for the kill after the program has gone,
-    // when children of a shell may still be running in it.
+    // The group is the program's process id (setpgid below). Whatever the program leaves in it (a shell's
+    // children) goes the moment its end is seen: only then is the number surely still the group's, since a
+    // process id is handed out again once neither a process nor a group holds it.
     connect(this, &QProcess::started, this, [this] { m_group = processId(); });
+    connect(this, &QProcess::finished, this, [this] {
+        if (m_group > 0)
+            ::kill(pid_t(-m_group), SIGKILL);
+        m_group = 0;
+    });
 }
 
 TestProcess::~TestProcess()
 {
     killGroup();
+    // QProcess's own end, should the program still run, must not reach this part of the object.
+    disconnect(this, nullptr, this, nullptr);
 }
 
 void TestProcess::setChildSetup(std::function<void()> setup)
@@ -80,13 +88,12 @@ void TestProcess::installModifier()
 
 void TestProcess::killGroup(int waitMs)
 {
-    const qint64 group = m_group > 0 ? m_group : processId();
-    if (group > 0)
-        ::kill(pid_t(-group), SIGKILL);
-    if (state() != QProcess::NotRunning) {
-        kill();
-        waitForFinished(waitMs);
-    }
+    if (state() == QProcess::NotRunning)
+        return;
+    // Running or not yet reaped, the program holds its number, so the group is still its own.
+    ::kill(pid_t(-processId()), SIGKILL);
+    kill();
+    waitForFinished(waitMs);
 }
 
 ScopedConfigHome::ScopedConfigHome()

@@ -22,6 +22,7 @@ public:
     // More to do in the child before the program runs (a resource limit...).
     void setChildSetup(std::function<void()> setup);
     // Kills the process group, the program with everything it started, and waits for the program's end.
+    // A program that has ended took its group along already.
     void killGroup(int waitMs = 5000);
 
 private:
