@@ -46,18 +46,61 @@ bool CsvLog::append(const QMap<QString, QString> &values, QString &error)
     return m_file.appendWhole(bytes, error);
 }
 
+namespace {
+
+// -12, +3, 0.5: a spreadsheet reads these as the numbers they are, and no formula can hide in them.
+bool isPlainNumber(const QString &value)
+{
+    int i = value.startsWith(QLatin1Char('-')) || value.startsWith(QLatin1Char('+')) ? 1 : 0;
+    int digits = 0;
+    bool point = false;
+    for (; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            ++digits;
+        else if (c == QLatin1Char('.') && !point)
+            point = true;
+        else
+            return false;
+    }
+    return digits > 0;
+}
+
+bool isControl(char16_t c)
+{
+    return (c < 0x20 && c != u'\t') || (c >= 0x7f && c <= 0x9f);
+}
+
+} // namespace
+
 QString CsvLog::quoted(const QString &value)
 {
-    // The line settings carry commas, a customer register may carry anything.
-    static const QString kSpecial = QStringLiteral(",\"\r\n");
-    bool needsQuotes = false;
-    for (const QChar c : value)
+    // Control characters (a terminal's escape sequences, line ends, C1 codes) are written as \xHH, so a record
+    // stays one line and nothing in it acts on whatever shows the file.
+    QString cell;
+    cell.reserve(value.size());
+    for (const QChar c : value) {
+        if (isControl(c.unicode()))
+            cell += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            cell += c;
+    }
+    // Spreadsheets take a cell that begins with one of these (or a carriage return, escaped above) for a
+    // formula: a register reading "+cmd|' /C calc'!A0" would run a program. An apostrophe in front makes it
+    // text. Plain numbers stay as they are; dates and times begin with a digit.
+    static const QString kFormulaStart = QStringLiteral("=+-@\t");
+    const bool formula = !cell.isEmpty() && kFormulaStart.contains(cell.at(0)) && !isPlainNumber(cell);
+    if (formula)
+        cell.prepend(QLatin1Char('\''));
+    // The line settings carry commas, a customer register may carry anything (its line ends are escaped).
+    static const QString kSpecial = QStringLiteral(",\"");
+    bool needsQuotes = formula;
+    for (const QChar c : cell)
         needsQuotes |= kSpecial.contains(c);
     if (!needsQuotes)
-        return value;
-    QString inner = value;
-    inner.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + inner + QLatin1Char('"');
+        return cell;
+    cell.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + cell + QLatin1Char('"');
 }
 
 QStringList CsvLog::fields(const QString &line)

@@ -25,6 +25,9 @@ public:
     // not be written whole (the file is then as it was).
     bool append(const QMap<QString, QString> &values, QString &error);
 
+    // One cell: control characters as \xHH; a text a spreadsheet would take for a formula (beginning with
+    // =, +, -, @, a tab or a carriage return, and no plain number) with an apostrophe in front, in quotes;
+    // quotes where commas, quotes or line ends are.
     static QString quoted(const QString &value);
     // One CSV line's fields (quotes undone).
     static QStringList fields(const QString &line);

@@ -7,8 +7,8 @@
 
 // The file production-line records are appended to. Only a regular file (or standard output) is taken, and
 // the check is made without waiting, so a FIFO or a device never holds the program before a port is touched.
-// Each record goes out in one write; one that goes out only in part is cut off again, so the file never
-// ends in half a record.
+// Each record goes out in one write and is on the disk (fsync, FlushFileBuffers) before it counts as
+// written; one that goes out only in part is cut off again, so the file never ends in half a record.
 class RecordFile {
 public:
     RecordFile();
@@ -17,7 +17,8 @@ public:
     RecordFile &operator=(const RecordFile &) = delete;
 
     // Opens (creating) the file for appending. nameBytes: the name's bytes as given, where the platform has
-    // such (Unix); otherwise name. False with a reason in error.
+    // such (Unix); otherwise name. False with a reason in error. On Unix a final link in a sticky folder
+    // is followed only when it belongs to the running user, root or the folder's owner.
     bool open(const QString &name, const QByteArray &nameBytes, QString &error);
     // Records on standard output: nothing to read back, nothing to cut off.
     void openStandardOutput();
@@ -29,7 +30,7 @@ public:
     // True when the file is empty or its last byte ends a line.
     bool endsWithLineEnd() const;
 
-    // Appends the bytes whole or not at all; false with the reason.
+    // Appends the bytes whole and on the disk, or not at all; false with the system's reason.
     bool appendWhole(const QByteArray &bytes, QString &error);
 
 private:

@@ -1,6 +1,7 @@
 #include "record_file.h"
 
 #include <QFile>
+#include <QScopeGuard>
 
 #include <cerrno>
 #include <cstdio>
@@ -48,22 +49,80 @@ RecordFile::~RecordFile()
         ::close(d->fd);
 }
 
+namespace {
+
+// The kernel's protected-symlinks rule, applied whether the system has it on or not: in a sticky folder
+// (/tmp, /var/tmp) a final link is followed only when it belongs to the running user, to root or to the
+// folder's owner. Anyone may plant a link there; only those can, so no one else can swap it meanwhile.
+bool mayFollowLink(int folder, const QByteArray &name, QString &error)
+{
+    struct stat folderInfo {};
+    struct stat link {};
+    if (::fstat(folder, &folderInfo) != 0 || ::fstatat(folder, name.constData(), &link, AT_SYMLINK_NOFOLLOW) != 0) {
+        error = systemError(errno);
+        return false;
+    }
+    if (!S_ISLNK(link.st_mode))
+        return true;
+    if (!(folderInfo.st_mode & S_ISVTX) || link.st_uid == ::geteuid() || link.st_uid == 0
+        || link.st_uid == folderInfo.st_uid)
+        return true;
+    error = QStringLiteral("is a link of another user (uid %1) in a folder shared through the sticky bit; "
+                           "it is not followed: name a file of your own")
+                .arg(link.st_uid);
+    return false;
+}
+
+} // namespace
+
 bool RecordFile::open(const QString &name, const QByteArray &nameBytes, QString &error)
 {
     const QByteArray path = nameBytes.isEmpty() ? QFile::encodeName(name) : nameBytes;
+    // The file is opened relative to its folder, which is held open, so every look below is at the same folder.
+    const int slash = path.lastIndexOf('/');
+    const QByteArray folderPath = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
+    const QByteArray base = path.mid(slash + 1);
+    const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) {
+        error = systemError(errno);
+        return false;
+    }
+    const auto closeFolder = qScopeGuard([folder] { ::close(folder); });
+    if (base.isEmpty() || base == "." || base == "..") {
+        error = QStringLiteral("is a folder, not a regular file");
+        return false;
+    }
     struct stat info {};
-    if (::stat(path.constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (::fstatat(folder, base.constData(), &info, 0) == 0 && !S_ISREG(info.st_mode)) {
         error = QStringLiteral("is %1, not a regular file").arg(kindOf(info.st_mode));
         return false;
     }
     // Without waiting: should a FIFO take the name's place meanwhile, the open does not block on it.
-    const int fd = ::open(path.constData(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    constexpr int kFlags = O_RDWR | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // A new file is made only where there is no name at all (O_EXCL follows no link), so its entry in the
+    // folder can be made durable with it.
+    bool created = true;
+    int fd = ::openat(folder, base.constData(), kFlags | O_CREAT | O_EXCL, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = ::openat(folder, base.constData(), kFlags | O_NOFOLLOW);
+        if (fd < 0 && errno == ELOOP) {
+            if (!mayFollowLink(folder, base, error))
+                return false;
+            fd = ::openat(folder, base.constData(), kFlags | O_CREAT, 0666);
+        }
+    }
     if (fd < 0) {
         error = systemError(errno);
         return false;
     }
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         error = QStringLiteral("is %1, not a regular file").arg(kindOf(info.st_mode));
+        ::close(fd);
+        return false;
+    }
+    if (created && ::fsync(folder) != 0 && errno != EINVAL) {
+        error = QStringLiteral("the new file could not be made durable in its folder: %1").arg(systemError(errno));
         ::close(fd);
         return false;
     }
@@ -127,16 +186,28 @@ bool RecordFile::appendWhole(const QByteArray &bytes, QString &error)
         error = systemError(errno);
         return false;
     }
-    ssize_t written;
-    do {
-        written = ::write(d->fd, bytes.constData(), size_t(bytes.size()));
-    } while (written < 0 && errno == EINTR);
-    if (written == bytes.size())
+    // A write that goes out in part is continued, so that the next one gives the system's reason (the file
+    // size limit, a full disk, an I/O error) instead of a guess.
+    qsizetype done = 0;
+    int reason = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(d->fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            reason = written < 0 ? errno : EIO;
+            break;
+        }
+        done += written;
+    }
+    // The record counts as written only once it is on the disk.
+    if (reason == 0 && ::fsync(d->fd) != 0 && errno != EINVAL)
+        reason = errno;
+    if (reason == 0)
         return true;
-    // Full disk, size limit...: the file goes back to its length before this record.
-    const int reason = written < 0 ? errno : ENOSPC;
+    // The file goes back to its length before this record.
     error = systemError(reason);
-    if (written > 0 && ::ftruncate(d->fd, info.st_size) != 0)
+    if (done > 0 && ::ftruncate(d->fd, info.st_size) != 0)
         error += QStringLiteral("; the part written could not be cut off: %1").arg(systemError(errno));
     return false;
 }

@@ -4,11 +4,34 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <io.h>
+#include <windows.h>
 
 struct RecordFile::Private {
     QFile file;
     bool standardOutput = false;
 };
+
+namespace {
+
+// The system's words for an error code, in the program's style (lower case, no final full stop).
+QString systemError(DWORD code)
+{
+    wchar_t *buffer = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+                                            | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<wchar_t *>(&buffer), 0, nullptr);
+    QString text = length ? QString::fromWCharArray(buffer, int(length)).trimmed()
+                          : QStringLiteral("system error %1").arg(code);
+    LocalFree(buffer);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    if (!text.isEmpty())
+        text[0] = text.at(0).toLower();
+    return text;
+}
+
+} // namespace
 
 RecordFile::RecordFile() : d(new Private) {}
 
@@ -83,10 +106,33 @@ bool RecordFile::appendWhole(const QByteArray &bytes, QString &error)
         return ok;
     }
     const qint64 before = d->file.size();
-    if (d->file.write(bytes) == bytes.size())
+    // Written through the system's handle, so that a write that goes out in part is continued and the next one
+    // gives the system's reason (a full disk, a quota, an I/O error). Offsets of all ones: at the file's end.
+    const HANDLE handle = HANDLE(_get_osfhandle(d->file.handle()));
+    qint64 done = 0;
+    DWORD reason = ERROR_SUCCESS;
+    while (done < bytes.size()) {
+        OVERLAPPED atEnd{};
+        atEnd.Offset = 0xFFFFFFFF;
+        atEnd.OffsetHigh = 0xFFFFFFFF;
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.constData() + done, DWORD(bytes.size() - done), &written, &atEnd)) {
+            reason = GetLastError();
+            break;
+        }
+        if (written == 0) {
+            reason = ERROR_WRITE_FAULT;
+            break;
+        }
+        done += written;
+    }
+    // The record counts as written only once it is on the disk.
+    if (reason == ERROR_SUCCESS && !FlushFileBuffers(handle))
+        reason = GetLastError();
+    if (reason == ERROR_SUCCESS)
         return true;
-    error = d->file.errorString();
-    if (d->file.size() != before && !d->file.resize(before))
+    error = systemError(reason);
+    if (done > 0 && !d->file.resize(before))
         error += QStringLiteral("; the part written could not be cut off");
     return false;
 }

@@ -372,9 +372,11 @@ QByteArray withIniValues(const QByteArray &text, const StoredValues &values)
             out += whole;
             continue;
         }
+        // Keys compared as the reader decodes them: a byte order mark before a key is no part of it there.
+        const QString key = QString::fromUtf8(parsed.key);
         qsizetype which = -1;
         for (qsizetype v = 0; v < values.size(); ++v) {
-            if (values[v].first.toUtf8() == parsed.key)
+            if (values[v].first == key)
                 which = v;
         }
         if (which >= 0 && written[which])

@@ -13,8 +13,10 @@
 std::vector<QVariantMap> readStoredValues();
 
 // Writes the values, in their order, into the user's store and keeps the others there. False when the store
-// could not be written: the values in memory serve on. Only a store held locked by another copy for longer
-// than the wait is reported (modulebench.settings, warning); an unwritable store is silent.
+// could not be written: the values in memory serve on. A store held locked by another copy for longer than
+// the wait, and (once a run) a store whose folder or file belongs to another user, root's runs included, are
+// reported (modulebench.settings, warning); an otherwise unwritable store is silent. The new file is on the
+// disk before it replaces the store, and the folder's entry after.
 bool writeStoredValues(const StoredValues &values);
 
 Q_DECLARE_LOGGING_CATEGORY(lcSettings)

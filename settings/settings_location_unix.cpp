@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <climits>
@@ -53,25 +54,31 @@ private:
     int m_fd;
 };
 
+// A save renames a new file over the store; a reader that looks between the two finds another file at its
+// open and looks again. A path that changes more often than this is no store being saved.
+constexpr int kReadAttempts = 20;
+
+enum class Attempt { Done, Replaced };
+
 // Follows links; reads at most the size limit and one byte more.
-FileRead readFile(const QByteArray &path)
+Attempt readFileOnce(const QByteArray &path, FileRead &result)
 {
-    FileRead result;
+    result = FileRead();
     struct stat before {};
     if (::stat(path.constData(), &before) != 0) {
         // A dangling link reads as no file; a loop of links is no regular file.
         result.state = errno == ENOENT || errno == ENOTDIR ? FileState::Missing
                        : errno == ELOOP                    ? FileState::NotRegular
                                                            : FileState::Unreadable;
-        return result;
+        return Attempt::Done;
     }
     if (!S_ISREG(before.st_mode)) {
         result.state = FileState::NotRegular;
-        return result;
+        return Attempt::Done;
     }
     if (before.st_size > kMaxSettingsFileSize) {
         result.state = FileState::TooLarge;
-        return result;
+        return Attempt::Done;
     }
     // Should the path have changed into a FIFO or a device meanwhile, O_NONBLOCK keeps the open from
     // waiting and the check below refuses it.
@@ -79,12 +86,14 @@ FileRead readFile(const QByteArray &path)
     struct stat opened {};
     if (!fd.isValid() || ::fstat(fd.get(), &opened) != 0) {
         result.state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
-        return result;
+        return Attempt::Done;
     }
-    if (!S_ISREG(opened.st_mode) || opened.st_dev != before.st_dev || opened.st_ino != before.st_ino) {
+    if (!S_ISREG(opened.st_mode)) {
         result.state = FileState::NotRegular;
-        return result;
+        return Attempt::Done;
     }
+    if (opened.st_dev != before.st_dev || opened.st_ino != before.st_ino)
+        return Attempt::Replaced;
     result.mode = opened.st_mode;
     result.bytes.resize(kMaxSettingsFileSize + 1);
     qsizetype total = 0;
@@ -95,7 +104,7 @@ FileRead readFile(const QByteArray &path)
         if (got < 0) {
             result.state = FileState::Unreadable;
             result.bytes.clear();
-            return result;
+            return Attempt::Done;
         }
         if (got == 0)
             break;
@@ -105,10 +114,21 @@ FileRead readFile(const QByteArray &path)
     if (total > kMaxSettingsFileSize) {
         result.state = FileState::TooLarge;
         result.bytes.clear();
-        return result;
+        return Attempt::Done;
     }
     result.bytes.truncate(total);
     result.state = FileState::Read;
+    return Attempt::Done;
+}
+
+FileRead readFile(const QByteArray &path)
+{
+    FileRead result;
+    for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+        if (readFileOnce(path, result) == Attempt::Done)
+            return result;
+    }
+    result.state = FileState::Unreadable;
     return result;
 }
 
@@ -168,6 +188,14 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
+bool syncFolderOf(const QByteArray &file)
+{
+    const int slash = file.lastIndexOf('/');
+    const QByteArray folder = slash > 0 ? file.left(slash) : QByteArray("/");
+    const Descriptor fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.isValid() && (::fsync(fd.get()) == 0 || errno == EINVAL);
+}
+
 // The whole new text goes into a fresh file beside the target, which then takes the target's name: a reader
 // sees the old file or the new one, never half of one. Where the folder takes no new file but the target may
 // be written, it is rewritten in place.
@@ -187,8 +215,11 @@ bool replaceFile(const QByteArray &target, const QByteArray &bytes, int keepMode
         }
         if (keepMode >= 0)
             ::fchmod(fd.get(), mode_t(keepMode) & 07777);
-        if (writeAll(fd.get(), bytes) && ::rename(temporary.constData(), target.constData()) == 0)
-            return true;
+        // The new file is on the disk before it takes the store's name, and the name before the save counts:
+        // a power cut leaves the old store or the new one, never an empty file.
+        if (writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0
+            && ::rename(temporary.constData(), target.constData()) == 0)
+            return syncFolderOf(target);
         ::unlink(temporary.constData());
         return false;
     }
@@ -197,7 +228,7 @@ bool replaceFile(const QByteArray &target, const QByteArray &bytes, int keepMode
     const Descriptor fd(::open(target.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat opened {};
     return fd.isValid() && ::fstat(fd.get(), &opened) == 0 && S_ISREG(opened.st_mode) && ::ftruncate(fd.get(), 0) == 0
-        && writeAll(fd.get(), bytes);
+        && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
 }
 
 // A new file that a save cut short (a crash, a kill) left beside the target, "ModuleBench.conf.new-PID-N",
@@ -265,6 +296,76 @@ private:
     bool m_timedOut = false;
 };
 
+// Nothing is written into a folder or a file of another user, root's own runs included: root started with
+// another user's HOME or XDG_CONFIG_HOME would otherwise rewrite whatever that user links the store to.
+// Such a store is read; saving it is refused.
+struct Foreign {
+    QByteArray path;
+    uid_t owner = 0;
+};
+
+// The entry itself and, for a link, what it leads to. Nothing to say about a path that does not exist.
+std::optional<Foreign> foreignEntry(const QByteArray &path)
+{
+    const uid_t self = ::geteuid();
+    struct stat entry {};
+    if (::lstat(path.constData(), &entry) != 0)
+        return std::nullopt;
+    if (entry.st_uid != self)
+        return Foreign{path, entry.st_uid};
+    struct stat target {};
+    char resolved[PATH_MAX];
+    if (S_ISLNK(entry.st_mode) && ::stat(path.constData(), &target) == 0 && target.st_uid != self)
+        return Foreign{::realpath(path.constData(), resolved) ? QByteArray(resolved) : path, target.st_uid};
+    return std::nullopt;
+}
+
+QByteArray parentOf(const QByteArray &path)
+{
+    const int slash = path.lastIndexOf('/');
+    return slash > 0 ? path.left(slash) : QByteArray("/");
+}
+
+// The configuration folder and the store's folder; where they are still to be made, the folder they would
+// be made in (another user's home is not ours to add to; a folder of root, such as /tmp, is).
+std::optional<Foreign> foreignFolder(const QByteArray &configHome, const QByteArray &folder)
+{
+    for (const QByteArray &path : {configHome, folder}) {
+        if (auto foreign = foreignEntry(path))
+            return foreign;
+    }
+    QByteArray existing = configHome;
+    struct stat info {};
+    while (::stat(existing.constData(), &info) != 0 && existing != "/")
+        existing = parentOf(existing);
+    if (existing != configHome && info.st_uid != ::geteuid() && info.st_uid != 0)
+        return Foreign{existing, info.st_uid};
+    return std::nullopt;
+}
+
+// The store file, a link's target and the folder that target is in.
+std::optional<Foreign> foreignFile(const QByteArray &path, const QByteArray &target)
+{
+    if (auto foreign = foreignEntry(path))
+        return foreign;
+    if (target == path)
+        return std::nullopt;
+    if (auto foreign = foreignEntry(target))
+        return foreign;
+    return foreignEntry(parentOf(target));
+}
+
+void refuseForeign(const Foreign &foreign)
+{
+    // Once a run: every save would find the same.
+    static std::atomic_bool said{false};
+    if (said.exchange(true))
+        return;
+    qCWarning(lcSettings, "settings not saved: %s belongs to another user (uid %u), so the store there is read but "
+                          "never written; the values of this run serve until it ends",
+              foreign.path.constData(), unsigned(foreign.owner));
+}
+
 QByteArray storePath(const QString &folder)
 {
     return QFile::encodeName(folder + kRelativePath);
@@ -292,6 +393,10 @@ bool writeStoredValues(const StoredValues &values)
 {
     const QByteArray path = storePath(xdgConfigHome());
     const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath());
+    if (const auto foreign = foreignFolder(QFile::encodeName(QDir::cleanPath(xdgConfigHome())), folder)) {
+        refuseForeign(*foreign);
+        return false;
+    }
     struct stat entry {};
     if (::lstat(path.constData(), &entry) != 0 && errno == ENOENT && !QDir().mkpath(QFile::decodeName(folder)))
         return false;
@@ -307,6 +412,10 @@ bool writeStoredValues(const StoredValues &values)
     const auto target = writableTarget(path);
     if (!target)
         return false;
+    if (const auto foreign = foreignFile(path, *target)) {
+        refuseForeign(*foreign);
+        return false;
+    }
     removeLeftovers(*target);
 
     const FileRead current = readFile(*target);

@@ -31,13 +31,7 @@ QByteArray CliRun::describe() const
 
 CliProcess::CliProcess() = default;
 
-CliProcess::~CliProcess()
-{
-    if (m_process && m_process->state() != QProcess::NotRunning) {
-        m_process->kill();
-        m_process->waitForFinished(5000);
-    }
-}
+CliProcess::~CliProcess() = default;
 
 QString CliProcess::executablePath()
 {
@@ -61,13 +55,13 @@ bool CliProcess::startProgram(const QString &program, const QStringList &argumen
     // The console program must not need a display.
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         environment.remove(QString::fromLatin1(name));
-    m_process = std::make_unique<QProcess>();
+    m_process = std::make_unique<TestProcess>();
     m_process->setProcessEnvironment(environment);
     m_process->setProgram(program);
     m_process->setArguments(arguments);
     if (m_fileSizeLimit > 0) {
         const rlim_t limit = rlim_t(m_fileSizeLimit);
-        m_process->setChildProcessModifier([limit] {
+        m_process->setChildSetup([limit] {
             const rlimit fileSize{limit, limit};
             ::setrlimit(RLIMIT_FSIZE, &fileSize);
         });
@@ -93,10 +87,8 @@ CliRun CliProcess::wait(int timeoutMs)
     if (!m_process)
         return run;
     run.finished = m_process->waitForFinished(timeoutMs) && m_process->exitStatus() == QProcess::NormalExit;
-    if (m_process->state() != QProcess::NotRunning) {
-        m_process->kill();
-        m_process->waitForFinished(5000);
-    }
+    // The program with whatever it started (a shell's children too), finished or not.
+    m_process->killGroup();
     run.exitCode = m_process->exitCode();
     run.out = m_process->readAllStandardOutput();
     run.err = m_process->readAllStandardError();

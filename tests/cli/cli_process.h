@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "test_support.h"
+
 #include <functional>
 #include <memory>
 
@@ -26,7 +28,7 @@ struct CliRun {
 };
 
 // modulebench-cli as a real process, with the test's environment (its private configuration folder)
-// and no display at all.
+// and no display at all. It ends with the test, whatever it started too (TestProcess).
 class CliProcess {
 public:
     CliProcess();
@@ -50,7 +52,7 @@ public:
 private:
     bool startProgram(const QString &program, const QStringList &arguments);
 
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<TestProcess> m_process;
     qint64 m_fileSizeLimit = 0;
 };
 

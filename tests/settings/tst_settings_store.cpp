@@ -158,6 +158,7 @@ private slots:
     void saveWaitsForABriefLock();
     void saveGivesUpOnAStuckLockAndSaysSo();
     void leftoverOfACutSaveRemoved();
+    void storeOfAnotherUserIsReadNeverWritten();
 
 private:
     QString userFile() const { return m_dir->path() + QStringLiteral("/home") + kStorePath; }
@@ -839,6 +840,43 @@ void TestSettingsStore::saveGivesUpOnAStuckLockAndSaysSo()
     QVERIFY(holder.process.waitForFinished(10000));
     QVERIFY(store.saveScanSettings());
     QCOMPARE(loaded().portNumber, 9);
+}
+
+// Root started with another user's configuration folder (sudo -E, a kept HOME): that user's store is read,
+// but nothing is written there, not through a link the user planted, nor as a new folder or file of root's;
+// the run says so once.
+void TestSettingsStore::storeOfAnotherUserIsReadNeverWritten()
+{
+    QString reason;
+    if (!canRunAsNobody(&reason))
+        QSKIP(qPrintable(reason));
+    const QString shared = makeStickyFolder(m_dir->path(), QStringLiteral("shared"));
+    QVERIFY(!shared.isEmpty());
+    const QString rootFile = m_dir->path() + QStringLiteral("/secret/root.ini");
+    writeFile(rootFile, "[General]\nScanCommNo=4\n");
+    QCOMPARE(::chmod(QFile::encodeName(QFileInfo(rootFile).absolutePath()).constData(), 0700), 0);
+    const QString linked = shared + QStringLiteral("/linked");
+    const QString bare = shared + QStringLiteral("/bare");
+    QVERIFY2(runAsNobody(QStringLiteral("mkdir -p '%1/KAVOR' '%2' && ln -s '%3' '%1/KAVOR/ModuleBench.conf'")
+                             .arg(linked, bare, rootFile),
+                         &reason),
+             qPrintable(reason));
+
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(linked));
+    SettingsStore store = loaded();
+    QCOMPARE(store.portNumber, 4);
+    store.portNumber = 7;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
+                                           "^settings not saved: .*/linked.* belongs to another user \\(uid 65534\\)")));
+    QVERIFY(!store.saveScanSettings());
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("settings not saved")));
+    QVERIFY(!store.saveLanguage());
+    QCOMPARE(readFile(rootFile), QByteArray("[General]\nScanCommNo=4\n"));
+    QCOMPARE(entriesUnder(linked), QStringList({"KAVOR", "KAVOR/ModuleBench.conf"}));
+
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(bare));
+    QVERIFY(!store.saveScanSettings());
+    QCOMPARE(entriesUnder(bare), QStringList());
 }
 
 void TestSettingsStore::leftoverOfACutSaveRemoved()

@@ -7,8 +7,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
-#include <unistd.h>
-
+#include <csignal>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -17,6 +17,14 @@ namespace {
 
 constexpr int kStartTimeoutMs = 5000;
 constexpr int kStopTimeoutMs = 5000;
+
+// setpriv's arguments for running a program as nobody. A change of user clears the parent-death signal;
+// setpriv sets it again.
+QStringList asNobody(const QString &program)
+{
+    return {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
+            QStringLiteral("--pdeathsig=SIGKILL"), QStringLiteral("--"), program};
+}
 
 // QSettings computes its folders once per process; tell it each time the environment changes.
 void pointSettingsAt(const QString &userDir, const QString &systemDir)
@@ -36,6 +44,57 @@ void restoreVariable(const char *name, bool had, const QByteArray &value)
 }
 
 } // namespace
+
+TestProcess::TestProcess(QObject *parent) : QProcess(parent)
+{
+    installModifier();
+    // The group is the program's process id (setpgid below). Whatever the program leaves in it (a shell's
+    // children) goes the moment its end is seen: only then is the number surely still the group's, since a
+    // process id is handed out again once neither a process nor a group holds it.
+    connect(this, &QProcess::started, this, [this] { m_group = processId(); });
+    connect(this, &QProcess::finished, this, [this] {
+        if (m_group > 0)
+            ::kill(pid_t(-m_group), SIGKILL);
+        m_group = 0;
+    });
+}
+
+TestProcess::~TestProcess()
+{
+    killGroup();
+    // QProcess's own end, should the program still run, must not reach this part of the object.
+    disconnect(this, nullptr, this, nullptr);
+}
+
+void TestProcess::setChildSetup(std::function<void()> setup)
+{
+    m_setup = std::move(setup);
+    installModifier();
+}
+
+void TestProcess::installModifier()
+{
+    const pid_t test = ::getpid();
+    setChildProcessModifier([test, setup = m_setup] {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The test may have gone before the signal was asked for.
+        if (::getppid() != test)
+            ::_exit(127);
+        if (setup)
+            setup();
+    });
+}
+
+void TestProcess::killGroup(int waitMs)
+{
+    if (state() == QProcess::NotRunning)
+        return;
+    // Running or not yet reaped, the program holds its number, so the group is still its own.
+    ::kill(pid_t(-processId()), SIGKILL);
+    kill();
+    waitForFinished(waitMs);
+}
 
 ScopedConfigHome::ScopedConfigHome()
 {
@@ -143,7 +202,7 @@ bool SimProcess::start()
     m_errorFile = std::make_unique<QTemporaryFile>();
     if (!m_errorFile->open())
         return false;
-    m_process = std::make_unique<QProcess>();
+    m_process = std::make_unique<TestProcess>();
     m_process->setStandardErrorFile(m_errorFile->fileName());
     m_process->setProgram(executablePath());
     m_process->setArguments(m_args + QStringList{QStringLiteral("--exit-on-eof")});
@@ -177,11 +236,9 @@ void SimProcess::stop()
         return;
     if (m_process->state() != QProcess::NotRunning) {
         m_process->terminate();
-        if (!m_process->waitForFinished(kStopTimeoutMs)) {
-            m_process->kill();
-            m_process->waitForFinished(kStopTimeoutMs);
-        }
+        m_process->waitForFinished(kStopTimeoutMs);
     }
+    m_process->killGroup(kStopTimeoutMs);
 }
 
 bool SimProcess::isRunning() const
@@ -227,10 +284,7 @@ DeviceHolder::~DeviceHolder()
 bool DeviceHolder::start()
 {
     if (m_asNobody)
-        m_process.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                                               QStringLiteral("--clear-groups"), QStringLiteral("--"),
-                                                               QStringLiteral(MB_PORT_HOLDER_PATH)}
-                                                       + m_args);
+        m_process.start(QStringLiteral("setpriv"), asNobody(QStringLiteral(MB_PORT_HOLDER_PATH)) + m_args);
     else
         m_process.start(QStringLiteral(MB_PORT_HOLDER_PATH), m_args);
     QElapsedTimer timer;
@@ -251,13 +305,11 @@ bool DeviceHolder::start()
 
 void DeviceHolder::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.closeWriteChannel();
-    if (!m_process.waitForFinished(kStopTimeoutMs)) {
-        m_process.kill();
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.closeWriteChannel();
         m_process.waitForFinished(kStopTimeoutMs);
     }
+    m_process.killGroup(kStopTimeoutMs);
 }
 
 bool canRunAsNobody(QString *reason)
@@ -275,11 +327,30 @@ bool canRunAsNobody(QString *reason)
 
 QProcess *startAsNobody(const QString &program, const QStringList &args, QObject *parent)
 {
-    auto *process = new QProcess(parent);
+    auto *process = new TestProcess(parent);
     process->setProgram(QStringLiteral("setpriv"));
-    process->setArguments(QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
-                                      QStringLiteral("--clear-groups"), QStringLiteral("--"), program}
-                          + args);
+    process->setArguments(asNobody(program) + args);
     process->start();
     return process;
+}
+
+bool runAsNobody(const QString &script, QString *error)
+{
+    TestProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("setpriv"), asNobody(QStringLiteral("/bin/sh")) + QStringList{QStringLiteral("-c"), script});
+    const bool finished = process.waitForFinished(30000);
+    if (finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        return true;
+    *error = QStringLiteral("as nobody: %1: %2").arg(script, QString::fromLocal8Bit(process.readAll()));
+    return false;
+}
+
+QString makeStickyFolder(const QString &parent, const QString &name)
+{
+    const QString folder = parent + QLatin1Char('/') + name;
+    if (!QDir().mkpath(folder) || ::chmod(QFile::encodeName(parent).constData(), 0755) != 0
+        || ::chmod(QFile::encodeName(folder).constData(), 01777) != 0)
+        return {};
+    return folder;
 }

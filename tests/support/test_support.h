@@ -6,7 +6,31 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
+#include <functional>
 #include <memory>
+
+// A process that ends with the test that started it: it runs in a process group of its own, which goes as a
+// whole (a shell and whatever it started), and with a parent-death signal, so a test killed by its time-out
+// or a crash takes it along.
+class TestProcess : public QProcess {
+public:
+    explicit TestProcess(QObject *parent = nullptr);
+    ~TestProcess() override;
+    TestProcess(const TestProcess &) = delete;
+    TestProcess &operator=(const TestProcess &) = delete;
+
+    // More to do in the child before the program runs (a resource limit...).
+    void setChildSetup(std::function<void()> setup);
+    // Kills the process group, the program with everything it started, and waits for the program's end.
+    // A program that has ended took its group along already.
+    void killGroup(int waitMs = 5000);
+
+private:
+    void installModifier();
+
+    std::function<void()> m_setup;
+    qint64 m_group = 0;
+};
 
 // A private settings and port folder for one test: XDG_CONFIG_HOME and XDG_CONFIG_DIRS point
 // into a temporary folder until the object goes, and QSettings follows them.
@@ -73,7 +97,7 @@ private:
     QString m_logFile;
     // stderr goes to a file: a pipe nobody drains would stall a sim that logs to stderr.
     std::unique_ptr<QTemporaryFile> m_errorFile;
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<TestProcess> m_process;
 };
 
 // Another program holding a device until this object goes: "flock" takes a plain flock(LOCK_EX),
@@ -96,11 +120,17 @@ public:
 private:
     QStringList m_args;
     bool m_asNobody = false;
-    QProcess m_process;
+    TestProcess m_process;
     qint64 m_pid = 0;
     QString m_error;
 };
 
 // Runs a program as the user nobody (setpriv, as root only): false in *reason when that cannot be.
 bool canRunAsNobody(QString *reason);
+// A TestProcess, which keeps its parent-death signal across the change of user.
 QProcess *startAsNobody(const QString &program, const QStringList &args, QObject *parent = nullptr);
+// Runs a shell script as nobody to its end, for what another user would plant (links, folders): false with
+// *error when it failed.
+bool runAsNobody(const QString &script, QString *error);
+// A folder shared like /tmp (mode 1777) in `parent`, which everyone may then pass through (0755).
+QString makeStickyFolder(const QString &parent, const QString &name);
