@@ -28,19 +28,20 @@ int reportScan(CliCommand command, const ConsoleTool &tool, const ScanResult &sc
 {
     QJsonObject record = finalRecord(command, outcome, scan.message);
     QStringList lines{scan.message};
-    if (outcome == Outcome::Interrupted) {
-        output.diagnostic(QStringLiteral("interrupted"));
+    const bool stopped = outcome == Outcome::Interrupted || outcome == Outcome::TimedOut;
+    if (stopped) {
+        output.diagnostic(outcome == Outcome::TimedOut ? QStringLiteral("time is up") : QStringLiteral("interrupted"));
         lines.clear();
     }
     if (scan.found()) {
         insertModuleFields(record, scan);
-        if (outcome != Outcome::Interrupted)
+        if (!stopped)
             lines << moduleLines(tool, scan);
-    } else if (outcome != Outcome::Interrupted) {
+    } else if (!stopped) {
         record.insert(QStringLiteral("ports"), portRecords(scan.report, tool.language()));
     }
     output.result(record, lines);
-    if (!scan.found() && outcome != Outcome::Interrupted)
+    if (!scan.found() && !stopped)
         sayWhatEachPortDid(scan, outcome, tool.language(), output);
     return exitStatusOf(outcome);
 }
@@ -49,13 +50,13 @@ int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
 {
     const ScanResult scan = tool.scan();
     if (!options.everyModule || !scan.found())
-        return reportScan(CliCommand::Scan, tool, scan, scanOutcome(scan), output);
+        return reportScan(CliCommand::Scan, tool, scan, tool.outcomeOf(scan), output);
     // --all: one object per module, then the run's final object; success only when every module found was
     // read completely, and the search was not cut short.
     std::optional<Outcome> firstFailure;
     for (size_t i = 0; i < scan.modules.size(); ++i) {
         const ScanResult &module = scan.modules.at(i);
-        const Outcome outcome = scanOutcome(module);
+        const Outcome outcome = tool.outcomeOf(module);
         if (!isSuccess(outcome) && !firstFailure)
             firstFailure = outcome;
         QJsonObject record{{QStringLiteral("outcome"), outcomeKey(outcome)},
@@ -69,7 +70,7 @@ int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
     }
     if (scan.stopped) {
         output.diagnostic(QStringLiteral("interrupted: not every port was searched to its end"));
-        firstFailure = Outcome::Interrupted;
+        firstFailure = tool.stoppedOutcome();
     }
     const Outcome outcome = firstFailure.value_or(Outcome::Ok);
     QJsonObject record = finalRecord(CliCommand::Scan, outcome, scan.message);
@@ -81,10 +82,17 @@ int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
 int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
 {
     const ScanResult scan = tool.scan();
-    Outcome outcome = scanOutcome(scan);
+    Outcome outcome = tool.outcomeOf(scan);
     // Stopped while the module was read: it has not been changed, and is not.
     if (outcome == Outcome::Ok && tool.stopRequested())
-        outcome = Outcome::Interrupted;
+        outcome = tool.stoppedOutcome();
+    // --serial: another module than the one asked for is left as it is.
+    if (outcome == Outcome::Ok && !options.expectedSerial.isEmpty() && scan.serialNumber != options.expectedSerial) {
+        outcome = Outcome::WrongModule;
+        output.diagnostic(QStringLiteral("%1 found on %2, not %3: nothing was sent to change it")
+                              .arg(QString::fromLatin1(scan.serialNumber), portName(scan.portNumber),
+                                   QString::fromLatin1(options.expectedSerial)));
+    }
     // The window refuses both operations until a scan has read the module completely.
     if (outcome != Outcome::Ok)
         return reportScan(options.command, tool, scan, outcome, output);
@@ -94,53 +102,35 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     insertModuleFields(record, scan);
     const QString serial = QString::fromLatin1(scan.serialNumber);
     const QString place = portName(scan.portNumber);
-    QString message;
-    FrameReply::Kind failedReply = FrameReply::Kind::Good;
-    QStringList after;
-    if (options.command == CliCommand::SetBaud) {
-        const QString target = QString::fromLatin1(kLineSettingsTable[options.baudRateIndex]);
+    const bool setBaud = options.command == CliCommand::SetBaud;
+    const QString target = setBaud ? QString::fromLatin1(kLineSettingsTable[options.baudRateIndex]) : QString();
+    if (setBaud)
         lines << tool.message(Message::SetBaudRate) + QStringLiteral(" = ") + target;
-        const BaudRateResult result = tool.setBaudRate(options.baudRateIndex);
-        outcome = changeOutcome(result.outcome, Outcome::SetBaudRefused);
-        message = result.message;
-        failedReply = result.failedReply;
+    const ChangeReport change = setBaud ? tool.changeBaudRate(options.baudRateIndex, !options.noStore)
+                                        : tool.clearCustomerRegister();
+    insertChangeFields(record, change, setBaud);
+    if (setBaud)
         record.insert(QStringLiteral("previous_line_settings"), QString::fromLatin1(scan.lineSettings));
-        record.insert(QStringLiteral("line_settings"), QString::fromLatin1(tool.settings().lineSettings));
-        if (result.accepted()) {
-            // The next run finds the module only where the store says: it is stored once it answers there.
-            const MoveConfirmation moved = tool.confirmMove(options.baudRateIndex, scan.serialNumber);
-            record.insert(QStringLiteral("confirmed"), moved.confirmed);
-            if (moved.confirmed) {
-                after << QStringLiteral("module answers at %1 on %2; stored").arg(target, place);
-            } else {
-                outcome = Outcome::SetBaudUnconfirmed;
-                after << QStringLiteral("no answer at %1 on %2 within %3 s of the change; nothing stored")
-                             .arg(target, place)
-                             .arg(kMoveConfirmWindowMs / 1000);
-            }
-        }
-    } else {
-        const ClearResult result = tool.clearCustomerRegister();
-        outcome = changeOutcome(result.outcome, Outcome::ClearRefused);
-        message = result.message;
-        failedReply = result.failedReply;
-    }
-    if (outcome == Outcome::Interrupted) {
-        record.insert(QStringLiteral("line_settings"), QString::fromLatin1(scan.lineSettings));
-        output.diagnostic(QStringLiteral("interrupted before the module was changed: %1 is untouched").arg(serial));
+    QStringList after = changeLines(change, setBaud, target, place, !options.noStore);
+    if (change.outcome == Outcome::Interrupted || change.outcome == Outcome::TimedOut) {
+        output.diagnostic(QStringLiteral("%1 before the module was changed: %2 is untouched")
+                              .arg(change.outcome == Outcome::TimedOut ? QStringLiteral("time is up")
+                                                                       : QStringLiteral("interrupted"),
+                                   serial));
     } else if (tool.stopRequested()) {
         output.diagnostic(QStringLiteral("interrupted while the module was being changed: %1 was finished first")
                               .arg(serial));
     }
-    if (!isSuccess(outcome) && failedReply != FrameReply::Kind::Good)
-        record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(failedReply)));
-    record.insert(QStringLiteral("outcome"), outcomeKey(outcome));
-    record.insert(QStringLiteral("exit_status"), exitStatusOf(outcome));
-    record.insert(QStringLiteral("message"), message);
-    if (outcome != Outcome::Interrupted)
-        lines << message << after;
+    if (change.outcome == Outcome::ModuleChanged)
+        output.diagnostic(QStringLiteral("%1 answered on %2 instead of %3: nothing was sent to change it; scan again")
+                              .arg(QString::fromLatin1(change.answeredSerialNumber), place, serial));
+    record.insert(QStringLiteral("outcome"), outcomeKey(change.outcome));
+    record.insert(QStringLiteral("exit_status"), exitStatusOf(change.outcome));
+    record.insert(QStringLiteral("message"), change.message);
+    if (change.outcome != Outcome::Interrupted && change.outcome != Outcome::TimedOut)
+        lines << change.message << after;
     output.result(record, lines);
-    return exitStatusOf(outcome);
+    return exitStatusOf(change.outcome);
 }
 
 } // namespace

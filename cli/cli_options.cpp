@@ -2,6 +2,7 @@
 
 #include "outcomes.h"
 #include "line_settings.h"
+#include "port_names.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -32,6 +33,10 @@ const Option kOptions[] = {
     {"station", "NAME", {CliCommand::Watch}},
     {"count", "N", {CliCommand::Watch}},
     {"port", "N", kAll},
+    {"serial", "SERIAL_NUMBER", {CliCommand::SetBaud, CliCommand::Clear, CliCommand::Watch}},
+    {"line-settings", "LINE_SETTINGS", kScanning},
+    {"no-store", nullptr, kScanning},
+    {"timeout", "SECONDS", kScanning},
 };
 
 // The highest COM number the tool maps.
@@ -106,7 +111,8 @@ bool isOptionName(const QString &word)
     while (name.startsWith(QLatin1Char('-')))
         name.remove(0, 1);
     name = name.section(QLatin1Char('='), 0, 0);
-    if (name == QLatin1String("h") || name == QLatin1String("help") || name == QLatin1String("version"))
+    if (name == QLatin1String("h") || name == QLatin1String("help") || name == QLatin1String("version")
+        || name == QLatin1String("p"))
         return true;
     for (const Option &option : kOptions) {
         if (name == QLatin1String(option.name))
@@ -212,9 +218,12 @@ ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray>
     parser.addOption(help);
     parser.addOption(version);
     for (const Option &option : kOptions) {
+        QStringList names{QString::fromLatin1(option.name)};
+        // -p, as a station script writes it.
+        if (names.first() == QLatin1String("port"))
+            names.prepend(QStringLiteral("p"));
         if (option.valueName)
-            parser.addOption(QCommandLineOption(QString::fromLatin1(option.name), QString(),
-                                                QString::fromLatin1(option.valueName)));
+            parser.addOption(QCommandLineOption(names, QString(), QString::fromLatin1(option.valueName)));
         else
             parser.addOption(QCommandLineOption(QString::fromLatin1(option.name)));
     }
@@ -273,9 +282,17 @@ ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray>
 
     for (const QString &value : parser.values(QStringLiteral("port"))) {
         QList<int> more;
-        if (!parsePortList(value, more))
-            return usage(QStringLiteral("--port takes a port number, COMn or a range such as 3-6, not \"%1\"")
+        if (value.startsWith(QLatin1Char('/')) || value.startsWith(QLatin1String("\\\\.\\"))) {
+            // A device path: the COMn that names it, or a number of its own for this run.
+            const int number = portNumberForDevice(value);
+            if (number == 0)
+                return usage(QStringLiteral("--port %1: no such device").arg(value));
+            more << number;
+        } else if (!parsePortList(value, more)) {
+            return usage(QStringLiteral("--port takes a port number, COMn, a range such as 3-6 or a device path, "
+                                        "not \"%1\"")
                              .arg(value));
+        }
         for (int n : more) {
             if (options.ports.contains(n))
                 return usage(QStringLiteral("--port names COM%1 more than once").arg(n));
@@ -295,7 +312,25 @@ ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray>
                              .arg(parser.value(QStringLiteral("count"))));
     }
 
+    options.noStore = parser.isSet(QStringLiteral("no-store"));
+    if (options.noStore && options.storedLanguage)
+        return usage(QStringLiteral("--no-store reads nothing from the store, --language reads its language: choose one"));
     QString error;
+    if (parser.isSet(QStringLiteral("line-settings"))
+        && !readLineSettings(parser.value(QStringLiteral("line-settings")), options.lineSettingsIndex, error))
+        return usage(error);
+    if (parser.isSet(QStringLiteral("serial"))) {
+        options.expectedSerial = parser.value(QStringLiteral("serial")).toLatin1();
+        if (options.expectedSerial.isEmpty())
+            return usage(QStringLiteral("--serial needs the module's serial number"));
+    }
+    if (parser.isSet(QStringLiteral("timeout"))) {
+        bool ok = false;
+        options.timeoutSeconds = parser.value(QStringLiteral("timeout")).toInt(&ok);
+        if (!ok || options.timeoutSeconds < 1)
+            return usage(QStringLiteral("--timeout takes a number of seconds from 1 up, not \"%1\"")
+                             .arg(parser.value(QStringLiteral("timeout"))));
+    }
     if (options.command == CliCommand::SetBaud) {
         if (positional.size() != 1)
             return usage(QStringLiteral("set-baud takes one line setting, e.g. set-baud 38400,n,8,1"));
@@ -332,10 +367,24 @@ QString helpText()
                "                             its baud rate when asked), beeps, waits until it has gone, and again,\n"
                "                             until Ctrl-C (or --count). A module that stays connected is read once.\n"
                "\n"
+               "A station script's typical line:\n"
+               "  modulebench-cli set-baud 38400,n,8,1 -p /dev/ttyUSB0 --line-settings 19200,e,8,1 --no-store \\\n"
+               "      --serial KV240117 --timeout 30 --json\n"
+               "\n"
                "Options:\n"
-               "  --port N                   Only port N (also COMn, or a range such as 3-6), in the order given;\n"
-               "                             may be given more than once. A stored port outside the list is not\n"
-               "                             tried. watch: one fixture per port, all served at once.\n"
+               "  -p, --port N               Only port N (also COMn, a range such as 3-6, or a device path such as\n"
+               "                             /dev/ttyUSB0), in the order given; may be given more than once. A stored\n"
+               "                             port outside the list is not tried. watch: one fixture per port, all\n"
+               "                             served at once.\n"
+               "  --line-settings LINE_SETTINGS\n"
+               "                             Look for the module at LINE_SETTINGS (the quick attempt and the search)\n"
+               "                             instead of the stored line settings.\n"
+               "  --no-store                 Neither read nor write the window's stored settings: each run on its own\n"
+               "                             terms (the search starts at COM1, at --line-settings or 19200,e,8,1).\n"
+               "  --serial SERIAL_NUMBER     set-baud, clear, watch: change only this module; another one found is\n"
+               "                             left untouched (outcome wrong-module).\n"
+               "  --timeout SECONDS          The whole run's time; when it is up the run ends at its next safe point\n"
+               "                             (never inside a change) with outcome timed-out.\n"
                "  --all-line-settings        Search every port at all twelve line settings (the window's lock box\n"
                "                             unchecked); by default only at the stored line settings.\n"
                "  --parallel                 scan, set-baud, clear: search every port at the same time, each with\n"

@@ -5,6 +5,7 @@
 #include "console_output.h"
 #include "console_platform.h"
 #include "outcomes.h"
+#include "run_limit.h"
 #include "stop_token.h"
 
 #include <QCoreApplication>
@@ -85,6 +86,18 @@ int main(int argc, char *argv[])
     // own lines on modulebench.scan come only when asked for (QT_LOGGING_RULES wins over this).
     QLoggingCategory::setFilterRules(QStringLiteral("modulebench.scan.info=false"));
     ConsoleOutput output(parsed.options.json, parsed.options.verbose || standardErrorIsTerminal());
+    // --timeout: a run that does not end at its next safe point (a driver that blocks) still gives its one
+    // final object.
+    const RunLimit limit(parsed.options.timeoutSeconds, stop, [&output, &parsed] {
+        const QString message = QStringLiteral("time is up, and the run did not end within %1 s of it")
+                                    .arg(RunLimit::kGraceSeconds);
+        output.diagnostic(message);
+        output.result(QJsonObject{{QStringLiteral("command"), commandName(parsed.options.command)},
+                                  {QStringLiteral("exit_status"), exitStatusOf(Outcome::TimedOut)},
+                                  {QStringLiteral("outcome"), outcomeKey(Outcome::TimedOut)},
+                                  {QStringLiteral("message"), message}},
+                      {});
+    });
     try {
         return runCommand(parsed.options, output, stop);
     } catch (const std::exception &error) {

@@ -23,6 +23,11 @@ struct CliOptions {
     QList<int> ports;             // --port: the ports to use, in this order; empty for COM1 to COM16
     QString station;              // watch --station; empty: the host name
     int count = 0;                // watch --count; 0: no limit
+    // A station script's own terms.
+    bool noStore = false;         // --no-store: the window's store is neither read nor written
+    int lineSettingsIndex = -1;   // --line-settings: where to look (quick attempt, search with the lock); -1: stored
+    QByteArray expectedSerial;    // --serial: the only module to change; empty: the one found
+    int timeoutSeconds = 0;       // --timeout: the whole run's time; 0: none
 };
 
 // "COM3".

@@ -5,8 +5,10 @@
 ConsoleTool::ConsoleTool(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
     : m_options(options)
     , m_output(output)
+    , m_stop(stop)
     , m_session(sessionParts(stop))
 {
+    m_storeFound = !options.noStore;
     m_view.lock = !options.allLineSettings;
     // The production line finishes a module it has taken in hand; a single change is kept off the line
     // by a stop that comes before it.
@@ -32,13 +34,44 @@ ModuleSession::Parts ConsoleTool::sessionParts(StopToken &stop)
 void ConsoleTool::reloadSettings()
 {
     SettingsStore &settings = m_session.settings();
-    settings.loadSettings();
+    // --no-store: each run on its own terms, as a fresh installation would start.
+    if (m_options.noStore)
+        settings = SettingsStore();
+    else
+        settings.loadSettings();
     settings.moduleFound = false;
     // English unless asked otherwise; only the language button of the window ever stores it.
     if (!m_options.storedLanguage)
         settings.selectLanguage(0, QStringLiteral("English"));
     m_progress.language = settings.languageIndex;
     m_view.selectLineSettings(settings.lineSettingsIndex);
+    if (m_options.lineSettingsIndex >= 0)
+        useLineSettings(m_options.lineSettingsIndex);
+}
+
+Outcome ConsoleTool::stoppedOutcome() const
+{
+    return m_stop.reason() == StopToken::Reason::TimeUp ? Outcome::TimedOut : Outcome::Interrupted;
+}
+
+Outcome ConsoleTool::outcomeOf(const ScanResult &scan) const
+{
+    const Outcome outcome = scanOutcome(scan);
+    return outcome == Outcome::Interrupted ? stoppedOutcome() : outcome;
+}
+
+ChangeReport ConsoleTool::reportOf(ChangeOutcome outcome, Outcome refused, const QString &message,
+                                   FrameReply::Kind failedReply, const QByteArray &answeredSerialNumber) const
+{
+    ChangeReport report;
+    report.outcome = changeOutcome(outcome, refused);
+    if (report.outcome == Outcome::Interrupted)
+        report.outcome = stoppedOutcome();
+    report.message = message;
+    report.failedReply = failedReply;
+    report.answeredSerialNumber = answeredSerialNumber;
+    report.lineSettings = settings().lineSettings;
+    return report;
 }
 
 ScanResult ConsoleTool::scan(bool quietWhenAbsent)
@@ -57,28 +90,70 @@ ScanResult ConsoleTool::scan(bool quietWhenAbsent)
     return result;
 }
 
-BaudRateResult ConsoleTool::setBaudRate(int index)
+ChangeReport ConsoleTool::changeBaudRate(int index, bool store)
 {
     m_view.begin();
     // As the user chooses the entry in the list before pressing the button.
     m_view.selectLineSettings(index);
-    return m_session.changeBaudRate(m_view);
+    const BaudRateResult result = m_session.changeBaudRate(m_view);
+    ChangeReport report = reportOf(result.outcome, Outcome::SetBaudRefused, result.message, result.failedReply,
+                                   result.answeredSerialNumber);
+    if (result.accepted()) {
+        MoveTarget target;
+        target.portNumber = settings().portNumber;
+        target.lineSettingsIndex = index;
+        target.serialNumber = result.expectedSerialNumber;
+        target.store = store;
+        report.confirmed = m_session.confirmMove(target).confirmed;
+        if (!*report.confirmed)
+            report.outcome = Outcome::SetBaudUnconfirmed;
+    } else if (result.outcome == ChangeOutcome::Refused) {
+        // No acknowledgement is not a refusal yet: the module may have moved all the same.
+        switch (m_session.findUnacknowledgedMove(index, store)) {
+        case MovedTo::NewLineSettings:
+            report.outcome = Outcome::Ok;
+            report.acknowledgedLate = true;
+            report.confirmed = true;
+            break;
+        case MovedTo::OldLineSettings:
+            break;
+        case MovedTo::Nowhere:
+            report.outcome = Outcome::SetBaudUnconfirmed;
+            report.confirmed = false;
+            break;
+        }
+    }
+    report.lineSettings = settings().lineSettings;
+    return report;
 }
 
-ClearResult ConsoleTool::clearCustomerRegister()
+ChangeReport ConsoleTool::clearCustomerRegister()
 {
     m_view.begin();
-    return m_session.clearCustomerRegister(m_view);
-}
-
-MoveConfirmation ConsoleTool::confirmMove(int index, const QByteArray &serialNumber, bool store)
-{
-    MoveTarget target;
-    target.portNumber = settings().portNumber;
-    target.lineSettingsIndex = index;
-    target.serialNumber = serialNumber;
-    target.store = store;
-    return m_session.confirmMove(target);
+    const ClearResult result = m_session.clearCustomerRegister(m_view);
+    ChangeReport report = reportOf(result.outcome, Outcome::ClearRefused, result.message, result.failedReply,
+                                   result.answeredSerialNumber);
+    if (!result.accepted() && result.outcome != ChangeOutcome::Refused)
+        return report;
+    // Verified after the write: an acknowledged clearing must show in the register, and one whose
+    // acknowledgement never came may have cleared it all the same.
+    const RegisterReadBack read = m_session.readBackCustomerRegister();
+    report.customerRegister = read.customerRegister;
+    switch (read.outcome) {
+    case RegisterReadBack::Outcome::Cleared:
+        report.acknowledgedLate = !result.accepted();
+        report.outcome = Outcome::Ok;
+        break;
+    case RegisterReadBack::Outcome::NotCleared:
+        report.outcome = result.accepted() ? Outcome::NotCleared : Outcome::ClearRefused;
+        break;
+    case RegisterReadBack::Outcome::Unanswered:
+    case RegisterReadBack::Outcome::ModuleChanged:
+        report.outcome = Outcome::ClearUnconfirmed;
+        report.failedReply = read.failedReply;
+        break;
+    }
+    return report;
 }
 
 LookResult ConsoleTool::lookAgain(const QByteArray &serialNumber)

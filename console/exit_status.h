@@ -9,6 +9,10 @@ enum ExitStatus : int {
     kExitInformationError = 4, // a module answered, but its version or customer register could not be read
     kExitRefused = 5,          // the baud-rate change or the clearing was not accepted
     kExitNoPort = 6,           // no port could be opened at all (no device, permission denied, busy...)
-    kExitNotConfirmed = 7,     // the module accepted the baud-rate change but did not answer at the new settings
+    kExitNotConfirmed = 7,     // the change went out, but whether it took could not be seen
+    kExitModuleChanged = 8,    // another module than the one read answered before the change; nothing sent
+    kExitWrongModule = 9,      // --serial: another module was found; nothing sent
+    kExitNotCleared = 10,      // the customer register still holds something after the clearing
+    kExitTimedOut = 124,       // --timeout ran out
     kExitInterrupted = 130,    // Ctrl-C or SIGTERM ended a scan, set-baud or clear (watch ends with 0)
 };

@@ -28,6 +28,43 @@ void insertModuleFields(QJsonObject &record, const ScanResult &module)
         record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(module.failedReply)));
 }
 
+void insertChangeFields(QJsonObject &record, const ChangeReport &change, bool baudRate)
+{
+    record.insert(QStringLiteral("line_settings"), QString::fromLatin1(change.lineSettings));
+    if (change.confirmed)
+        record.insert(QStringLiteral("confirmed"), *change.confirmed);
+    record.insert(QStringLiteral("acknowledged_late"), change.acknowledgedLate);
+    if (!isSuccess(change.outcome) && change.failedReply != FrameReply::Kind::Good)
+        record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(change.failedReply)));
+    if (change.outcome == Outcome::ModuleChanged)
+        record.insert(QStringLiteral("answered_serial_number"), QString::fromLatin1(change.answeredSerialNumber));
+    if (!baudRate)
+        record.insert(QStringLiteral("customer_register_read_back"), jsonValue(change.customerRegister));
+}
+
+QStringList changeLines(const ChangeReport &change, bool baudRate, const QString &target, const QString &place,
+                        bool stores)
+{
+    QStringList lines;
+    if (change.acknowledgedLate)
+        lines << QStringLiteral("no acknowledgement came, but the module %1")
+                     .arg(baudRate ? QStringLiteral("answers at %1: it has moved").arg(target)
+                                   : QStringLiteral("reads back cleared"));
+    if (baudRate && change.confirmed) {
+        lines << (*change.confirmed ? QStringLiteral("module answers at %1 on %2%3")
+                                          .arg(target, place, stores ? QStringLiteral("; stored") : QString())
+                                    : QStringLiteral("no answer at %1 on %2 within %3 s of the change, nor at the old "
+                                                     "line settings; nothing stored")
+                                          .arg(target, place)
+                                          .arg(kMoveConfirmWindowMs / 1000));
+    }
+    if (!baudRate && change.customerRegister)
+        lines << QStringLiteral("customer register read back: %1").arg(QString::fromLatin1(*change.customerRegister));
+    else if (!baudRate && change.outcome == Outcome::ClearUnconfirmed)
+        lines << QStringLiteral("customer register read back: not read");
+    return lines;
+}
+
 QStringList moduleLines(const ConsoleTool &tool, const ScanResult &module)
 {
     const QString joint = QStringLiteral(" : ");

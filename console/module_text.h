@@ -13,6 +13,13 @@
 // port, device, line_settings, serial_number, version, customer_register and, when a step failed on a
 // reply that was not silence, failed_reply.
 void insertModuleFields(QJsonObject &record, const ScanResult &module);
+// What a change did: line_settings (where the module is left), confirmed, acknowledged_late, failed_reply,
+// answered_serial_number (module-changed) and, after a clearing, customer_register_read_back.
+void insertChangeFields(QJsonObject &record, const ChangeReport &change, bool baudRate);
+// The same in words, after the status panel's text.
+// stores: a module that answers at its new line settings is stored there.
+QStringList changeLines(const ChangeReport &change, bool baudRate, const QString &target, const QString &place,
+                        bool stores);
 // The window's panels after the scan: serial number, version, customer register, then the line settings.
 QStringList moduleLines(const ConsoleTool &tool, const ScanResult &module);
 // A value as the text shows it.

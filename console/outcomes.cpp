@@ -17,8 +17,18 @@ const QList<OutcomeInfo> &outcomeTable()
          "no port could be opened at all (no device, permission denied, busy...)"},
         {Outcome::SetBaudUnconfirmed, "set-baud-unconfirmed", kExitNotConfirmed,
          "the module accepted the baud-rate change but did not answer at the new line settings"},
+        {Outcome::ClearUnconfirmed, "clear-unconfirmed", kExitNotConfirmed,
+         "the customer register could not be read back after the clearing: whether it was cleared is not known"},
+        {Outcome::NotCleared, "not-cleared", kExitNotCleared,
+         "the module acknowledged the clearing, but its customer register still holds something"},
+        {Outcome::ModuleChanged, "module-changed", kExitModuleChanged,
+         "another module answered before the change than the one the scan read: nothing was sent to change it"},
+        {Outcome::WrongModule, "wrong-module", kExitWrongModule,
+         "--serial: the module found is another one; nothing was sent to change it"},
         {Outcome::Interrupted, "interrupted", kExitInterrupted,
          "Ctrl-C or SIGTERM ended the run before it had a result or before the module was changed"},
+        {Outcome::TimedOut, "timed-out", kExitTimedOut,
+         "--timeout: the run's time was up before it had a result or before the module was changed"},
         {Outcome::BadUsage, "bad-usage", kExitUsage, "the command line was refused; nothing was sent"},
         {Outcome::Failure, "failure", kExitFailure, "anything else (the CSV file could not be opened or written...)"},
     };
@@ -65,6 +75,8 @@ Outcome changeOutcome(ChangeOutcome outcome, Outcome refused)
         return Outcome::Ok;
     case ChangeOutcome::Stopped:
         return Outcome::Interrupted;
+    case ChangeOutcome::ModuleChanged:
+        return Outcome::ModuleChanged;
     case ChangeOutcome::NoScan:
     case ChangeOutcome::NoLineSettingsSelected:
     case ChangeOutcome::PortNotOpened:

@@ -17,7 +17,12 @@ enum class Outcome {
     ClearRefused,
     SetBaudRefused,
     SetBaudUnconfirmed,
+    ClearUnconfirmed,
+    NotCleared,
+    ModuleChanged,
+    WrongModule,
     Interrupted,
+    TimedOut,
     BadUsage,
     Failure,
 };
@@ -37,6 +42,18 @@ const OutcomeInfo &outcomeInfo(Outcome outcome);
 inline QString outcomeKey(Outcome outcome) { return QString::fromLatin1(outcomeInfo(outcome).key); }
 inline int exitStatusOf(Outcome outcome) { return outcomeInfo(outcome).exitStatus; }
 inline bool isSuccess(Outcome outcome) { return outcomeInfo(outcome).exitStatus == kExitSuccess; }
+
+// The change as the console program looks at it: the session's result, then what was looked at after it.
+struct ChangeReport {
+    Outcome outcome = Outcome::Failure;
+    QString message;                              // the status panel's text at the end of the change
+    FrameReply::Kind failedReply = FrameReply::Kind::Good;
+    bool acknowledgedLate = false;                // the module changed, but its acknowledgement never came
+    std::optional<bool> confirmed;                // set-baud: it answered at the new line settings
+    QByteArray lineSettings;                      // where the module is left
+    QByteArray answeredSerialNumber;              // module-changed: who answered instead
+    std::optional<QByteArray> customerRegister;   // clear: as read back
+};
 
 // A scan's outcome: found (read completely or not), stopped, or why nothing was found (only noise came,
 // no port opened at all, or silence).

@@ -94,32 +94,35 @@ struct Handled {
     Outcome outcome;
     QString message;
     QByteArray lineSettings; // where the module is left
+    std::optional<QByteArray> customerRegisterReadBack;
 };
 
 Handled handleModule(ConsoleTool &tool, const CliOptions &options, const ScanResult &scan, bool alreadySet)
 {
-    Handled module{scanOutcome(scan), scan.message, scan.lineSettings};
+    Handled module{tool.outcomeOf(scan), scan.message, scan.lineSettings, std::nullopt};
     if (module.outcome != Outcome::Ok)
         return module;
+    // Another module than the one the line is set up for is read and recorded, never changed.
+    if (!options.expectedSerial.isEmpty() && scan.serialNumber != options.expectedSerial) {
+        module.outcome = Outcome::WrongModule;
+        return module;
+    }
     if (options.clear) {
-        const ClearResult result = tool.clearCustomerRegister();
-        module.message = result.message;
-        module.outcome = changeOutcome(result.outcome, Outcome::ClearRefused);
-        if (!result.accepted())
+        const ChangeReport cleared = tool.clearCustomerRegister();
+        module.message = cleared.message;
+        module.outcome = cleared.outcome;
+        module.customerRegisterReadBack = cleared.customerRegister;
+        if (!isSuccess(cleared.outcome))
             return module;
     }
     if (alreadySet) {
         module.outcome = Outcome::AlreadySet;
     } else if (options.baudRateIndex >= 0) {
-        const BaudRateResult result = tool.setBaudRate(options.baudRateIndex);
-        module.message = result.message;
-        module.lineSettings = tool.settings().lineSettings;
-        module.outcome = changeOutcome(result.outcome, Outcome::SetBaudRefused);
-        if (result.accepted() && !tool.confirmMove(options.baudRateIndex, scan.serialNumber, false).confirmed) {
-            // Moved, but not heard at the new setting. Nothing is stored per module: the line's next module
-            // comes at the setting the store names.
-            module.outcome = Outcome::SetBaudUnconfirmed;
-        }
+        // Nothing is stored per module: the line's next module comes at the setting the store names.
+        const ChangeReport moved = tool.changeBaudRate(options.baudRateIndex, false);
+        module.message = moved.message;
+        module.lineSettings = moved.lineSettings;
+        module.outcome = moved.outcome;
     }
     return module;
 }
@@ -160,6 +163,8 @@ bool recordModule(ProductionLine &line, const ConsoleTool &tool, const ScanResul
     record.insert(QStringLiteral("duration_ms"), durationMs);
     record.insert(QStringLiteral("message"), module.message);
     record.insert(QStringLiteral("recorded"), written);
+    if (module.customerRegisterReadBack)
+        record.insert(QStringLiteral("customer_register_read_back"), QString::fromLatin1(*module.customerRegisterReadBack));
 
     QStringList parts{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), portName(scan.portNumber),
                       QString::fromLatin1(module.lineSettings)};
@@ -208,7 +213,7 @@ void serveFixture(ProductionLine &line, Fixture &fixture)
     options.ports = fixture.ports;
     ConsoleTool tool(options, line.output, line.stop);
     // Several fixtures must not take turns at the one stored place: watch --port stores nothing.
-    const bool store = line.options.ports.isEmpty();
+    const bool store = line.options.ports.isEmpty() && !line.options.noStore;
     tool.setStoreFound(store);
     const int target = options.baudRateIndex;
     const QString where = fixture.label().isEmpty() ? QString() : fixture.label() + QStringLiteral(": ");
@@ -233,7 +238,7 @@ void serveFixture(ProductionLine &line, Fixture &fixture)
         if (line.stopping())
             break; // nothing was changed: the module, if any, stays as it is
         if (!scan.found()) {
-            const Outcome outcome = scanOutcome(scan);
+            const Outcome outcome = tool.outcomeOf(scan);
             // Said once: an adapter that goes with each module leaves its port without a device between two.
             if (outcome == Outcome::NoPort && !noPortSaid) {
                 sayWhatEachPortDid(scan, outcome, tool.language(), line.output, where);
@@ -364,7 +369,8 @@ int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
     }
     record.insert(QStringLiteral("module_count"), total);
     record.insert(QStringLiteral("outcome_counts"), counts);
-    record.insert(QStringLiteral("ended_by"), line.recordFailed    ? QStringLiteral("record-failed")
+    record.insert(QStringLiteral("ended_by"), line.recordFailed ? QStringLiteral("record-failed")
+                                              : stop.reason() == StopToken::Reason::TimeUp ? QStringLiteral("timeout")
                                               : stop.requested() ? QStringLiteral("interrupt")
                                                                  : QStringLiteral("count"));
     if (output.json())

@@ -4,9 +4,18 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 #include <QStringList>
 
 namespace {
+
+// The highest COM number a link or the table may name.
+constexpr int kHighestNamedPort = 256;
+
+// Devices named on the command line by their path, numbered above every COMn.
+QMutex g_namedMutex;
+QHash<int, QString> g_named;
 
 QString tablePath(int portNumber)
 {
@@ -40,10 +49,34 @@ QList<int> portNumbersWithLinks()
     return numbers;
 }
 
+int portNumberForDevice(const QString &devicePath)
+{
+    const QFileInfo device(devicePath);
+    if (!device.exists())
+        return 0;
+    const QString path = device.canonicalFilePath();
+    for (int n = 1; n <= kHighestNamedPort; ++n) {
+        if (devicePathForPort(n) == path)
+            return n;
+    }
+    QMutexLocker lock(&g_namedMutex);
+    for (auto it = g_named.begin(); it != g_named.end(); ++it) {
+        if (it.value() == path)
+            return it.key();
+    }
+    const int n = kHighestNamedPort + 1 + int(g_named.size());
+    g_named.insert(n, path);
+    return n;
+}
+
 QString devicePathForPort(int portNumber)
 {
     if (portNumber < 1)
         return {};
+    if (portNumber > kHighestNamedPort) {
+        QMutexLocker lock(&g_namedMutex);
+        return g_named.value(portNumber);
+    }
     const QString linkName = QStringLiteral("/KAVOR/ports/COM%1").arg(portNumber);
     QStringList folders{xdgConfigHome()};
     folders += xdgConfigDirs();

@@ -12,3 +12,14 @@ QList<int> portNumbersWithLinks()
 {
     return {};
 }
+
+int portNumberForDevice(const QString &devicePath)
+{
+    // "COM7", "\\\\.\\COM7": Windows names its serial ports by number already.
+    QString name = devicePath;
+    if (name.startsWith(QLatin1String("\\\\.\\")))
+        name = name.mid(4);
+    bool ok = false;
+    const int n = name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) ? name.mid(3).toInt(&ok) : 0;
+    return ok && n > 0 ? n : 0;
+}

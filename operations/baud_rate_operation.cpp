@@ -29,16 +29,20 @@ BaudRateResult BaudRateOperation::run()
         result.lineSettings = kLineSettingsTable[selected];
         view.setPanelText(InfoPanel::Msg,
                           message(Message::SetBaudRate) + QStringLiteral(" = ") + QString::fromLatin1(result.lineSettings));
+        result.expectedSerialNumber = m_ctx.inHand.serialNumber;
         const Confirmed confirmed = confirmThen([&] { return m_ctx.commands.setModuleBaudRate(selected); });
         result.outcome = confirmed.outcome;
         result.failedReply = confirmed.failedReply;
+        result.answeredSerialNumber = confirmed.answeredSerialNumber;
         const bool ok = result.accepted();
         if (ok) {
             // Memory only: the store is written by a scan's search alone.
             settings.lineSettingsIndex = selected;
             settings.lineSettings = kLineSettingsTable[selected];
         }
-        result.message = message(ok ? Message::SetBaudRateOk : Message::SetBaudRateError);
+        // Another module than the one shown: a new scan must read it first.
+        result.message = result.outcome == ChangeOutcome::ModuleChanged ? message(Message::ScanFirst)
+                         : message(ok ? Message::SetBaudRateOk : Message::SetBaudRateError);
         report(ok, result.message);
     }
 

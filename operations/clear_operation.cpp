@@ -17,10 +17,14 @@ ClearResult ClearOperation::run()
     } else {
         // The register is not read back: the placeholder stands whatever the outcome.
         view.setPanelText(InfoPanel::Customer, message(Message::Customer) + kCustomerPlaceholder);
+        result.expectedSerialNumber = m_ctx.inHand.serialNumber;
         const Confirmed confirmed = confirmThen([&] { return m_ctx.commands.clearCustomerRegister(); });
         result.outcome = confirmed.outcome;
         result.failedReply = confirmed.failedReply;
-        result.message = message(result.accepted() ? Message::ClearOk : Message::ClearError);
+        result.answeredSerialNumber = confirmed.answeredSerialNumber;
+        // Another module than the one shown: a new scan must read it first.
+        result.message = result.outcome == ChangeOutcome::ModuleChanged ? message(Message::ScanFirst)
+                         : message(result.accepted() ? Message::ClearOk : Message::ClearError);
         report(result.accepted(), result.message);
     }
 

@@ -28,6 +28,8 @@ struct OperationContext {
     const StopToken &stop;
     // Whether that look right before a change is made (the production line finishes a module in hand).
     bool stopBeforeChange;
+    // The module the last scan found: a change goes only to it.
+    ModuleInHand &inHand;
     // Put in front of each port a parallel search makes; may be empty.
     const FrontPort &frontPort;
 };
@@ -47,9 +49,12 @@ protected:
     struct Confirmed {
         ChangeOutcome outcome = ChangeOutcome::PortNotOpened;
         FrameReply::Kind failedReply = FrameReply::Kind::Good;
+        QByteArray answeredSerialNumber; // for ModuleChanged
     };
-    // Opens the stored port, then up to 2 times: pause, serial-number request, pause, command. A stop
-    // request that has come by the moment the command would go keeps it off the line.
+    // Opens the stored port, then up to 2 times: pause, serial-number request, pause, command. The command
+    // goes only to the module the scan read: another serial number ends it with nothing sent, and the module
+    // found is forgotten. A stop request that has come by the moment the command would go keeps it off the
+    // line.
     Confirmed confirmThen(const std::function<CommandResult()> &command);
 
     OperationContext m_ctx;

@@ -1,5 +1,6 @@
 #include "module_session.h"
 
+#include "line_settings.h"
 #include "module_operations.h"
 
 struct ModuleSession::OwnParts {
@@ -43,7 +44,7 @@ QString ModuleSession::message(Message m) const
 OperationContext ModuleSession::context(ModuleView &view)
 {
     return OperationContext{view, *m_device, m_commands, m_settings, m_messages, *m_clock, m_moduleFound, *m_stop,
-                            m_stopBeforeChange, m_frontPort};
+                            m_stopBeforeChange, m_inHand, m_frontPort};
 }
 
 ScanResult ModuleSession::scan(ModuleView &view)
@@ -74,4 +75,54 @@ MoveConfirmation ModuleSession::confirmMove(const MoveTarget &target)
 LookResult ModuleSession::lookAgain(const QByteArray &serialNumber)
 {
     return lookAtPlace(*m_device, m_commands, m_settings.portNumber, m_settings.lineSettings, serialNumber);
+}
+
+MovedTo ModuleSession::findUnacknowledgedMove(int lineSettingsIndex, bool store)
+{
+    MoveTarget target;
+    target.portNumber = m_settings.portNumber;
+    target.lineSettingsIndex = lineSettingsIndex;
+    target.serialNumber = m_inHand.serialNumber;
+    target.store = store;
+    if (confirmMove(target).confirmed) {
+        // As after an accepted change: the module is at the new line settings from now on.
+        m_settings.lineSettingsIndex = lineSettingsIndex;
+        m_settings.lineSettings = kLineSettingsTable[lineSettingsIndex];
+        return MovedTo::NewLineSettings;
+    }
+    const LookResult old = lookAtPlace(*m_device, m_commands, m_settings.portNumber, m_settings.lineSettings,
+                                       m_inHand.serialNumber);
+    return old == LookResult::SameModule ? MovedTo::OldLineSettings : MovedTo::Nowhere;
+}
+
+RegisterReadBack ModuleSession::readBackCustomerRegister()
+{
+    RegisterReadBack read;
+    if (!m_device->open(m_settings.portNumber, m_settings.lineSettings))
+        return read;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        m_clock->sleep(kPauseMs);
+        const CommandResult serial = m_commands.readSerialNumber();
+        if (!serial.ok) {
+            read.failedReply = serial.reply;
+            continue;
+        }
+        if (serial.value != m_inHand.serialNumber) {
+            read.outcome = RegisterReadBack::Outcome::ModuleChanged;
+            break;
+        }
+        m_clock->sleep(kPauseMs);
+        const CommandResult customer = m_commands.readCustomerRegister();
+        if (!customer.ok) {
+            read.failedReply = customer.reply;
+            continue;
+        }
+        read.customerRegister = customer.value;
+        const bool cleared = !customer.value.isEmpty() && customer.value.count('*') == customer.value.size();
+        read.outcome = cleared ? RegisterReadBack::Outcome::Cleared : RegisterReadBack::Outcome::NotCleared;
+        read.failedReply = FrameReply::Kind::Good;
+        break;
+    }
+    m_device->close();
+    return read;
 }

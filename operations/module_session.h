@@ -57,6 +57,11 @@ public:
 
     // After an accepted baud-rate change: the module looked for at its new place (see confirmMovedModule).
     MoveConfirmation confirmMove(const MoveTarget &target);
+    // After a baud-rate change the module did not acknowledge: looked for at the new line settings as after
+    // an accepted change (and remembered there once found; stored when store is on), then once at the old.
+    MovedTo findUnacknowledgedMove(int lineSettingsIndex, bool store);
+    // After a clearing: the customer register read from the module the scan read, at its place.
+    RegisterReadBack readBackCustomerRegister();
     // One look at the place where the last scan found the module.
     LookResult lookAgain(const QByteArray &serialNumber);
 
@@ -99,5 +104,6 @@ private:
     FrontPort m_frontPort;
     StopToken *m_stop;
     bool m_stopBeforeChange = true;
+    ModuleInHand m_inHand;
     std::function<void()> m_moduleFound;
 };

@@ -28,7 +28,7 @@ MoveConfirmation confirmMovedModule(SerialDevice &port, ModuleCommands &commands
             const CommandResult reply = commands.readSerialNumber();
             ++result.requests;
             port.close();
-            if (reply.ok && (serialNumber.isEmpty() || reply.value == serialNumber)) {
+            if (reply.ok && reply.value == serialNumber) {
                 result.confirmed = true;
                 result.serialNumber = reply.value;
             }

@@ -28,15 +28,15 @@ struct MoveConfirmation {
 struct MoveTarget {
     int portNumber = 0;
     int lineSettingsIndex = -1;          // the new line settings, an index of the table
-    QByteArray serialNumber;             // only this module counts; empty: any module
+    QByteArray serialNumber;             // only this module counts
     int windowMs = kMoveConfirmWindowMs; // 0: one try only
     bool store = true;                   // store port and line settings once it answers
 };
 
 // After an accepted baud-rate change: looks for the module at the target's port and line settings;
 // each try opens the port, sends one serial-number request and closes it again, so a port that is
-// briefly gone or busy while the module resets gets another chance. Another module's answer does not
-// count. Once it answers (and the target says so), port and line settings are stored as a scan's
+// briefly gone or busy while the module resets gets another chance, for the whole time. Another module's
+// answer does not count. Once it answers (and the target says so), port and line settings are stored as a scan's
 // search that found the module there stores them. Runs on the thread that owns the port.
 MoveConfirmation confirmMovedModule(SerialDevice &port, ModuleCommands &commands, Clock &clock,
                                     SettingsStore &settings, const MoveTarget &target);

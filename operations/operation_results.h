@@ -67,6 +67,32 @@ enum class ChangeOutcome {
     ModuleNotConfirmed,     // the module did not answer the serial-number request, twice
     Refused,                // the module was confirmed, but did not acknowledge the command
     Stopped,                // a stop request came before the command: the module was not changed
+    ModuleChanged,          // another module answered the confirmation: nothing was sent; a new scan is needed
+};
+
+// Where a module that did not acknowledge its baud-rate change answers afterwards.
+enum class MovedTo {
+    NewLineSettings, // it moved: the acknowledgement was lost or late
+    OldLineSettings, // it stayed: it refused the change
+    Nowhere,         // neither: nothing known
+};
+
+// The customer register read back after a clearing, from the module the scan read.
+struct RegisterReadBack {
+    enum class Outcome {
+        Cleared,         // the register holds nothing but asterisks
+        NotCleared,      // it still holds something else
+        Unanswered,      // the port did not open, or the module did not answer the serial number or G06
+        ModuleChanged,   // another module answers there
+    };
+    Outcome outcome = Outcome::Unanswered;
+    std::optional<QByteArray> customerRegister; // as read
+    FrameReply::Kind failedReply = FrameReply::Kind::Good;
+};
+
+// The module the last scan found, as the changes after it must find it again: who it is.
+struct ModuleInHand {
+    QByteArray serialNumber; // empty: none found
 };
 
 struct BaudRateResult {
@@ -76,6 +102,8 @@ struct BaudRateResult {
     QByteArray lineSettings;         // asked for
     QByteArray previousLineSettings; // where the module was
     FrameReply::Kind failedReply = FrameReply::Kind::Good; // for ModuleNotConfirmed and Refused
+    QByteArray expectedSerialNumber; // the module the scan read
+    QByteArray answeredSerialNumber; // for ModuleChanged: the module that answered instead
     QString message; // the status panel's text at the end
 
     bool accepted() const { return outcome == ChangeOutcome::Accepted; }
@@ -85,6 +113,8 @@ struct ClearResult {
     ChangeOutcome outcome = ChangeOutcome::NoScan;
     int portNumber = 0;
     FrameReply::Kind failedReply = FrameReply::Kind::Good; // for ModuleNotConfirmed and Refused
+    QByteArray expectedSerialNumber; // the module the scan read
+    QByteArray answeredSerialNumber; // for ModuleChanged: the module that answered instead
     QString message; // the status panel's text at the end
 
     bool accepted() const { return outcome == ChangeOutcome::Accepted; }

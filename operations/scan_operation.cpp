@@ -60,6 +60,15 @@ ModuleOperation::Confirmed ModuleOperation::confirmThen(const std::function<Comm
                 confirmed.failedReply = serial.reply;
             continue;
         }
+        if (serial.value != m_ctx.inHand.serialNumber) {
+            // Swapped or re-pointed since the scan: this module was never read, and is not changed.
+            confirmed.outcome = ChangeOutcome::ModuleChanged;
+            confirmed.failedReply = FrameReply::Kind::Good;
+            confirmed.answeredSerialNumber = serial.value;
+            m_ctx.settings.moduleFound = false;
+            m_ctx.inHand = ModuleInHand{};
+            break;
+        }
         m_ctx.clock.sleep(kPauseMs);
         if (m_ctx.stopBeforeChange && m_ctx.stop.requested()) {
             confirmed.outcome = ChangeOutcome::Stopped;
@@ -89,6 +98,7 @@ ScanResult ScanOperation::run()
     m_result = ScanResult{};
 
     settings.moduleFound = false;
+    m_ctx.inHand = ModuleInHand{};
     PortProbe probe(m_ctx.port, m_ctx.commands, m_ctx.clock, m_ctx.stop);
     QByteArray serial;
     bool found = false;
@@ -378,6 +388,7 @@ bool ScanOperation::readInformation(PortProbe &probe, const QByteArray &serial)
                                                    + QString::fromLatin1(*read.customerRegister));
         m_result.message = message(Message::InfoOk) + portSuffix;
         settings.moduleFound = true;
+        m_ctx.inHand.serialNumber = serial;
     } else {
         m_result.message = message(Message::InfoError) + portSuffix;
     }

@@ -20,10 +20,15 @@ private slots:
     void init()
     {
         r = std::make_unique<OperationRig>();
-        // As left by a complete scan that found the module on COM7.
+        // A complete scan that found the module on COM7 (the place not stored, so that what the changes store
+        // shows); only what comes after it is looked at.
         r->module.modulePort = 7;
-        r->settings.portNumber = 7;
-        r->settings.moduleFound = true;
+        ScanScope unstored;
+        unstored.storeFound = false;
+        r->scanResult = r->session.scan(r->view, unstored);
+        QVERIFY(r->scanResult.complete() && r->settings.portNumber == 7);
+        r->module.requests.clear();
+        r->module.opens = r->module.closes = 0;
         r->view.panels[InfoPanel::Customer] = QStringLiteral("Customer : read by the scan");
     }
     void cleanup()
