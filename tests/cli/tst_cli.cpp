@@ -1000,6 +1000,120 @@ private slots:
         QCOMPARE(r->storedValues().value("ScanBaudRate"), QStringLiteral("19200,e,8,1"));
     }
 
+    // The port re-pointed to another module between the scan and the change: neither module is changed, in a
+    // single run and on the production line, and --serial names the one module a run may change.
+    void aChangeGoesOnlyToTheModuleTheScanRead()
+    {
+        r = std::make_unique<WindowRig>();
+        // Slow, so that the port can be re-pointed while the program waits for the register.
+        SimProcess *read = r->addModule(3, identity(QStringLiteral("KV000003"), {"--delay", "200"}));
+        SimProcess *other = r->addModule(9, identity(QStringLiteral("KV000009")));
+        QVERIFY2(read && other, qPrintable(r->lastError()));
+        for (const QStringList &command : {QStringList{"clear"}, QStringList{"set-baud", "38400,n,8,1"}}) {
+            r->linkPort(3, read->slavePath());
+            CliProcess cli;
+            QVERIFY(cli.start(command + QStringList{"--json", "--port", "3"}));
+            const int before = int(requestsHeard(*read).size());
+            QVERIFY(waitFor([&] { return requestsHeard(*read).mid(before).contains("G06"); }, 15000));
+            r->linkPort(3, other->slavePath());
+            const CliRun run = cli.wait(20000);
+            QVERIFY2(run.finished && run.exitCode == 8, run.describe());
+            QCOMPARE(run.records().first().value("outcome").toString(), QStringLiteral("module-changed"));
+            QCOMPARE(run.records().first().value("serial_number").toString(), QStringLiteral("KV000003"));
+            QCOMPARE(run.records().first().value("answered_serial_number").toString(), QStringLiteral("KV000009"));
+        }
+        r->linkPort(3, read->slavePath());
+        const CliRun refused = runCli({"clear", "--serial", "KV000777", "--port", "3", "--json"});
+        QVERIFY2(refused.finished && refused.exitCode == 9, refused.describe());
+        QCOMPARE(refused.records().first().value("outcome").toString(), QStringLiteral("wrong-module"));
+
+        // The production line: the module read is recorded as changed under it, the other one read before its
+        // register is cleared.
+        QTemporaryDir folder;
+        const QString csv = folder.filePath(QStringLiteral("line.csv"));
+        CliProcess watch;
+        const int before = int(requestsHeard(*read).size());
+        QVERIFY(watch.start({"watch", "--clear", "--port", "3", "--csv", csv}));
+        QVERIFY(waitFor([&] { return requestsHeard(*read).mid(before).contains("G06"); }, 15000));
+        r->linkPort(3, other->slavePath());
+        QVERIFY2(waitFor([&] { return fileLines(csv).size() == 3; }, 20000), qPrintable(fileLines(csv).join('\n')));
+        watch.signal(SIGINT);
+        QVERIFY(watch.wait(10000).finished);
+        const QStringList lines = fileLines(csv);
+        QVERIFY2(lines.at(1).contains(QLatin1String(",KV000003,")) && lines.at(1).contains(QLatin1String(",module-changed,")),
+                 qPrintable(lines.at(1)));
+        QVERIFY2(lines.at(2).contains(QStringLiteral(",KV000009,%1,%2,ok,").arg(kVersion, kCustomer)), qPrintable(lines.at(2)));
+        QVERIFY(!requestsHeard(*read).contains(kClearCommand) && !requestsHeard(*read).contains("E016"));
+        QCOMPARE(requestsHeard(*other).count(kClearCommand), 1);
+        QVERIFY(!requestsHeard(*other).contains("E016"));
+    }
+
+    // Acknowledgements that come at the edge of the time-out: each run says what the module did, as its own
+    // log shows it.
+    void lateAcknowledgementsAreReportedAsWhatTheModuleDid()
+    {
+        r = std::make_unique<WindowRig>();
+        SimProcess *module = r->addModule(3, identity(kSerial, {"--delay", "245"}));
+        QVERIFY2(module, qPrintable(r->lastError()));
+        const auto changes = [&](const QStringList &command) {
+            const QString note = command.first() == QLatin1String("clear") ? QStringLiteral("customer register cleared")
+                                                                          : QStringLiteral("line settings 6 ");
+            return int(module->log().count(note));
+        };
+        for (int round = 0; round < 2; ++round) {
+            for (const QStringList &command : {QStringList{"clear"}, QStringList{"set-baud", "38400,n,8,1"}}) {
+                const int before = changes(command);
+                const CliRun run = runCli(command + QStringList{"--json", "--port", "3", "--all-line-settings"});
+                QVERIFY2(run.finished, run.describe());
+                const bool changed = changes(command) > before;
+                const QString outcome = run.records().value(0).value("outcome").toString();
+                QVERIFY2(changed == (outcome == QLatin1String("ok")), run.describe());
+            }
+        }
+    }
+
+    // A module whose replies come later than the time-out allows, left on its fixture: recorded once.
+    void aSlowModuleLeftOnAFixtureIsRecordedOnce()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir folder;
+        const QString csv = folder.filePath(QStringLiteral("line.csv"));
+        SimProcess *module = r->addModule(4, identity(kSerial, {"--delay", "300"}));
+        QVERIFY2(module, qPrintable(r->lastError()));
+        CliProcess watch;
+        QVERIFY(watch.start({"watch", "--port", "4", "--csv", csv}));
+        QVERIFY2(waitFor([&] { return fileLines(csv).size() >= 2; }, 30000), qPrintable(fileLines(csv).join('\n')));
+        QTest::qWait(60000);
+        watch.signal(SIGINT);
+        const CliRun run = watch.wait(10000);
+        QVERIFY2(run.finished, run.describe());
+        QCOMPARE(fileLines(csv).size(), 2);
+    }
+
+    // A station script's own terms: nothing read from the store or written to it, the setting to look at and
+    // the port by its device given on the command line; a whole run's time.
+    void aStationScriptRunsOnItsOwnTerms()
+    {
+        r = std::make_unique<WindowRig>();
+        writeStoredPlace(5, 6, "38400,n,8,1");
+        const QByteArray stored = fileBytes(r->settingsFile());
+        for (const QString &serial : {QStringLiteral("KV000031"), QStringLiteral("KV000032")}) {
+            SimProcess *fresh = r->addModule(3, identity(serial));
+            QVERIFY2(fresh, qPrintable(r->lastError()));
+            const CliRun run = runCli({"set-baud", "38400,n,8,1", "--no-store", "--line-settings", "19200,e,8,1", "-p",
+                                       fresh->slavePath(), "--serial", serial, "--json"});
+            QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+            QCOMPARE(run.records().first().value("line_settings").toString(), QStringLiteral("38400,n,8,1"));
+            QCOMPARE(fileBytes(r->settingsFile()), stored);
+            r->unplug(3);
+        }
+        SimProcess *silent = r->addModule(3, {"--silent"});
+        QVERIFY2(silent, qPrintable(r->lastError()));
+        const CliRun slow = runCli({"scan", "--all-line-settings", "--port", "3", "--timeout", "1", "--json"});
+        QVERIFY2(slow.finished && slow.exitCode == 124, slow.describe());
+        QCOMPARE(slow.records().first().value("outcome").toString(), QStringLiteral("timed-out"));
+    }
+
 private:
     std::unique_ptr<WindowRig> r;
 };

@@ -214,6 +214,29 @@ private slots:
         QCOMPARE(r->indicator(), kYellow);
     }
 
+    // The module swapped (or the port re-pointed) after the scan: the change would reach a module the window
+    // never read. Nothing is sent to change either one, and a new scan is asked for.
+    void aModuleSwappedAfterTheScanIsNeverChanged()
+    {
+        SimProcess *read = r->addModule(3, identity());
+        SimProcess *other = r->addModule(9, {"--serial", "KV999999"});
+        QVERIFY2(read && other, qPrintable(r->lastError()));
+        QVERIFY(r->start());
+        r->click("btnScan");
+        QCOMPARE(r->text("pnSerial"), "S/N : " + kSerial);
+        r->linkPort(3, other->slavePath());
+
+        r->click("btnClear");
+        QCOMPARE(r->text("pnMsg"), QStringLiteral("Start Scan Module!"));
+        QCOMPARE(r->indicator(), kRed);
+        QCOMPARE(requestsHeard(*other), QList<QByteArray>({"S01"}));
+        r->chooseListIndex(6);
+        r->click("btnBaudRate");
+        QCOMPARE(r->text("pnMsg"), QStringLiteral("Start Scan Module!"));
+        QCOMPARE(requestsHeard(*other), QList<QByteArray>({"S01"}));
+        QCOMPARE(requestsHeard(*read), QList<QByteArray>({"S01", "V01", "G06"}));
+    }
+
     void silentModuleIsNotFoundAndTheListReturnsToIndex5()
     {
         SimProcess *module = r->addModule(1, {"--silent"});

@@ -229,6 +229,39 @@ private slots:
         QVERIFY(r->storedEntries().isEmpty());
     }
 
+    // The module resets after the change: a port that does not open for a moment is tried again for the whole
+    // time, and only the module the scan read counts as the one moved.
+    void moveConfirmationTriesOnAndWantsTheSameModule()
+    {
+        r->view.selected = 6;
+        QCOMPARE(r->changeBaudRate().outcome, ChangeOutcome::Accepted);
+        int refusals = 2;
+        r->module.refuseOpen = [&](int) { return refusals-- > 0; };
+        MoveTarget target;
+        target.portNumber = 7;
+        target.lineSettingsIndex = 6;
+        target.serialNumber = r->module.serial;
+        target.store = false;
+        QVERIFY(r->session.confirmMove(target).confirmed);
+        r->module.refuseOpen = {};
+        target.serialNumber = "KV000000";
+        QVERIFY(!r->session.confirmMove(target).confirmed);
+    }
+
+    // Another module answers the confirmation: nothing is sent to change it, the window asks for a new scan,
+    // and the module found is forgotten.
+    void anotherModuleIsNeverChanged()
+    {
+        r->module.serial = "KV999999";
+        const ClearResult cleared = r->clear();
+        QCOMPARE(cleared.outcome, ChangeOutcome::ModuleChanged);
+        QCOMPARE(cleared.answeredSerialNumber, QByteArray("KV999999"));
+        QCOMPARE(r->view.panels[InfoPanel::Msg], QStringLiteral("Start Scan Module!"));
+        QCOMPARE(r->module.requests, QList<QByteArray>({"S01"}));
+        QCOMPARE(r->changeBaudRate().outcome, ChangeOutcome::NoScan);
+        QCOMPARE(r->module.requests, QList<QByteArray>({"S01"}));
+    }
+
 private:
     void run(Operation operation)
     {
