@@ -9,6 +9,7 @@
 #include "scan_report.h"
 #include "watch.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 
 namespace {
@@ -68,6 +69,14 @@ int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
             lines.prepend(QString());
         output.result(record, lines);
     }
+    // Every module means every port: one that could not be searched may have held one.
+    const QList<const ScanPortEntry *> unsearched = unsearchedPorts(scan.report);
+    if (!unsearched.isEmpty()) {
+        for (const ScanPortEntry *entry : unsearched)
+            output.diagnostic(QStringLiteral("not searched: %1").arg(scanReportLine(*entry, tool.language())));
+        if (!firstFailure)
+            firstFailure = Outcome::PortsUnsearched;
+    }
     if (scan.stopped) {
         output.diagnostic(QStringLiteral("interrupted: not every port was searched to its end"));
         firstFailure = tool.stoppedOutcome();
@@ -75,6 +84,15 @@ int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
     const Outcome outcome = firstFailure.value_or(Outcome::Ok);
     QJsonObject record = finalRecord(CliCommand::Scan, outcome, scan.message);
     record.insert(QStringLiteral("module_count"), int(scan.modules.size()));
+    if (!unsearched.isEmpty()) {
+        QJsonArray ports;
+        for (const ScanPortEntry *entry : unsearched)
+            ports.append(QJsonObject{{QStringLiteral("port"), portName(entry->status.portNumber)},
+                                     {QStringLiteral("device"), entry->status.devicePath},
+                                     {QStringLiteral("state"), QString(portProblemKey(entry->status.problem))},
+                                     {QStringLiteral("text"), scanReportLine(*entry, tool.language())}});
+        record.insert(QStringLiteral("unsearched_ports"), ports);
+    }
     output.result(record, {});
     return exitStatusOf(outcome);
 }
@@ -90,7 +108,7 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     if (outcome == Outcome::Ok && !options.expectedSerial.isEmpty() && scan.serialNumber != options.expectedSerial) {
         outcome = Outcome::WrongModule;
         output.diagnostic(QStringLiteral("%1 found on %2, not %3: nothing was sent to change it")
-                              .arg(QString::fromLatin1(scan.serialNumber), portName(scan.portNumber),
+                              .arg(printable(scan.serialNumber), portName(scan.portNumber),
                                    QString::fromLatin1(options.expectedSerial)));
     }
     // The window refuses both operations until a scan has read the module completely.
@@ -100,7 +118,7 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     QStringList lines = QStringList{scan.message} + moduleLines(tool, scan);
     QJsonObject record{{QStringLiteral("command"), commandName(options.command)}};
     insertModuleFields(record, scan);
-    const QString serial = QString::fromLatin1(scan.serialNumber);
+    const QString serial = printable(scan.serialNumber);
     const QString place = portName(scan.portNumber);
     const bool setBaud = options.command == CliCommand::SetBaud;
     const QString target = setBaud ? QString::fromLatin1(kLineSettingsTable[options.baudRateIndex]) : QString();
@@ -123,7 +141,7 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     }
     if (change.outcome == Outcome::ModuleChanged)
         output.diagnostic(QStringLiteral("%1 answered on %2 instead of %3: nothing was sent to change it; scan again")
-                              .arg(QString::fromLatin1(change.answeredSerialNumber), place, serial));
+                              .arg(printable(change.answeredSerialNumber), place, serial));
     record.insert(QStringLiteral("outcome"), outcomeKey(change.outcome));
     record.insert(QStringLiteral("exit_status"), exitStatusOf(change.outcome));
     record.insert(QStringLiteral("message"), change.message);

@@ -13,6 +13,7 @@ enum ExitStatus : int {
     kExitModuleChanged = 8,    // another module than the one read answered before the change; nothing sent
     kExitWrongModule = 9,      // --serial: another module was found; nothing sent
     kExitNotCleared = 10,      // the customer register still holds something after the clearing
+    kExitPortsUnsearched = 11, // scan --all: a port could not be searched
     kExitTimedOut = 124,       // --timeout ran out
     kExitInterrupted = 130,    // Ctrl-C or SIGTERM ended a scan, set-baud or clear (watch ends with 0)
 };

@@ -2,12 +2,31 @@
 
 #include "scan_report.h"
 
+QString printable(const QByteArray &value)
+{
+    QString text;
+    text.reserve(value.size());
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0))
+            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+        else
+            text += QChar::fromLatin1(c);
+    }
+    return text;
+}
+
 QString shownValue(const std::optional<QByteArray> &value)
 {
-    return value ? QString::fromLatin1(*value) : QStringLiteral("not read");
+    return value ? printable(*value) : QStringLiteral("not read");
 }
 
 namespace {
+
+bool holdsControlCharacters(const std::optional<QByteArray> &value)
+{
+    return value && printable(*value) != QString::fromLatin1(*value);
+}
 
 QJsonValue jsonValue(const std::optional<QByteArray> &value)
 {
@@ -26,6 +45,24 @@ void insertModuleFields(QJsonObject &record, const ScanResult &module)
     record.insert(QStringLiteral("customer_register"), jsonValue(module.customerRegister));
     if (!module.complete() && module.failedReply != FrameReply::Kind::Good)
         record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(module.failedReply)));
+    // What a value holds that a reader must know of: bytes that are no text, or the end a zero byte cut off.
+    QJsonArray control;
+    QJsonArray cut;
+    const std::pair<const char *, std::pair<std::optional<QByteArray>, bool>> values[] = {
+        {"serial_number", {module.serialNumber, module.cutAtZeroByte.serialNumber}},
+        {"version", {module.version, module.cutAtZeroByte.version}},
+        {"customer_register", {module.customerRegister, module.cutAtZeroByte.customerRegister}},
+    };
+    for (const auto &[name, value] : values) {
+        if (holdsControlCharacters(value.first))
+            control.append(QString::fromLatin1(name));
+        if (value.second)
+            cut.append(QString::fromLatin1(name));
+    }
+    if (!control.isEmpty())
+        record.insert(QStringLiteral("control_characters"), control);
+    if (!cut.isEmpty())
+        record.insert(QStringLiteral("cut_at_zero_byte"), cut);
 }
 
 void insertChangeFields(QJsonObject &record, const ChangeReport &change, bool baudRate)
@@ -68,9 +105,12 @@ QStringList changeLines(const ChangeReport &change, bool baudRate, const QString
 QStringList moduleLines(const ConsoleTool &tool, const ScanResult &module)
 {
     const QString joint = QStringLiteral(" : ");
-    return {tool.message(Message::SerialNumber) + joint + QString::fromLatin1(module.serialNumber),
-            tool.message(Message::Version) + joint + shownValue(module.version),
-            tool.message(Message::Customer) + joint + shownValue(module.customerRegister),
+    const auto cut = [](bool cutShort) { return cutShort ? QStringLiteral(" (cut short at a zero byte)") : QString(); };
+    return {tool.message(Message::SerialNumber) + joint + printable(module.serialNumber)
+                + cut(module.cutAtZeroByte.serialNumber),
+            tool.message(Message::Version) + joint + shownValue(module.version) + cut(module.cutAtZeroByte.version),
+            tool.message(Message::Customer) + joint + shownValue(module.customerRegister)
+                + cut(module.cutAtZeroByte.customerRegister),
             tool.message(Message::BaudRate) + joint + QString::fromLatin1(module.lineSettings)};
 }
 

@@ -22,8 +22,10 @@ QStringList changeLines(const ChangeReport &change, bool baudRate, const QString
                         bool stores);
 // The window's panels after the scan: serial number, version, customer register, then the line settings.
 QStringList moduleLines(const ConsoleTool &tool, const ScanResult &module);
-// A value as the text shows it.
+// A value as the text shows it: read as it came, control characters (C0, DEL, C1) written as \xHH so that
+// nothing a module sends can move the cursor, change colours or ring; "not read" when not read.
 QString shownValue(const std::optional<QByteArray> &value);
+QString printable(const QByteArray &value);
 // What the scan did at each port it came to, for a script.
 QJsonArray portRecords(const ScanReport &report, int language);
 // A scan that found nothing says on standard error what happened at each port, in the scan report's words.

@@ -25,6 +25,8 @@ const QList<OutcomeInfo> &outcomeTable()
          "another module answered before the change than the one the scan read: nothing was sent to change it"},
         {Outcome::WrongModule, "wrong-module", kExitWrongModule,
          "--serial: the module found is another one; nothing was sent to change it"},
+        {Outcome::PortsUnsearched, "ports-unsearched", kExitPortsUnsearched,
+         "scan --all: a port could not be searched (busy, permission denied...); a module there was missed"},
         {Outcome::Interrupted, "interrupted", kExitInterrupted,
          "Ctrl-C or SIGTERM ended the run before it had a result or before the module was changed"},
         {Outcome::TimedOut, "timed-out", kExitTimedOut,
@@ -48,7 +50,8 @@ Outcome scanOutcome(const ScanResult &scan)
 {
     switch (scan.outcome) {
     case ScanResult::Outcome::Complete:
-        return Outcome::Ok;
+        // A value a zero byte cut short was not read completely.
+        return scan.cutAtZeroByte.any() ? Outcome::InformationError : Outcome::Ok;
     case ScanResult::Outcome::InformationError:
         return Outcome::InformationError;
     case ScanResult::Outcome::Stopped:
@@ -66,6 +69,24 @@ Outcome scanOutcome(const ScanResult &scan)
     if (noise)
         return Outcome::BadCheck;
     return anyOpened ? Outcome::NotFound : Outcome::NoPort;
+}
+
+QList<const ScanPortEntry *> unsearchedPorts(const ScanReport &report)
+{
+    QList<const ScanPortEntry *> ports;
+    for (const ScanPortEntry &entry : report) {
+        switch (entry.status.problem) {
+        case PortProblem::PermissionDenied:
+        case PortProblem::Busy:
+        case PortProblem::HungUpOrIoError:
+            if (!entry.opened())
+                ports << &entry;
+            break;
+        default:
+            break;
+        }
+    }
+    return ports;
 }
 
 Outcome changeOutcome(ChangeOutcome outcome, Outcome refused)

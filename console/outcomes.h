@@ -21,6 +21,7 @@ enum class Outcome {
     NotCleared,
     ModuleChanged,
     WrongModule,
+    PortsUnsearched,
     Interrupted,
     TimedOut,
     BadUsage,
@@ -58,5 +59,8 @@ struct ChangeReport {
 // A scan's outcome: found (read completely or not), stopped, or why nothing was found (only noise came,
 // no port opened at all, or silence).
 Outcome scanOutcome(const ScanResult &scan);
+// The ports a scan could not search: a device there that would not open for it (busy, permission denied,
+// failing); a number without a device is no port to search.
+QList<const ScanPortEntry *> unsearchedPorts(const ScanReport &report);
 // A change that did not go through: refused, unconfirmed (the port or the module), or stopped before it.
 Outcome changeOutcome(ChangeOutcome outcome, Outcome refused);

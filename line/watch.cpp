@@ -151,7 +151,7 @@ bool recordModule(ProductionLine &line, const ConsoleTool &tool, const ScanResul
         written = line.csv.append(values, error);
         if (!written) {
             line.output.diagnostic(QStringLiteral("%1: the record of module %2 could not be written (%3); stopping")
-                                       .arg(line.options.csvFile, serial, error));
+                                       .arg(line.options.csvFile, printable(scan.serialNumber), error));
         }
     }
     QJsonObject record;
@@ -169,7 +169,7 @@ bool recordModule(ProductionLine &line, const ConsoleTool &tool, const ScanResul
     QStringList parts{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), portName(scan.portNumber),
                       QString::fromLatin1(module.lineSettings)};
     const QString joint = QStringLiteral(" : ");
-    parts << tool.message(Message::SerialNumber) + joint + serial
+    parts << tool.message(Message::SerialNumber) + joint + printable(scan.serialNumber)
           << tool.message(Message::Version) + joint + shownValue(scan.version)
           << tool.message(Message::Customer) + joint + shownValue(scan.customerRegister) << module.message;
     // With the records on standard output (--csv -), the text lines would only get in their way.
@@ -184,7 +184,7 @@ bool recordModule(ProductionLine &line, const ConsoleTool &tool, const ScanResul
 void waitUntilGone(ProductionLine &line, ConsoleTool &tool, const ScanResult &scan)
 {
     line.output.progress(QStringLiteral("waiting until module %1 has gone from %2")
-                             .arg(QString::fromLatin1(scan.serialNumber), portName(scan.portNumber)));
+                             .arg(printable(scan.serialNumber), portName(scan.portNumber)));
     QElapsedTimer silent;
     while (pauseUnlessStopping(line, kWatchPauseMs)) {
         switch (tool.lookAgain(scan.serialNumber)) {
@@ -251,7 +251,7 @@ void serveFixture(ProductionLine &line, Fixture &fixture)
             break;
         {
             QMutexLocker lock(&fixture.mutex);
-            fixture.moduleInHand = QString::fromLatin1(scan.serialNumber);
+            fixture.moduleInHand = printable(scan.serialNumber);
             fixture.portInHand = portName(scan.portNumber);
         }
         const bool alreadySet = target >= 0 && scan.lineSettings == QByteArray(kLineSettingsTable[target]);

@@ -39,8 +39,10 @@ CommandResult ModuleCommands::readSerialNumber()
     CommandResult result;
     result.reply = reply.kind;
     result.ok = reply.good() && reply.length == kSerialReplyLength;
-    if (result.ok)
+    if (result.ok) {
         result.value = replyField(replyWithoutTail(reply), kValueStart, kSerialNumberLength);
+        result.cutAtZeroByte = reply.text.size() < reply.length;
+    }
     return result;
 }
 
@@ -61,8 +63,10 @@ CommandResult ModuleCommands::readValue(const QByteArray &command, int valueLeng
     CommandResult result;
     result.reply = reply.kind;
     result.ok = reply.good();
-    if (result.ok)
+    if (result.ok) {
         result.value = replyField(replyWithoutTail(reply), kValueStart, valueLength);
+        result.cutAtZeroByte = reply.text.size() < reply.length;
+    }
     return result;
 }
 

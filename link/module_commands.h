@@ -9,6 +9,8 @@ struct CommandResult {
     QByteArray value; // only meaningful when ok
     // What the frame layer got back; a good reply of the wrong length still leaves ok false.
     FrameReply::Kind reply = FrameReply::Kind::TimedOut;
+    // A zero byte in the reply ended its text there: the value is cut short of what the module sent.
+    bool cutAtZeroByte = false;
 };
 
 // Characters of a reply text by 1-based position (position 1 is the 0x0F), at most count.

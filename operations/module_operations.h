@@ -76,6 +76,7 @@ private:
         int portNumber = 0;
         int lineSettingsIndex = -1;
         QByteArray serialNumber;
+        bool serialCut = false; // by a zero byte in the reply
     };
 
     bool quickAttempt(PortProbe &probe, QByteArray &serial);

@@ -42,6 +42,13 @@ struct ScanResult {
     QByteArray serialNumber;
     std::optional<QByteArray> version;          // when read
     std::optional<QByteArray> customerRegister; // when read
+    // Values a zero byte in the module's reply cut short.
+    struct CutShort {
+        bool serialNumber = false;
+        bool version = false;
+        bool customerRegister = false;
+        bool any() const { return serialNumber || version || customerRegister; }
+    } cutAtZeroByte;
     InformationFailure informationFailure = InformationFailure::None;
     // The last reply of the request that failed (a bad check is not silence).
     FrameReply::Kind failedReply = FrameReply::Kind::Good;

@@ -31,6 +31,7 @@ bool PortProbe::askSerialNumber(ScanPortEntry &entry, int attempts, QByteArray &
         if (reply.ok) {
             entry.answered = true;
             serial = reply.value;
+            m_serialCut = reply.cutAtZeroByte;
             return true;
         }
         if (reply.reply == FrameReply::Kind::BadCheck)
@@ -56,6 +57,7 @@ InformationRead PortProbe::readInformation(int portNumber, const QByteArray &lin
             continue;
         }
         read.version = version.value;
+        read.versionCutAtZeroByte = version.cutAtZeroByte;
         read.failedReply = FrameReply::Kind::Good;
         m_clock.sleep(kPauseMs);
         if (versionRead)
@@ -64,6 +66,7 @@ InformationRead PortProbe::readInformation(int portNumber, const QByteArray &lin
         const CommandResult customer = m_commands.readCustomerRegister();
         if (customer.ok) {
             read.customerRegister = customer.value;
+            read.customerCutAtZeroByte = customer.cutAtZeroByte;
             read.failure = ScanResult::InformationFailure::None;
         } else {
             read.failure = ScanResult::InformationFailure::CustomerUnanswered;

@@ -31,6 +31,8 @@ struct InformationRead {
     std::optional<QByteArray> customerRegister;
     ScanResult::InformationFailure failure = ScanResult::InformationFailure::PortNotOpened;
     FrameReply::Kind failedReply = FrameReply::Kind::Good;
+    bool versionCutAtZeroByte = false;
+    bool customerCutAtZeroByte = false;
 
     bool complete() const { return failure == ScanResult::InformationFailure::None; }
 };
@@ -50,6 +52,8 @@ public:
     // Whether the probe may go on; false also records that a stop request ended it.
     bool mayGoOn();
     bool stopped() const { return m_stopped; }
+    // The last serial number answered was cut short by a zero byte in the reply.
+    bool serialCutAtZeroByte() const { return m_serialCut; }
 
     // Opens the port at the line settings and notes the attempt in the entry.
     bool open(int portNumber, const QByteArray &lineSettings, ScanPortEntry &entry);
@@ -71,6 +75,7 @@ private:
     const StopToken &m_stop;
     std::function<bool()> m_halted;
     bool m_stopped = false;
+    bool m_serialCut = false;
 };
 
 // A port of its own, with its own clock, frame layer and commands, for one thread of a parallel search:

@@ -106,11 +106,14 @@ ScanResult ScanOperation::run()
     if (!m_scope.everyModule && settings.portNumber > 0
         && (m_scope.ports.isEmpty() || m_scope.ports.contains(settings.portNumber)))
         found = quickAttempt(probe, serial);
+    bool serialCut = found && probe.serialCutAtZeroByte();
     if (!found) {
         const std::optional<Place> place = m_scope.parallel ? searchParallel() : search(probe);
         found = place.has_value();
-        if (found)
+        if (found) {
             serial = place->serialNumber;
+            serialCut = place->serialCut;
+        }
     }
     m_result.stopped = m_result.stopped || probe.stopped();
     // A stop between the look and the open leaves an entry for a port never tried.
@@ -123,6 +126,7 @@ ScanResult ScanOperation::run()
         m_result.lineSettings = settings.lineSettings;
         m_result.lineSettingsIndex = storedLineSettingsIndex();
         m_result.serialNumber = serial;
+        m_result.cutAtZeroByte.serialNumber = serialCut;
         for (const ScanPortEntry &entry : m_result.report) {
             if (entry.answered && entry.status.portNumber == m_result.portNumber)
                 m_result.devicePath = entry.status.devicePath;
@@ -240,7 +244,7 @@ std::optional<ScanOperation::Place> ScanOperation::search(PortProbe &probe)
             showPortTried(port);
             QByteArray serial;
             const bool found = probe.askSerialNumber(entry, kSearchAttempts, serial);
-            const Place place{port, index, serial};
+            const Place place{port, index, serial, probe.serialCutAtZeroByte()};
             // Stored at once, while the port is still open.
             if (found)
                 remember(place);
@@ -293,7 +297,7 @@ std::optional<ScanOperation::Place> ScanOperation::searchParallel()
                 const bool found = probe.askSerialNumber(turn.entry, kSearchAttempts, serial);
                 probe.close();
                 if (found) {
-                    turn.place = Place{port, index, serial};
+                    turn.place = Place{port, index, serial, probe.serialCutAtZeroByte()};
                     int seen = firstFound.load();
                     while (i < seen && !firstFound.compare_exchange_weak(seen, i)) {
                     }
@@ -340,6 +344,9 @@ std::optional<ScanOperation::Place> ScanOperation::searchParallel()
             module.version = turn.information.version;
             module.customerRegister = turn.information.customerRegister;
             module.informationFailure = turn.information.failure;
+            module.cutAtZeroByte.serialNumber = turn.place->serialCut;
+            module.cutAtZeroByte.version = turn.information.versionCutAtZeroByte;
+            module.cutAtZeroByte.customerRegister = turn.information.customerCutAtZeroByte;
             module.failedReply = turn.information.failedReply;
             module.outcome = turn.information.complete() ? ScanResult::Outcome::Complete
                                                          : ScanResult::Outcome::InformationError;
@@ -372,6 +379,8 @@ bool ScanOperation::readInformation(PortProbe &probe, const QByteArray &serial)
         read.customerRegister = first.customerRegister;
         read.failure = first.informationFailure;
         read.failedReply = first.failedReply;
+        read.versionCutAtZeroByte = first.cutAtZeroByte.version;
+        read.customerCutAtZeroByte = first.cutAtZeroByte.customerRegister;
         if (read.version)
             showVersion(*read.version);
     } else {
@@ -381,6 +390,8 @@ bool ScanOperation::readInformation(PortProbe &probe, const QByteArray &serial)
     m_result.customerRegister = read.customerRegister;
     m_result.informationFailure = read.failure;
     m_result.failedReply = read.failedReply;
+    m_result.cutAtZeroByte.version = read.versionCutAtZeroByte;
+    m_result.cutAtZeroByte.customerRegister = read.customerCutAtZeroByte;
     const bool complete = read.complete();
     m_result.outcome = complete ? ScanResult::Outcome::Complete : ScanResult::Outcome::InformationError;
     if (complete) {

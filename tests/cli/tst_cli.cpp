@@ -645,6 +645,16 @@ private slots:
         // The silent port comes before COM5 in the list: it is searched to its end, as the serial search would.
         QCOMPARE(requestsHeard(*silent).mid(2), QList<QByteArray>({"S01", "S01"}));
         QCOMPARE(r->storedValues().value("ScanCommNo"), QStringLiteral("5"));
+
+        // Every module means every port: one held by another program is no success, and is named.
+        DeviceHolder holder(QStringLiteral("flock"), silent->slavePath());
+        QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+        run = runCli({"scan", "--all", "--json"});
+        QVERIFY2(run.finished && run.exitCode == 11, run.describe());
+        QCOMPARE(run.records().last().value("outcome").toString(), QStringLiteral("ports-unsearched"));
+        QCOMPARE(run.records().last().value("unsearched_ports").toArray().first().toObject().value("port").toString(),
+                 QStringLiteral("COM3"));
+        QVERIFY2(run.errors().contains(QLatin1String("not searched: COM3")), run.err);
     }
 
     // The search over every port at once gives the serial search's answer, whichever port answers first: the
@@ -1112,6 +1122,22 @@ private slots:
         const CliRun slow = runCli({"scan", "--all-line-settings", "--port", "3", "--timeout", "1", "--json"});
         QVERIFY2(slow.finished && slow.exitCode == 124, slow.describe());
         QCOMPARE(slow.records().first().value("outcome").toString(), QStringLiteral("timed-out"));
+    }
+
+    // A register holding terminal controls reaches the terminal as visible text, and is flagged for a script.
+    void controlCharactersFromAModuleArePrintedVisibly()
+    {
+        r = std::make_unique<WindowRig>();
+        const QString hostile = QStringLiteral("\x1b[31mRED\x07") + QString(21, QLatin1Char('.'));
+        SimProcess *module = r->addModule(3, {"--serial", kSerial, "--firmware", kVersion, "--customer", hostile});
+        QVERIFY2(module, qPrintable(r->lastError()));
+        const CliRun text = runCli({"scan", "--port", "3"});
+        QVERIFY2(text.finished && text.exitCode == 0, text.describe());
+        QVERIFY2(!text.out.contains('\x1b') && !text.out.contains('\x07'), text.out);
+        QVERIFY2(text.text().contains(QLatin1String("Customer : \\x1b[31mRED\\x07.")), text.out);
+        const CliRun json = runCli({"scan", "--port", "3", "--json"});
+        QCOMPARE(json.records().first().value("customer_register").toString(), hostile);
+        QCOMPARE(json.records().first().value("control_characters").toArray(), QJsonArray({"customer_register"}));
     }
 
 private:
