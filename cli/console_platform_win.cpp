@@ -7,16 +7,36 @@
 namespace {
 
 volatile LONG g_stop = 0;
+// Set by markFinished(); manual-reset, so every waiting handler sees it.
+HANDLE g_finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+// Windows ends the process as soon as a close, logoff or shutdown handler returns, and at the latest some
+// 5 s after the event (the default of HungAppTimeout, 5000 ms). The handler holds it that long, less a margin.
+constexpr DWORD kCloseWaitMs = 4500;
 
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
         InterlockedExchange(&g_stop, 1);
-        // Handled: the program ends at its next safe point (a close event gives it a few seconds).
+        // Handled: the program ends at its next safe point.
         return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT: {
+        InterlockedExchange(&g_stop, 1);
+        // Returning would let Windows end the process there and then, in the middle of a change: first the
+        // module in progress is finished and the output written. Once main has said so, its own return ends
+        // the process (with the program's exit status) while this thread waits out the rest of the time.
+        const ULONGLONG started = ::GetTickCount64();
+        if (::WaitForSingleObject(g_finished, kCloseWaitMs) == WAIT_OBJECT_0) {
+            const ULONGLONG waited = ::GetTickCount64() - started;
+            if (waited < kCloseWaitMs)
+                ::Sleep(DWORD(kCloseWaitMs - waited));
+        }
+        return TRUE;
+    }
     default:
         return FALSE;
     }
@@ -37,6 +57,11 @@ QList<QByteArray> rawArguments(int, char **)
 bool stopRequested()
 {
     return InterlockedCompareExchange(&g_stop, 0, 0) != 0;
+}
+
+void markFinished()
+{
+    ::SetEvent(g_finished);
 }
 
 bool standardErrorIsTerminal()

@@ -45,9 +45,11 @@ int main(int argc, char *argv[])
     switch (parsed.kind) {
     case ParsedArguments::Kind::Help:
         writeText(stdout, helpText());
+        markFinished();
         return kExitSuccess;
     case ParsedArguments::Kind::Version:
         writeText(stdout, versionText());
+        markFinished();
         return kExitSuccess;
     case ParsedArguments::Kind::Usage:
         writeText(stderr, QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
@@ -61,6 +63,7 @@ int main(int argc, char *argv[])
                                      {QStringLiteral("message"), parsed.error}};
             writeText(stdout, QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
         }
+        markFinished();
         return kExitUsage;
     case ParsedArguments::Kind::Run:
         break;
@@ -73,7 +76,9 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("modulebench.scan.info=false"));
     ConsoleOutput output(parsed.options.json, parsed.options.verbose || standardErrorIsTerminal());
     try {
-        return runCommand(parsed.options, output);
+        const int status = runCommand(parsed.options, output);
+        markFinished();
+        return status;
     } catch (const std::exception &error) {
         output.diagnostic(QString::fromLocal8Bit(error.what()));
         output.result(QJsonObject{{QStringLiteral("command"), commandName(parsed.options.command)},
@@ -82,5 +87,6 @@ int main(int argc, char *argv[])
                                   {QStringLiteral("message"), QString::fromLocal8Bit(error.what())}},
                       {});
     }
+    markFinished();
     return kExitFailure;
 }
