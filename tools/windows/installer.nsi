@@ -14,7 +14,8 @@
 ; error; 3 a newer version is installed (silent: nothing done); 4 the folder holds files of the package's names
 ; that another program put there (nothing written); 5 ModuleBench is running from the installed or chosen
 ; folder (nothing written or removed); 6 the installed version's uninstaller failed; 7 /D= was not the last
-; argument or was quoted (Windows' installer rule: /D=C:\Some Folder, last, no quotes).
+; argument or was quoted (Windows' installer rule: /D=C:\Some Folder, last, no quotes); 8 ModuleBench is
+; installed from its MSI package (the two would share files; nothing done).
 Unicode true
 ; A 64-bit installer for a 64-bit program (and one wine64 can run in the tests).
 Target amd64-unicode
@@ -71,6 +72,9 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (C) 2026 The ModuleBench dev
 !define EXIT_RUNNING 5
 !define EXIT_OLD_UNINSTALL_FAILED 6
 !define EXIT_BAD_FOLDER_ARGUMENT 7
+!define EXIT_MSI_INSTALLED 8
+; Where the MSI package (tools/windows/modulebench.wxs) keeps the folder of its copy.
+!define MSI_KEY "Software\KAVOR\ModuleBench Package"
 
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
@@ -99,6 +103,9 @@ LangString Running ${LANG_TRADCHINESE} "ModuleBench 正在執行（$Running）�
 LangString OldUninstallFailed ${LANG_ENGLISH} "The installed ModuleBench $OldVersion could not be removed (its uninstaller ended with $0)."
 LangString OldUninstallFailed ${LANG_SIMPCHINESE} "无法移除已安装的 ModuleBench $OldVersion（其卸载程序以 $0 结束）。"
 LangString OldUninstallFailed ${LANG_TRADCHINESE} "無法移除已安裝的 ModuleBench $OldVersion（其解除安裝程式以 $0 結束）。"
+LangString MsiInstalled ${LANG_ENGLISH} "ModuleBench is installed in $0 from its MSI package. Uninstall that first (Apps & features, or msiexec /x)."
+LangString MsiInstalled ${LANG_SIMPCHINESE} "ModuleBench 已通过其 MSI 安装包安装在 $0 中。请先将其卸载（“应用和功能”或 msiexec /x）。"
+LangString MsiInstalled ${LANG_TRADCHINESE} "ModuleBench 已透過其 MSI 安裝套件安裝在 $0 中。請先將其解除安裝（「應用程式與功能」或 msiexec /x）。"
 LangString BadFolderArgument ${LANG_ENGLISH} "/D= must be the last argument and must not be quoted, even when the folder's name holds spaces: /D=C:\Some Folder"
 LangString BadFolderArgument ${LANG_SIMPCHINESE} "/D= 必须是最后一个参数，且不能加引号（即使文件夹名称包含空格）：/D=C:\Some Folder"
 LangString BadFolderArgument ${LANG_TRADCHINESE} "/D= 必須是最後一個參數，且不能加引號（即使資料夾名稱包含空格）：/D=C:\Some Folder"
@@ -181,6 +188,15 @@ Function .onInit
   ${IfNot} ${Errors}
     MessageBox MB_ICONSTOP "$(BadFolderArgument)" /SD IDOK
     SetErrorLevel ${EXIT_BAD_FOLDER_ARGUMENT}
+    Quit
+  ${EndIf}
+
+  ; A copy from the MSI package has its own entry: the two would share one folder, and either's uninstall would
+  ; take the other's files.
+  ReadRegStr $0 HKLM "${MSI_KEY}" "InstallDir"
+  ${If} $0 != ""
+    MessageBox MB_ICONSTOP "$(MsiInstalled)" /SD IDOK
+    SetErrorLevel ${EXIT_MSI_INSTALLED}
     Quit
   ${EndIf}
 
