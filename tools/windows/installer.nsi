@@ -65,6 +65,7 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (C) 2026 The ModuleBench dev
 !define MUI_FINISHPAGE_RUN
 !define MUI_FINISHPAGE_RUN_FUNCTION RunAsUser
 
+; 1 and 2 are NSIS's own (the user cancelled; Abort, or a file that could not be written).
 !define EXIT_CANCELLED 1
 !define EXIT_ERROR 2
 !define EXIT_NEWER_INSTALLED 3
