@@ -18,7 +18,8 @@
 // handler waits until main says the module is finished (markFinished). Wine 8.0 never calls a handler for a
 // closed console: a program that posts WM_CLOSE to its own console window under wine is ended at once, its
 // handler not called (tried with a handler that writes a file first thing). So that path can only be tried
-// on Windows; the README says so.
+// on Windows; the README says so. Logging off, which reaches the program as WM_ENDSESSION, is tried by
+// run-session-end.
 namespace {
 
 // A Linux path of the build as wine's drive Z: shows it.
