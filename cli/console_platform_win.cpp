@@ -10,8 +10,8 @@ volatile LONG g_stop = 0;
 // Set by markFinished(); manual-reset, so every waiting handler sees it.
 HANDLE g_finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
-// Windows ends the process as soon as a close, logoff or shutdown handler returns, and at the latest some
-// 5 s after the event (the default of HungAppTimeout, 5000 ms). The handler holds it that long, less a margin.
+// Windows ends the process as soon as a close, logoff or shutdown notice has been handled, and at the latest
+// some 5 s after it (its default time-outs). The handler holds it that long at most, less a margin.
 constexpr DWORD kCloseWaitMs = 4500;
 
 // Returning from a close, logoff or shutdown notice lets Windows end the process there and then, in the middle
