@@ -53,6 +53,7 @@ int main(int argc, char *argv[])
     switch (parsed.kind) {
     case ParsedArguments::Kind::Help:
         writeText(stdout, helpText());
+        markFinished();
         return exitStatusOf(Outcome::Ok);
     case ParsedArguments::Kind::Version:
         if (parsed.json) {
@@ -63,6 +64,7 @@ int main(int argc, char *argv[])
         } else {
             writeText(stdout, versionText());
         }
+        markFinished();
         return exitStatusOf(Outcome::Ok);
     case ParsedArguments::Kind::Usage:
         writeText(stderr, QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
@@ -75,6 +77,7 @@ int main(int argc, char *argv[])
                                     {QStringLiteral("outcome"), outcomeKey(Outcome::BadUsage)},
                                     {QStringLiteral("message"), parsed.error}});
         }
+        markFinished();
         return exitStatusOf(Outcome::BadUsage);
     case ParsedArguments::Kind::Run:
         break;
@@ -99,7 +102,9 @@ int main(int argc, char *argv[])
                       {});
     });
     try {
-        return runCommand(parsed.options, output, stop);
+        const int status = runCommand(parsed.options, output, stop);
+        markFinished();
+        return status;
     } catch (const std::exception &error) {
         output.diagnostic(QString::fromLocal8Bit(error.what()));
         output.result(QJsonObject{{QStringLiteral("command"), commandName(parsed.options.command)},
@@ -108,5 +113,6 @@ int main(int argc, char *argv[])
                                   {QStringLiteral("message"), QString::fromLocal8Bit(error.what())}},
                       {});
     }
+    markFinished();
     return exitStatusOf(Outcome::Failure);
 }

@@ -14,6 +14,12 @@ class StopToken;
 // the stop token from here on; the program ends at its next safe point. Installed before anything else runs.
 void installStopHandlers(StopToken &token);
 
+// Called by main right before the program returns, its module finished and its final output written. A
+// console's close, logoff or shutdown (Windows) waits in its handler for this, since Windows ends the process
+// as soon as that handler returns; the waiting handler then lets the process end (main's return ends it with
+// the program's exit status; failing that, Windows does when the handler gives up).
+void markFinished();
+
 bool standardErrorIsTerminal();
 
 // Text for standard output or standard error, flushed at once. A Windows console takes it as characters (its

@@ -3,14 +3,17 @@
 #include <QSettings>
 #include <QStringList>
 
+#include <string>
+
 #include <windows.h>
 
 // The store is the machine key HKLM\Software\KAVOR\ModuleBench in the 32-bit view (Wow6432Node to 64-bit
 // eyes), the key the 32-bit program has always used. A standard user may not write there: Windows gave that
 // 32-bit program the user's own copy of the key instead (registry virtualisation), under
-// HKCU\Software\Classes\VirtualStore, and merged that copy over the machine key when it read. This 64-bit
-// program gets no such help, so it does the same itself: the user's copy first, then the machine key; writes
-// go to the machine key where the user may write it, else to the user's copy.
+// HKCU\Software\Classes\VirtualStore, and merged that copy over the machine key when it read. Windows did so
+// only for a process that may not write the machine key: an administrator's (elevated) process saw and wrote
+// the machine key alone, so a copy left from a standard user's run never hid what an administrator stored
+// later. This 64-bit program gets no such help, so it keeps the same rule itself.
 
 namespace {
 
@@ -74,13 +77,40 @@ bool writeValue(HKEY key, const QString &name, const QVariant &value)
            == ERROR_SUCCESS;
 }
 
-// False when the key cannot be opened for writing (a standard user's on the machine key) or refuses a value.
+// Wine runs every program as an administrator and lets it write any key: its tests stand in for a standard
+// user with this variable.
+bool simulatingStandardUser()
+{
+    return qEnvironmentVariableIsSet("MB_REGISTRY_AS_STANDARD_USER");
+}
+
+// Whether this process may set values in the machine key, asked without creating it: the key itself where it
+// exists, else the nearest of its parents that does, for the right to create a key under it. A standard user,
+// and an administrator's process that is not elevated, get ERROR_ACCESS_DENIED.
+bool mayWriteMachineKey()
+{
+    if (simulatingStandardUser())
+        return false;
+    std::wstring path = kMachineKey.subKey;
+    REGSAM access = KEY_SET_VALUE;
+    for (;;) {
+        HKEY key = nullptr;
+        const LSTATUS status = ::RegOpenKeyExW(kMachineKey.root, path.c_str(), 0, access | kMachineKey.view, &key);
+        if (status == ERROR_SUCCESS) {
+            ::RegCloseKey(key);
+            return true;
+        }
+        const auto slash = path.rfind(L'\\');
+        if (status != ERROR_FILE_NOT_FOUND || slash == std::wstring::npos)
+            return false;
+        path.resize(slash);
+        access = KEY_CREATE_SUB_KEY;
+    }
+}
+
+// False when the key cannot be opened for writing or refuses a value.
 bool writeInto(const Place &place, const StoredValues &values)
 {
-    // Wine runs every program as an administrator and lets it write any key: its tests stand in for a
-    // standard user with this variable.
-    if (place.root == HKEY_LOCAL_MACHINE && qEnvironmentVariableIsSet("MB_REGISTRY_AS_STANDARD_USER"))
-        return false;
     HKEY key = nullptr;
     if (::RegCreateKeyExW(place.root, place.subKey, 0, nullptr, 0, KEY_SET_VALUE | place.view, nullptr, &key,
                           nullptr)
@@ -98,16 +128,14 @@ bool writeInto(const Place &place, const StoredValues &values)
 std::vector<QVariantMap> readStoredValues()
 {
     std::vector<QVariantMap> sources;
-    readInto(sources, kUserCopy);
+    if (!mayWriteMachineKey())
+        readInto(sources, kUserCopy);
     readInto(sources, kMachineKey);
     return sources;
 }
 
 bool writeStoredValues(const StoredValues &values)
 {
-    if (writeInto(kMachineKey, values))
-        return true;
-    // Where the machine key refuses (a standard user), the user's copy; false when that fails too, and the
-    // values in memory serve on.
-    return writeInto(kUserCopy, values);
+    // False when the one place this process writes refuses: the values in memory serve on.
+    return writeInto(mayWriteMachineKey() ? kMachineKey : kUserCopy, values);
 }

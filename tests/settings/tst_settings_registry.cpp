@@ -298,9 +298,9 @@ private slots:
         QCOMPARE(asString(readUserCopy(L"LanguageFlag")), QStringLiteral("ChineseBIG5"));
     }
 
-    // What a 32-bit build saved for a standard user (Windows put it in the user's copy) is found, and wins
-    // over the machine key, as in Windows' own merge.
-    void userCopyComesFirst()
+    // What a 32-bit build saved for a standard user (Windows put it in the user's copy) is found by a process
+    // of that user, and wins over the machine key, as in Windows' own merge.
+    void userCopyComesFirstForAStandardUser()
     {
         writeDword(L"ScanCommNo", 16);
         writeDword(L"ScanBaudRateNo", 8);
@@ -308,11 +308,30 @@ private slots:
         writeString(L"LanguageFlag", L"ChineseGB");
         writeUserCopyDword(L"ScanCommNo", 5);
         writeUserCopyString(L"LanguageFlag", L"ChineseBIG5");
+        const StandardUserRights standardUser;
         const SettingsStore store = loaded();
         QCOMPARE(store.portNumber, 5);
         QCOMPARE(store.languageIndex, 2);
         QCOMPARE(store.lineSettingsIndex, 8);
         QCOMPARE(store.lineSettings, QByteArray("57600,n,8,1"));
+    }
+
+    // A process that may write the machine key sees the machine key alone: a copy left from a standard
+    // user's run hides nothing an administrator stored since, and is neither read nor written.
+    void staleUserCopyIgnoredWhereTheMachineKeyIsWritable()
+    {
+        writeDword(L"ScanCommNo", 5);
+        writeUserCopyDword(L"ScanCommNo", 3);
+        writeUserCopyString(L"LanguageFlag", L"ChineseBIG5");
+        SettingsStore store = loaded();
+        QCOMPARE(store.portNumber, 5);
+        QCOMPARE(store.languageIndex, 0);
+
+        store.portNumber = 7;
+        store.saveScanSettings();
+        QCOMPARE(asDword(readValue(L"ScanCommNo")), DWORD(7));
+        QCOMPARE(asDword(readUserCopy(L"ScanCommNo")), DWORD(3));
+        QCOMPARE(loaded().portNumber, 7);
     }
 
     void the64BitViewIsNotRead()

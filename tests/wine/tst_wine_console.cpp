@@ -12,6 +12,14 @@
 
 // The two programs as a user starts them from a command prompt: in a console of this test's own, whose
 // screen is read back afterwards, beside the same programs writing into a pipe.
+//
+// Not here: closing the console while the console program changes a module. Windows calls the program's
+// handler with CTRL_CLOSE_EVENT and ends the process when the handler returns (or after about 5 s); the
+// handler waits until main says the module is finished (markFinished). Wine 8.0 never calls a handler for a
+// closed console: a program that posts WM_CLOSE to its own console window under wine is ended at once, its
+// handler not called (tried with a handler that writes a file first thing). So that path can only be tried
+// on Windows; the README says so. Logging off, which reaches the program as WM_ENDSESSION, is tried by
+// run-session-end.
 namespace {
 
 // A Linux path of the build as wine's drive Z: shows it.

@@ -72,6 +72,34 @@ private:
     qint64 m_endByteNs = 0;
 };
 
+// The port a 32-bit build saved for a standard user, with the line settings of the virtual module.
+void writeUserCopyPort(DWORD port)
+{
+    HKEY key = nullptr;
+    QCOMPARE(::RegCreateKeyExW(HKEY_CURRENT_USER, kUserCopySubKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr,
+                               &key, nullptr),
+             LSTATUS(ERROR_SUCCESS));
+    const DWORD index = 5;
+    const wchar_t lineSettings[] = L"19200,e,8,1";
+    ::RegSetValueExW(key, L"ScanCommNo", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&port), sizeof port);
+    ::RegSetValueExW(key, L"ScanBaudRateNo", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&index), sizeof index);
+    ::RegSetValueExW(key, L"ScanBaudRate", 0, REG_SZ, reinterpret_cast<const BYTE *>(lineSettings), sizeof lineSettings);
+    ::RegCloseKey(key);
+}
+
+// A scan through the window: the module found on COM3, and the ports tried, one line each.
+QStringList scanReport()
+{
+    Tool tool;
+    tool.create().show();
+    QTest::qWait(20);
+    tool.window->btnScanClick();
+    const auto *pnMsg = tool.window->findChild<QLabel *>(QStringLiteral("pnMsg"));
+    if (pnMsg->text() != QStringLiteral("Get Module Info Ok. (COM : #3)"))
+        return {pnMsg->text()};
+    return pnMsg->toolTip().split(QLatin1Char('\n'));
+}
+
 } // namespace
 
 class TestWineScan : public QObject {
@@ -115,30 +143,32 @@ private slots:
         m_sandbox->keepWhatWasWritten();
     }
 
-    // What a 32-bit build saved for a standard user lies in their own copy of the key: the quick attempt
-    // takes the port from there, and finds the module at once.
+    // What a 32-bit build saved for a standard user lies in their own copy of the key: for that user the quick
+    // attempt takes the port from there, and finds the module at once.
     void quickAttemptTakesThePortFromTheUsersCopy()
     {
+        writeUserCopyPort(kModulePort);
+        qputenv("MB_REGISTRY_AS_STANDARD_USER", "1");
+        const QStringList report = scanReport();
+        qunsetenv("MB_REGISTRY_AS_STANDARD_USER");
+        // The quick attempt's one port, no search from COM1.
+        QVERIFY2(report.size() == 1 && report.first().startsWith(QLatin1String("COM3 (")), qPrintable(report.join('\n')));
+    }
+
+    // An old copy of a standard user's (the silent COM4) and a machine key this process may write, where an
+    // administrator's run stored COM3: the quick attempt tries COM3, and only COM3.
+    void staleUsersCopyDoesNotHideTheMachineKeysPort()
+    {
+        writeUserCopyPort(kSilentPort);
         HKEY key = nullptr;
-        QCOMPARE(::RegCreateKeyExW(HKEY_CURRENT_USER, kUserCopySubKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr,
+        QCOMPARE(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSubKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_32KEY, nullptr,
                                    &key, nullptr),
                  LSTATUS(ERROR_SUCCESS));
         const DWORD port = kModulePort;
-        const DWORD index = 5;
-        const wchar_t lineSettings[] = L"19200,e,8,1";
         ::RegSetValueExW(key, L"ScanCommNo", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&port), sizeof port);
-        ::RegSetValueExW(key, L"ScanBaudRateNo", 0, REG_DWORD, reinterpret_cast<const BYTE *>(&index), sizeof index);
-        ::RegSetValueExW(key, L"ScanBaudRate", 0, REG_SZ, reinterpret_cast<const BYTE *>(lineSettings), sizeof lineSettings);
         ::RegCloseKey(key);
 
-        Tool tool;
-        tool.create().show();
-        QTest::qWait(20);
-        tool.window->btnScanClick();
-        const auto *pnMsg = tool.window->findChild<QLabel *>(QStringLiteral("pnMsg"));
-        QCOMPARE(pnMsg->text(), QStringLiteral("Get Module Info Ok. (COM : #3)"));
-        // The quick attempt's one port, no search from COM1.
-        const QStringList report = pnMsg->toolTip().split(QLatin1Char('\n'));
+        const QStringList report = scanReport();
         QVERIFY2(report.size() == 1 && report.first().startsWith(QLatin1String("COM3 (")), qPrintable(report.join('\n')));
     }
 
