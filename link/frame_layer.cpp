@@ -98,10 +98,16 @@ FrameReply FrameLayer::request(const QByteArray &command)
 
     bool otherRequestAnswered = false;
     const std::uint32_t start = m_clock.milliseconds();
-    std::uint32_t elapsed = 0;
-    while (elapsed <= kReplyTimeoutMs) {
+    for (;;) {
+        // A reply that came within the time-out while this thread was held up (a loaded machine, the
+        // window's events) is waiting when it looks again: the look after the time-out still takes bytes
+        // that are there already, and ends at the first one it has to wait for.
+        const std::uint32_t before = m_clock.milliseconds();
+        const bool timedOut = before - start >= kReplyTimeoutMs;
         char byte = 0;
-        if (m_port.readByte(byte)) {
+        const bool got = m_port.readByte(byte);
+        const bool alreadyThere = got && m_clock.milliseconds() == before;
+        if (got) {
             if (byte == kStartByte)
                 m_replyLength = 0;
             m_replyBuffer[static_cast<std::size_t>(m_replyLength)] = byte;
@@ -132,7 +138,8 @@ FrameReply FrameLayer::request(const QByteArray &command)
             m_idle();
         }
         // Also after a byte: a device that streams without pause must not hold the tool.
-        elapsed = m_clock.milliseconds() - start;
+        if (timedOut && !alreadyThere)
+            break;
     }
     if (logging)
         logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength), " no complete reply within 250 ms");

@@ -47,7 +47,9 @@ public:
 
     // Sends the command's frame and waits up to 250 ms for its reply. A frame that begins with the
     // code of another request of this module (S01, V01, G06, E01, F06) answers that request, not this
-    // one: it is passed over and the wait goes on. A command longer than 255 characters is not sent.
+    // one: it is passed over and the wait goes on. Bytes already waiting when the wait is looked at after
+    // its end are still read (a thread held up past the time-out must not lose a reply that came within
+    // it). A command longer than 255 characters is not sent.
     FrameReply request(const QByteArray &command);
 
     // The request codes of this module: the first three characters of every reply to them.

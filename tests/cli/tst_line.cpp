@@ -3,11 +3,13 @@
 // module half done, and the final JSON object every run ends with. Real processes throughout: the program,
 // modulebench-sim on pseudo-terminals linked as COMn in a private configuration folder.
 #include "cli_process.h"
+#include "frame_layer.h"
 #include "settings_store.h"
 #include "window_rig.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -16,7 +18,9 @@
 
 #include <csignal>
 #include <functional>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -74,6 +78,22 @@ QMap<QString, QStringList> recordsBySerial(const QStringList &lines, const QStri
     return records;
 }
 
+// Requests another program sent a module and left it to answer: written to its line at the module's line
+// settings in one go, the line closed again at once.
+bool leaveRequests(const QString &device, const QByteArray &command, int count)
+{
+    const int fd = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    termios line{};
+    bool done = ::tcgetattr(fd, &line) == 0 && ::cfsetispeed(&line, B19200) == 0 && ::cfsetospeed(&line, B19200) == 0
+        && ::tcsetattr(fd, TCSANOW, &line) == 0;
+    const QByteArray frames = FrameLayer::buildFrame(command).repeated(count);
+    done = done && ::write(fd, frames.constData(), size_t(frames.size())) == frames.size();
+    ::close(fd);
+    return done;
+}
+
 } // namespace
 
 class TestLine : public QObject {
@@ -88,6 +108,8 @@ private slots:
         r = std::make_unique<WindowRig>();
         QTemporaryDir folder;
         const QString csv = folder.filePath(QStringLiteral("line.csv"));
+        const bool storeBefore = QFileInfo::exists(r->settingsFile());
+        const QByteArray storedBefore = fileBytes(r->settingsFile());
         CliProcess cli;
         QVERIFY(cli.start({"watch", "--port", "3-4", "--port", "COM6", "--csv", csv, "--json", "--station",
                            "bench-7", "--count", "5"}));
@@ -137,8 +159,9 @@ private slots:
         QCOMPARE(final.value("module_count").toInt(), 5);
         QCOMPARE(final.value("outcome_counts").toObject(), QJsonObject({{"ok", 5}}));
         QVERIFY2(run.errors().contains(QLatin1String("5 modules: 5 ok")), run.err);
-        // Several fixtures do not take turns at the one stored place.
-        QVERIFY(!r->storedValues().contains(QStringLiteral("ScanPort")));
+        // Several fixtures do not take turns at the one stored place: the store is as it was, or still absent.
+        QCOMPARE(QFileInfo::exists(r->settingsFile()), storeBefore);
+        QCOMPARE(fileBytes(r->settingsFile()), storedBefore);
     }
 
     // --port limits every command, in the order given; a stored port outside the list is not tried.
@@ -192,6 +215,27 @@ private slots:
         QCOMPARE(bad.records().size(), 1);
         QCOMPARE(bad.records().first().value("command").toString(), QStringLiteral("set-baud"));
         QCOMPARE(bad.records().first().value("exit_status").toInt(), 2);
+    }
+
+    // Nor is a module still answering requests another program left with it: while it works them off, its
+    // replies reach every serial-number request of the scan, and the port says so.
+    void aPortWithOnlyLateRepliesSaysSo()
+    {
+        r = std::make_unique<WindowRig>();
+        // Its replies come 120 ms apart for about 12 s, so each 250 ms wait sees one whatever the load.
+        SimProcess *module = r->addModule(3, identity("KV000003", {"--delay", "120", "--ignore", "S01"}));
+        QVERIFY2(module, qPrintable(r->lastError()));
+        QVERIFY(leaveRequests(module->slavePath(), "V01", 100));
+        const CliRun run = runCli({"scan", "--port", "3", "--json"});
+        QVERIFY2(run.finished && run.exitCode == 3, run.describe());
+        const QJsonObject result = run.records().value(0);
+        QCOMPARE(result.value("outcome").toString(), QStringLiteral("not-found"));
+        const QJsonObject port = result.value("ports").toArray().first().toObject();
+        QCOMPARE(port.value("port").toString(), QStringLiteral("COM3"));
+        QCOMPARE(port.value("state").toString(), QStringLiteral("late-reply"));
+        QVERIFY2(port.value("text").toString().endsWith(QLatin1String("only late answers to earlier requests: the "
+                                                                      "module answers too slowly?")),
+                 run.out);
     }
 
     // Another program holding the port for a moment is no sign that the module has gone.

@@ -23,6 +23,7 @@ private slots:
     void replies();
     void badCheckReturnsAtOnceAndReplacesReplyText();
     void timeoutHasNoTextAndCallsIdleOnEveryEmptyRead();
+    void replyWaitingAfterAHeldUpWaitIsTaken();
     void timeoutAcrossClockWrapAround_data();
     void timeoutAcrossClockWrapAround();
     void frameThatReachesBufferEndWrapsAndCannotComplete();
@@ -164,6 +165,39 @@ void TestFrameLayer::timeoutHasNoTextAndCallsIdleOnEveryEmptyRead()
     QCOMPARE(reply.length, 4); // how far the unfinished frame came
     QCOMPARE(idleCalls, port.emptyReads());
     QVERIFY(idleCalls > 200);
+}
+
+void TestFrameLayer::replyWaitingAfterAHeldUpWaitIsTaken()
+{
+    // The thread is held up past the time-out at its first look (a loaded machine, a slow paint of the
+    // window); the reply came meanwhile and is waiting when it looks again.
+    FakeClock clock;
+    ScriptedPort port(clock);
+    FrameLayer frames(port, clock);
+    const QByteArray frame = replyFrame("S01ABCDEFGH");
+    bool heldUp = false;
+    frames.setIdleCallback([&] {
+        if (heldUp)
+            return;
+        heldUp = true;
+        clock.advance(400);
+        port.arriveAfterWrite(0, frame);
+    });
+    reply = frames.request("S01");
+    QCOMPARE(reply.kind, FrameReply::Kind::Good);
+    QCOMPARE(reply.text, frame);
+
+    // Nothing waiting then: the wait ends at that look, with no more waiting.
+    heldUp = false;
+    frames.setIdleCallback([&] {
+        if (!heldUp)
+            clock.advance(400);
+        heldUp = true;
+    });
+    const std::uint32_t before = clock.milliseconds();
+    reply = frames.request("S01");
+    QCOMPARE(reply.kind, FrameReply::Kind::TimedOut);
+    QCOMPARE(clock.milliseconds() - before - 9, 400u + 2);
 }
 
 void TestFrameLayer::timeoutAcrossClockWrapAround_data()

@@ -432,13 +432,14 @@ void TestModulePort::exclusiveFlagOfAnotherProgramRefusesRootToo()
 
 void TestModulePort::deviceOpenInAnotherProgramIsBusy()
 {
-    // A terminal program that takes no lock and sets no flag, only has the device open.
+    // A terminal program that takes no lock and sets no flag, only has the device open; the same beside a
+    // pseudo-terminal master of its own, which makes it the far end of another line, not of this one.
     m_pty->setSpeedAndCanonical(B4800, true);
-    {
-        DeviceHolder holder(QStringLiteral("open"), m_pty->slavePath);
+    for (const char *mode : {"open", "open-pty"}) {
+        DeviceHolder holder(QString::fromLatin1(mode), m_pty->slavePath);
         QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
         ModulePort port(m_clock);
-        QVERIFY(!port.open(3, "19200,n,8,1"));
+        QVERIFY2(!port.open(3, "19200,n,8,1"), mode);
         const PortStatus status = port.lastOpenStatus();
         QCOMPARE(status.problem, PortProblem::Busy);
         QCOMPARE(status.holderPid, holder.pid());

@@ -1,6 +1,7 @@
 #include "operation_rig.h"
 
 #include <QtTest>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -9,7 +10,37 @@ const QString kCustomerBlank = QStringLiteral("Customer : **********************
 
 enum class Operation { BaudRate, Clear };
 
+// What either operation returned that the console program builds its outcome from.
+struct Change {
+    ChangeOutcome outcome;
+    FrameReply::Kind failedReply;
+};
+
+Change changeOf(const BaudRateResult &result)
+{
+    return {result.outcome, result.failedReply};
+}
+
+Change changeOf(const ClearResult &result)
+{
+    return {result.outcome, result.failedReply};
+}
+
 } // namespace
+
+// Names in a failed comparison instead of numbers.
+char *toString(ChangeOutcome outcome)
+{
+    static const char *const kNames[] = {"Accepted",           "NoScan",  "NoLineSettingsSelected", "PortNotOpened",
+                                         "ModuleNotConfirmed", "Refused", "Stopped"};
+    const int index = int(outcome);
+    return qstrdup(index >= 0 && index < int(std::size(kNames)) ? kNames[index] : "?");
+}
+
+char *toString(FrameReply::Kind kind)
+{
+    return qstrdup(replyKindKey(kind));
+}
 
 Q_DECLARE_METATYPE(Operation)
 
@@ -47,7 +78,9 @@ private slots:
     {
         QFETCH(Operation, operation);
         r->settings.moduleFound = false;
-        run(operation);
+        const Change change = run(operation);
+        QCOMPARE(change.outcome, ChangeOutcome::NoScan);
+        QCOMPARE(change.failedReply, FrameReply::Kind::Good);
         QCOMPARE(r->log, QStringList({"cursor wait", "enabled 0", "process", "fill red",
                                       "text pnMsg Start Scan Module!", "beep 300 300", "enabled 1",
                                       "cursor default"}));
@@ -61,7 +94,7 @@ private slots:
         r->module.neverAnswered.insert("V01");
         r->scan();
         QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Error. (COM : #7)"));
-        r->clear();
+        QCOMPARE(r->clear().outcome, ChangeOutcome::NoScan);
         QVERIFY(r->only({"open"}).isEmpty());
         QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Start Scan Module!"});
     }
@@ -69,7 +102,13 @@ private slots:
     void baudRateChangeSucceeds()
     {
         r->view.selected = 6;
-        r->changeBaudRate();
+        const BaudRateResult result = r->changeBaudRate();
+        QCOMPARE(result.outcome, ChangeOutcome::Accepted);
+        QCOMPARE(result.failedReply, FrameReply::Kind::Good);
+        QCOMPARE(result.portNumber, 7);
+        QCOMPARE(result.lineSettingsIndex, 6);
+        QCOMPARE(result.lineSettings, QByteArray("38400,n,8,1"));
+        QCOMPARE(result.previousLineSettings, QByteArray("19200,e,8,1"));
 
         QCOMPARE(r->only({"open", "close", "send", "sleep"}),
                  QStringList({"open 7 19200,e,8,1", "sleep 200", "send S01", "sleep 200", "send E016", "close"}));
@@ -106,7 +145,7 @@ private slots:
         QFETCH(QByteArray, command);
         QFETCH(QString, shown);
         r->view.selected = index;
-        r->changeBaudRate();
+        QCOMPARE(r->changeBaudRate().outcome, ChangeOutcome::Accepted);
         QCOMPARE(r->module.requests, QList<QByteArray>({"S01", command}));
         QCOMPARE(r->texts(InfoPanel::Msg).first(), "Set Module BaudRate = " + shown);
         QCOMPARE(r->settings.lineSettings, shown.toLatin1());
@@ -128,7 +167,10 @@ private slots:
         QFETCH(QString, failure);
         r->view.selected = 8;
         r->module.neverAnswered.insert(command.left(3));
-        run(operation);
+        const Change change = run(operation);
+        // Confirmed, then silent to the command: refused, not unconfirmed.
+        QCOMPARE(change.outcome, ChangeOutcome::Refused);
+        QCOMPARE(change.failedReply, FrameReply::Kind::TimedOut);
         const QString send = "send " + QString::fromLatin1(command);
         QCOMPARE(r->only({"open", "close", "send", "sleep"}),
                  QStringList({"open 7 19200,e,8,1", "sleep 200", "send S01", "sleep 200", send, "sleep 200",
@@ -153,7 +195,9 @@ private slots:
         QFETCH(QString, failure);
         r->view.selected = 8;
         r->module.neverAnswered.insert("S01");
-        run(operation);
+        const Change change = run(operation);
+        QCOMPARE(change.outcome, ChangeOutcome::ModuleNotConfirmed);
+        QCOMPARE(change.failedReply, FrameReply::Kind::TimedOut);
         QCOMPARE(r->only({"open", "close", "send", "sleep"}),
                  QStringList({"open 7 19200,e,8,1", "sleep 200", "send S01", "sleep 200", "send S01", "close"}));
         QCOMPARE(r->texts(InfoPanel::Msg).last(), failure);
@@ -166,7 +210,10 @@ private slots:
         QFETCH(QByteArray, command);
         r->view.selected = 8;
         r->module.unansweredFirst["S01"] = 1;
-        run(operation);
+        const Change change = run(operation);
+        // The first request's silence is forgotten once the module answers.
+        QCOMPARE(change.outcome, ChangeOutcome::Accepted);
+        QCOMPARE(change.failedReply, FrameReply::Kind::Good);
         QCOMPARE(r->only({"send", "sleep"}),
                  QStringList({"sleep 200", "send S01", "sleep 200", "send S01", "sleep 200",
                               "send " + QString::fromLatin1(command)}));
@@ -179,7 +226,7 @@ private slots:
         QFETCH(Operation, operation);
         QFETCH(QString, failure);
         r->module.presentPorts.remove(7);
-        run(operation);
+        QCOMPARE(run(operation).outcome, ChangeOutcome::PortNotOpened);
         QCOMPARE(r->only({"open", "close", "send", "sleep"}), QStringList{"open 7 19200,e,8,1 failed"});
         QCOMPARE(r->texts(InfoPanel::Msg).last(), failure);
         QCOMPARE(r->view.colour, kIndicatorRed);
@@ -190,7 +237,7 @@ private slots:
     void baudRateWithoutAValidSelectionSendsNothing()
     {
         r->view.selected = -1;
-        r->changeBaudRate();
+        QCOMPARE(r->changeBaudRate().outcome, ChangeOutcome::NoLineSettingsSelected);
         QVERIFY(r->only({"open"}).isEmpty());
         QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Set Module BaudRate Error"});
         QCOMPARE(r->log.mid(3), QStringList({"fill red", "text pnMsg Set Module BaudRate Error", "beep 300 300",
@@ -199,7 +246,10 @@ private slots:
 
     void clearSucceedsWithThirtyTwoAsterisksSentAndThirtyShown()
     {
-        r->clear();
+        const ClearResult result = r->clear();
+        QCOMPARE(result.outcome, ChangeOutcome::Accepted);
+        QCOMPARE(result.failedReply, FrameReply::Kind::Good);
+        QCOMPARE(result.portNumber, 7);
         QCOMPARE(r->module.requests, QList<QByteArray>({"S01", "F06" + QByteArray(32, '*')}));
         QCOMPARE(r->texts(InfoPanel::Customer), QStringList{kCustomerBlank});
         QVERIFY(r->indexOf("text pnCustomer " + kCustomerBlank) < r->indexOf("open 7 19200,e,8,1"));
@@ -214,10 +264,10 @@ private slots:
     void laterOperationsUseTheNewLineSettings()
     {
         r->view.selected = 10;
-        r->changeBaudRate();
+        QCOMPARE(r->changeBaudRate().outcome, ChangeOutcome::Accepted);
         QCOMPARE(r->view.colour, kIndicatorYellow);
 
-        r->clear();
+        QCOMPARE(r->clear().outcome, ChangeOutcome::Accepted);
         QCOMPARE(r->only({"open"}), QStringList{"open 7 115200,n,8,1"});
         QCOMPARE(r->view.colour, kIndicatorYellow);
 
@@ -263,12 +313,9 @@ private slots:
     }
 
 private:
-    void run(Operation operation)
+    Change run(Operation operation)
     {
-        if (operation == Operation::BaudRate)
-            r->changeBaudRate();
-        else
-            r->clear();
+        return operation == Operation::BaudRate ? changeOf(r->changeBaudRate()) : changeOf(r->clear());
     }
 
     std::unique_ptr<OperationRig> r;

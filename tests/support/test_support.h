@@ -101,7 +101,8 @@ private:
 };
 
 // Another program holding a device until this object goes: "flock" takes a plain flock(LOCK_EX),
-// "excl" sets the terminal's exclusive flag (TIOCEXCL) without a lock, "open" only has the device open.
+// "excl" sets the terminal's exclusive flag (TIOCEXCL) without a lock, "open" only has the device open,
+// "open-pty" has it open beside a pseudo-terminal master of its own.
 class DeviceHolder {
 public:
     // asNobody: the holder runs as the user nobody (setpriv; root only, see canRunAsNobody).
