@@ -1015,7 +1015,8 @@ private slots:
     void aChangeGoesOnlyToTheModuleTheScanRead()
     {
         r = std::make_unique<WindowRig>();
-        // Slow, so that the port can be re-pointed while the program waits for the register.
+        // Slow, so that the port can be re-pointed while the scan's information read still has it open (the version
+        // heard, the register still to come): the change that follows opens it afresh.
         SimProcess *read = r->addModule(3, identity(QStringLiteral("KV000003"), {"--delay", "200"}));
         SimProcess *other = r->addModule(9, identity(QStringLiteral("KV000009")));
         QVERIFY2(read && other, qPrintable(r->lastError()));
@@ -1024,7 +1025,7 @@ private slots:
             CliProcess cli;
             QVERIFY(cli.start(command + QStringList{"--json", "--port", "3"}));
             const int before = int(requestsHeard(*read).size());
-            QVERIFY(waitFor([&] { return requestsHeard(*read).mid(before).contains("G06"); }, 15000));
+            QVERIFY(waitFor([&] { return requestsHeard(*read).mid(before).contains("V01"); }, 15000));
             r->linkPort(3, other->slavePath());
             const CliRun run = cli.wait(20000);
             QVERIFY2(run.finished && run.exitCode == 8, run.describe());
@@ -1044,7 +1045,7 @@ private slots:
         CliProcess watch;
         const int before = int(requestsHeard(*read).size());
         QVERIFY(watch.start({"watch", "--clear", "--port", "3", "--csv", csv}));
-        QVERIFY(waitFor([&] { return requestsHeard(*read).mid(before).contains("G06"); }, 15000));
+        QVERIFY(waitFor([&] { return requestsHeard(*read).mid(before).contains("V01"); }, 15000));
         r->linkPort(3, other->slavePath());
         QVERIFY2(waitFor([&] { return fileLines(csv).size() == 3; }, 20000), qPrintable(fileLines(csv).join('\n')));
         watch.signal(SIGINT);
