@@ -99,12 +99,7 @@ ChangeReport ConsoleTool::changeBaudRate(int index, bool store)
     ChangeReport report = reportOf(result.outcome, Outcome::SetBaudRefused, result.message, result.failedReply,
                                    result.answeredSerialNumber);
     if (result.accepted()) {
-        MoveTarget target;
-        target.portNumber = settings().portNumber;
-        target.lineSettingsIndex = index;
-        target.serialNumber = result.expectedSerialNumber;
-        target.store = store;
-        report.confirmed = m_session.confirmMove(target).confirmed;
+        report.confirmed = m_session.findMovedModule(index, store).confirmed;
         if (!*report.confirmed)
             report.outcome = Outcome::SetBaudUnconfirmed;
     } else if (result.outcome == ChangeOutcome::Refused) {

@@ -29,7 +29,6 @@ BaudRateResult BaudRateOperation::run()
         result.lineSettings = kLineSettingsTable[selected];
         view.setPanelText(InfoPanel::Msg,
                           message(Message::SetBaudRate) + QStringLiteral(" = ") + QString::fromLatin1(result.lineSettings));
-        result.expectedSerialNumber = m_ctx.inHand.serialNumber;
         const Confirmed confirmed = confirmThen([&] { return m_ctx.commands.setModuleBaudRate(selected); });
         result.outcome = confirmed.outcome;
         result.failedReply = confirmed.failedReply;

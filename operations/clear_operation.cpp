@@ -17,7 +17,6 @@ ClearResult ClearOperation::run()
     } else {
         // The register is not read back: the placeholder stands whatever the outcome.
         view.setPanelText(InfoPanel::Customer, message(Message::Customer) + kCustomerPlaceholder);
-        result.expectedSerialNumber = m_ctx.inHand.serialNumber;
         const Confirmed confirmed = confirmThen([&] { return m_ctx.commands.clearCustomerRegister(); });
         result.outcome = confirmed.outcome;
         result.failedReply = confirmed.failedReply;

@@ -13,6 +13,23 @@
 #include <QString>
 #include <functional>
 
+// What the confirm-then-command pair gave.
+struct ConfirmedCommand {
+    ChangeOutcome outcome = ChangeOutcome::PortNotOpened;
+    FrameReply::Kind failedReply = FrameReply::Kind::Good;
+    QByteArray answeredSerialNumber; // for ModuleChanged
+    CommandResult reply;             // the command's last reply, once it was sent
+};
+
+// Opens the port, then up to 2 times: pause, serial-number request, pause, command (a command not answered
+// gets the serial-number request again). The command goes only to the module serialNumber: another one ends
+// the pair with nothing sent (ModuleChanged). mayCommand, when given, is asked right before the command; false
+// keeps it off the line (Stopped).
+ConfirmedCommand confirmThenCommand(SerialDevice &port, ModuleCommands &commands, Clock &clock, int portNumber,
+                                    const QByteArray &lineSettings, const QByteArray &serialNumber,
+                                    const std::function<bool()> &mayCommand,
+                                    const std::function<CommandResult()> &command);
+
 // Everything an operation works with; all of it is owned by the session.
 struct OperationContext {
     ModuleView &view;
@@ -46,15 +63,10 @@ protected:
     // Colour first, then the text, then the beep.
     void report(bool success, const QString &text);
 
-    struct Confirmed {
-        ChangeOutcome outcome = ChangeOutcome::PortNotOpened;
-        FrameReply::Kind failedReply = FrameReply::Kind::Good;
-        QByteArray answeredSerialNumber; // for ModuleChanged
-    };
-    // Opens the stored port, then up to 2 times: pause, serial-number request, pause, command. The command
-    // goes only to the module the scan read: another serial number ends it with nothing sent, and the module
-    // found is forgotten. A stop request that has come by the moment the command would go keeps it off the
-    // line.
+    using Confirmed = ConfirmedCommand;
+    // The confirm-then-command pair at the stored place, for the module the scan read; another module that
+    // answers is forgotten with the module found. A stop request that has come by the moment the command
+    // would go keeps it off the line.
     Confirmed confirmThen(const std::function<CommandResult()> &command);
 
     OperationContext m_ctx;

@@ -77,14 +77,19 @@ LookResult ModuleSession::lookAgain(const QByteArray &serialNumber)
     return lookAtPlace(*m_device, m_commands, m_settings.portNumber, m_settings.lineSettings, serialNumber);
 }
 
-MovedTo ModuleSession::findUnacknowledgedMove(int lineSettingsIndex, bool store)
+MoveConfirmation ModuleSession::findMovedModule(int lineSettingsIndex, bool store)
 {
     MoveTarget target;
     target.portNumber = m_settings.portNumber;
     target.lineSettingsIndex = lineSettingsIndex;
     target.serialNumber = m_inHand.serialNumber;
     target.store = store;
-    if (confirmMove(target).confirmed) {
+    return confirmMove(target);
+}
+
+MovedTo ModuleSession::findUnacknowledgedMove(int lineSettingsIndex, bool store)
+{
+    if (findMovedModule(lineSettingsIndex, store).confirmed) {
         // As after an accepted change: the module is at the new line settings from now on.
         m_settings.lineSettingsIndex = lineSettingsIndex;
         m_settings.lineSettings = kLineSettingsTable[lineSettingsIndex];
@@ -97,32 +102,30 @@ MovedTo ModuleSession::findUnacknowledgedMove(int lineSettingsIndex, bool store)
 
 RegisterReadBack ModuleSession::readBackCustomerRegister()
 {
-    RegisterReadBack read;
-    if (!m_device->open(m_settings.portNumber, m_settings.lineSettings))
-        return read;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        m_clock->sleep(kPauseMs);
-        const CommandResult serial = m_commands.readSerialNumber();
-        if (!serial.ok) {
-            read.failedReply = serial.reply;
-            continue;
-        }
-        if (serial.value != m_inHand.serialNumber) {
-            read.outcome = RegisterReadBack::Outcome::ModuleChanged;
-            break;
-        }
-        m_clock->sleep(kPauseMs);
-        const CommandResult customer = m_commands.readCustomerRegister();
-        if (!customer.ok) {
-            read.failedReply = customer.reply;
-            continue;
-        }
-        read.customerRegister = customer.value;
-        const bool cleared = !customer.value.isEmpty() && customer.value.count('*') == customer.value.size();
-        read.outcome = cleared ? RegisterReadBack::Outcome::Cleared : RegisterReadBack::Outcome::NotCleared;
-        read.failedReply = FrameReply::Kind::Good;
+    const ConfirmedCommand read =
+        confirmThenCommand(*m_device, m_commands, *m_clock, m_settings.portNumber, m_settings.lineSettings,
+                           m_inHand.serialNumber, {}, [this] { return m_commands.readCustomerRegister(); });
+    RegisterReadBack back;
+    back.failedReply = read.failedReply;
+    switch (read.outcome) {
+    case ChangeOutcome::Accepted: {
+        const QByteArray &value = read.reply.value;
+        back.customerRegister = value;
+        const bool cleared = !value.isEmpty() && value.count('*') == value.size();
+        back.outcome = cleared ? RegisterReadBack::Outcome::Cleared : RegisterReadBack::Outcome::NotCleared;
         break;
     }
-    m_device->close();
-    return read;
+    case ChangeOutcome::ModuleChanged:
+        back.outcome = RegisterReadBack::Outcome::ModuleChanged;
+        break;
+    case ChangeOutcome::NoScan:
+    case ChangeOutcome::NoLineSettingsSelected:
+    case ChangeOutcome::PortNotOpened:
+    case ChangeOutcome::ModuleNotConfirmed:
+    case ChangeOutcome::Refused:
+    case ChangeOutcome::Stopped:
+        back.outcome = RegisterReadBack::Outcome::Unanswered;
+        break;
+    }
+    return back;
 }

@@ -57,6 +57,8 @@ public:
 
     // After an accepted baud-rate change: the module looked for at its new place (see confirmMovedModule).
     MoveConfirmation confirmMove(const MoveTarget &target);
+    // After a baud-rate change: the module the scan read looked for at its port and the new line settings.
+    MoveConfirmation findMovedModule(int lineSettingsIndex, bool store);
     // After a baud-rate change the module did not acknowledge: looked for at the new line settings as after
     // an accepted change (and remembered there once found; stored when store is on), then once at the old.
     MovedTo findUnacknowledgedMove(int lineSettingsIndex, bool store);

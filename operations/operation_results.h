@@ -109,7 +109,6 @@ struct BaudRateResult {
     QByteArray lineSettings;         // asked for
     QByteArray previousLineSettings; // where the module was
     FrameReply::Kind failedReply = FrameReply::Kind::Good; // for ModuleNotConfirmed and Refused
-    QByteArray expectedSerialNumber; // the module the scan read
     QByteArray answeredSerialNumber; // for ModuleChanged: the module that answered instead
     QString message; // the status panel's text at the end
 
@@ -120,7 +119,6 @@ struct ClearResult {
     ChangeOutcome outcome = ChangeOutcome::NoScan;
     int portNumber = 0;
     FrameReply::Kind failedReply = FrameReply::Kind::Good; // for ModuleNotConfirmed and Refused
-    QByteArray expectedSerialNumber; // the module the scan read
     QByteArray answeredSerialNumber; // for ModuleChanged: the module that answered instead
     QString message; // the status panel's text at the end
 

@@ -41,44 +41,60 @@ void ModuleOperation::report(bool success, const QString &text)
     m_ctx.view.beep(success ? kHighToneHz : kLowToneHz, kToneMs);
 }
 
-ModuleOperation::Confirmed ModuleOperation::confirmThen(const std::function<CommandResult()> &command)
+ConfirmedCommand confirmThenCommand(SerialDevice &port, ModuleCommands &commands, Clock &clock, int portNumber,
+                                    const QByteArray &lineSettings, const QByteArray &serialNumber,
+                                    const std::function<bool()> &mayCommand,
+                                    const std::function<CommandResult()> &command)
 {
-    Confirmed confirmed;
-    if (m_ctx.stopBeforeChange && m_ctx.stop.requested()) {
-        confirmed.outcome = ChangeOutcome::Stopped;
-        return confirmed;
-    }
-    if (!m_ctx.port.open(m_ctx.settings.portNumber, m_ctx.settings.lineSettings))
+    ConfirmedCommand confirmed;
+    if (!port.open(portNumber, lineSettings))
         return confirmed;
     confirmed.outcome = ChangeOutcome::ModuleNotConfirmed;
     for (int attempt = 0; attempt < 2 && confirmed.outcome != ChangeOutcome::Accepted; ++attempt) {
-        m_ctx.clock.sleep(kPauseMs);
-        const CommandResult serial = m_ctx.commands.readSerialNumber();
+        clock.sleep(kPauseMs);
+        const CommandResult serial = commands.readSerialNumber();
         if (!serial.ok) {
             // A module confirmed at the first attempt stays confirmed whatever the second one hears.
             if (confirmed.outcome == ChangeOutcome::ModuleNotConfirmed)
                 confirmed.failedReply = serial.reply;
             continue;
         }
-        if (serial.value != m_ctx.inHand.serialNumber) {
+        if (serial.value != serialNumber) {
             // Swapped or re-pointed since the scan: this module was never read, and is not changed.
             confirmed.outcome = ChangeOutcome::ModuleChanged;
             confirmed.failedReply = FrameReply::Kind::Good;
             confirmed.answeredSerialNumber = serial.value;
-            m_ctx.settings.moduleFound = false;
-            m_ctx.inHand = ModuleInHand{};
             break;
         }
-        m_ctx.clock.sleep(kPauseMs);
-        if (m_ctx.stopBeforeChange && m_ctx.stop.requested()) {
+        clock.sleep(kPauseMs);
+        if (mayCommand && !mayCommand()) {
             confirmed.outcome = ChangeOutcome::Stopped;
             break;
         }
-        const CommandResult reply = command();
-        confirmed.outcome = reply.ok ? ChangeOutcome::Accepted : ChangeOutcome::Refused;
-        confirmed.failedReply = reply.ok ? FrameReply::Kind::Good : reply.reply;
+        confirmed.reply = command();
+        confirmed.outcome = confirmed.reply.ok ? ChangeOutcome::Accepted : ChangeOutcome::Refused;
+        confirmed.failedReply = confirmed.reply.ok ? FrameReply::Kind::Good : confirmed.reply.reply;
     }
-    m_ctx.port.close();
+    port.close();
+    return confirmed;
+}
+
+ModuleOperation::Confirmed ModuleOperation::confirmThen(const std::function<CommandResult()> &command)
+{
+    const auto mayCommand = [this] { return !(m_ctx.stopBeforeChange && m_ctx.stop.requested()); };
+    if (!mayCommand()) {
+        Confirmed stopped;
+        stopped.outcome = ChangeOutcome::Stopped;
+        return stopped;
+    }
+    const Confirmed confirmed = confirmThenCommand(m_ctx.port, m_ctx.commands, m_ctx.clock, m_ctx.settings.portNumber,
+                                                   m_ctx.settings.lineSettings, m_ctx.inHand.serialNumber, mayCommand,
+                                                   command);
+    if (confirmed.outcome == ChangeOutcome::ModuleChanged) {
+        // A new scan must read the module that is there now.
+        m_ctx.settings.moduleFound = false;
+        m_ctx.inHand = ModuleInHand{};
+    }
     return confirmed;
 }
 

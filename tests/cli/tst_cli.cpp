@@ -54,12 +54,6 @@ void writeStoredLanguage(const QString &name)
     store.saveLanguage();
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The device's line settings as a program opening it would find them.
 bool lineSettingsOf(const QString &path, termios &settings)
 {

@@ -50,19 +50,6 @@ bool catchesInterrupt(qint64 pid)
     return false;
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
 // The records of a CSV file by serial number; fails the test on a serial number recorded twice.
 QMap<QString, QStringList> recordsBySerial(const QStringList &lines, const QStringList &columns)
 {

@@ -1,5 +1,6 @@
 // The production line's record file: cells a spreadsheet opens as the texts they are, the system's reason
 // for a record that does not fit, and no following of a link another user planted.
+#include "cli_process.h"
 #include "csv_log.h"
 #include "record_file.h"
 #include "test_support.h"
@@ -18,19 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray fileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
 
 // The cells of a flat OpenDocument spreadsheet, row by row: the text of each, and whether it holds a formula
 // or a value of another kind than text.
