@@ -6,13 +6,69 @@
 #include "module_text.h"
 #include "outcomes.h"
 #include "port_listing.h"
+#include "records_commands.h"
+#include "run_records.h"
 #include "scan_report.h"
 #include "watch.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QSysInfo>
 
 namespace {
+
+// --db for scan, set-baud and clear: a record of each module the run took in hand.
+class RunRecords {
+public:
+    RunRecords(const CliOptions &options, ConsoleOutput &output)
+        : m_output(output),
+          m_keeper([&output](const QString &text) { output.diagnostic(text); }),
+          m_station(options.station.isEmpty() ? QSysInfo::machineHostName() : options.station),
+          m_when(QDateTime::currentDateTime())
+    {
+        m_took.start();
+    }
+
+    RecordKeeper &keeper() { return m_keeper; }
+
+    // The module's record; false (said) when it could not be kept, and the run fails.
+    bool keep(const ScanResult &scan, Outcome outcome, const QByteArray &lineSettings, QJsonObject &object)
+    {
+        const ModuleRecord record = moduleRecordOf(scan, m_station, outcomeKey(outcome), lineSettings, m_when,
+                                                   m_took.elapsed());
+        QString error;
+        if (m_keeper.keep(record, error)) {
+            object.insert(QStringLiteral("record_id"), record.id);
+            return true;
+        }
+        m_output.diagnostic(QStringLiteral("%1: the record of module %2 could not be written (%3)")
+                                .arg(m_keeper.stationFile(), printable(scan.serialNumber), error));
+        m_failed = true;
+        return false;
+    }
+
+    // The run's final object: what still waits for the server; a record that could not be kept fails the
+    // run (as watch stops at one).
+    Outcome finish(Outcome outcome, QJsonObject &final)
+    {
+        finishRecords(m_keeper, m_output, final);
+        if (!m_failed || !isSuccess(outcome))
+            return outcome;
+        final.insert(QStringLiteral("outcome"), outcomeKey(Outcome::Failure));
+        final.insert(QStringLiteral("exit_status"), exitStatusOf(Outcome::Failure));
+        return Outcome::Failure;
+    }
+
+private:
+    ConsoleOutput &m_output;
+    RecordKeeper m_keeper;
+    QString m_station;
+    QDateTime m_when;
+    QElapsedTimer m_took;
+    bool m_failed = false;
+};
 
 QJsonObject finalRecord(CliCommand command, Outcome outcome, const QString &message)
 {
@@ -25,7 +81,7 @@ QJsonObject finalRecord(CliCommand command, Outcome outcome, const QString &mess
 // A scan that is the whole command, or one whose module is not fit for the command that follows: its result
 // is the run's result.
 int reportScan(CliCommand command, const ConsoleTool &tool, const ScanResult &scan, Outcome outcome,
-               ConsoleOutput &output)
+               ConsoleOutput &output, RunRecords *records)
 {
     QJsonObject record = finalRecord(command, outcome, scan.message);
     QStringList lines{scan.message};
@@ -41,17 +97,22 @@ int reportScan(CliCommand command, const ConsoleTool &tool, const ScanResult &sc
     } else if (!stopped) {
         record.insert(QStringLiteral("ports"), portRecords(scan.report, tool.language()));
     }
+    if (records) {
+        if (scan.found())
+            records->keep(scan, outcome, scan.lineSettings, record);
+        outcome = records->finish(outcome, record);
+    }
     output.result(record, lines);
     if (!scan.found() && !stopped)
         sayWhatEachPortDid(scan, outcome, tool.language(), output);
     return exitStatusOf(outcome);
 }
 
-int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
+int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output, RunRecords *records)
 {
     const ScanResult scan = tool.scan();
     if (!options.everyModule || !scan.found())
-        return reportScan(CliCommand::Scan, tool, scan, tool.outcomeOf(scan), output);
+        return reportScan(CliCommand::Scan, tool, scan, tool.outcomeOf(scan), output, records);
     // --all: one object per module, then the run's final object; success only when every module found was
     // read completely, and the search was not cut short.
     std::optional<Outcome> firstFailure;
@@ -63,6 +124,8 @@ int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
         QJsonObject record{{QStringLiteral("outcome"), outcomeKey(outcome)},
                            {QStringLiteral("message"), module.message}};
         insertModuleFields(record, module);
+        if (records)
+            records->keep(module, outcome, module.lineSettings, record);
         QStringList lines = QStringList{module.message} + moduleLines(tool, module);
         // One block per module, a blank line between two.
         if (i > 0)
@@ -81,7 +144,7 @@ int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
         output.diagnostic(QStringLiteral("interrupted: not every port was searched to its end"));
         firstFailure = tool.stoppedOutcome();
     }
-    const Outcome outcome = firstFailure.value_or(Outcome::Ok);
+    Outcome outcome = firstFailure.value_or(Outcome::Ok);
     QJsonObject record = finalRecord(CliCommand::Scan, outcome, scan.message);
     record.insert(QStringLiteral("module_count"), int(scan.modules.size()));
     if (!unsearched.isEmpty()) {
@@ -93,11 +156,13 @@ int runScan(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
                                      {QStringLiteral("text"), scanReportLine(*entry, tool.language())}});
         record.insert(QStringLiteral("unsearched_ports"), ports);
     }
+    if (records)
+        outcome = records->finish(outcome, record);
     output.result(record, {});
     return exitStatusOf(outcome);
 }
 
-int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output)
+int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &output, RunRecords *records)
 {
     const ScanResult scan = tool.scan();
     Outcome outcome = tool.outcomeOf(scan);
@@ -113,7 +178,7 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     }
     // The window refuses both operations until a scan has read the module completely.
     if (outcome != Outcome::Ok)
-        return reportScan(options.command, tool, scan, outcome, output);
+        return reportScan(options.command, tool, scan, outcome, output, records);
 
     QStringList lines = QStringList{scan.message} + moduleLines(tool, scan);
     QJsonObject record{{QStringLiteral("command"), commandName(options.command)}};
@@ -142,13 +207,18 @@ int runModify(ConsoleTool &tool, const CliOptions &options, ConsoleOutput &outpu
     if (change.outcome == Outcome::ModuleChanged)
         output.diagnostic(QStringLiteral("%1 answered on %2 instead of %3: nothing was sent to change it; scan again")
                               .arg(printable(change.answeredSerialNumber), place, serial));
-    record.insert(QStringLiteral("outcome"), outcomeKey(change.outcome));
-    record.insert(QStringLiteral("exit_status"), exitStatusOf(change.outcome));
+    outcome = change.outcome;
+    record.insert(QStringLiteral("outcome"), outcomeKey(outcome));
+    record.insert(QStringLiteral("exit_status"), exitStatusOf(outcome));
     record.insert(QStringLiteral("message"), change.message);
+    if (records) {
+        records->keep(scan, outcome, change.lineSettings.isEmpty() ? scan.lineSettings : change.lineSettings, record);
+        outcome = records->finish(outcome, record);
+    }
     if (change.outcome != Outcome::Interrupted && change.outcome != Outcome::TimedOut)
         lines << change.message << after;
     output.result(record, lines);
-    return exitStatusOf(change.outcome);
+    return exitStatusOf(outcome);
 }
 
 } // namespace
@@ -160,13 +230,29 @@ int runCommand(const CliOptions &options, ConsoleOutput &output, StopToken &stop
         return runPorts(options, output);
     case CliCommand::Watch:
         return runWatch(options, output, stop);
+    case CliCommand::History:
+        return runHistory(options, output);
+    case CliCommand::RecordsSummary:
+        return runRecordsSummary(options, output);
+    case CliCommand::RecordsSync:
+        return runRecordsSync(options, output);
     case CliCommand::Scan:
     case CliCommand::SetBaud:
     case CliCommand::Clear:
         break;
     }
+    // The database first: one that cannot take the records ends the run before any port is touched.
+    std::unique_ptr<RunRecords> records;
+    if (options.db) {
+        records = std::make_unique<RunRecords>(options, output);
+        QString message;
+        if (const std::optional<Outcome> failed = openRecords(options, output, records->keeper(), message)) {
+            output.result(finalRecord(options.command, *failed, message), {});
+            return exitStatusOf(*failed);
+        }
+    }
     ConsoleTool tool(options, output, stop);
     if (options.command == CliCommand::Scan)
-        return runScan(tool, options, output);
-    return runModify(tool, options, output);
+        return runScan(tool, options, output, records.get());
+    return runModify(tool, options, output, records.get());
 }

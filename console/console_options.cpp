@@ -13,6 +13,9 @@ QString commandName(CliCommand command)
     case CliCommand::SetBaud: return QStringLiteral("set-baud");
     case CliCommand::Clear: return QStringLiteral("clear");
     case CliCommand::Watch: return QStringLiteral("watch");
+    case CliCommand::History: return QStringLiteral("history");
+    case CliCommand::RecordsSummary: return QStringLiteral("records summary");
+    case CliCommand::RecordsSync: return QStringLiteral("records sync");
     }
     return {};
 }

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 // What a run of the console program was asked to do.
-enum class CliCommand { Ports, Scan, SetBaud, Clear, Watch };
+enum class CliCommand { Ports, Scan, SetBaud, Clear, Watch, History, RecordsSummary, RecordsSync };
 
 struct CliOptions {
     CliCommand command = CliCommand::Scan;
@@ -28,6 +29,12 @@ struct CliOptions {
     int lineSettingsIndex = -1;   // --line-settings: where to look (quick attempt, search with the lock); -1: stored
     QByteArray expectedSerial;    // --serial: the only module to change; empty: the one found
     int timeoutSeconds = 0;       // --timeout: the whole run's time; 0: none
+    // Records in a database.
+    bool db = false;              // --db: each module's record goes to a database
+    QString dbUrl;                // its address; empty: the station's own SQLite file
+    bool oncePerModule = false;   // watch --once-per-module: a module recorded ok before is not changed
+    QString historySerial;        // history SERIAL
+    QDateTime since;              // records summary --since; not valid: every record
 };
 
 // "COM3".

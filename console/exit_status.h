@@ -14,6 +14,11 @@ enum ExitStatus : int {
     kExitWrongModule = 9,      // --serial: another module was found; nothing sent
     kExitNotCleared = 10,      // the customer register still holds something after the clearing
     kExitPortsUnsearched = 11, // scan --all: a port could not be searched
+    kExitDbBadUrl = 12,        // --db: the address is not understood, or its driver is not installed
+    kExitDbRefused = 13,       // --db: the database would not let the program in (credentials...)
+    kExitDbReadOnly = 14,      // --db: the database may be read but not written
+    kExitSeenBefore = 15,      // watch --once-per-module: the module was set up before; not changed
+    kExitDbUnreachable = 16,   // --db: the server could not be reached (history, records)
     kExitTimedOut = 124,       // --timeout ran out
     kExitInterrupted = 130,    // Ctrl-C or SIGTERM ended a scan, set-baud or clear (watch ends with 0)
 };

@@ -16,6 +16,20 @@ QString printable(const QByteArray &value)
     return text;
 }
 
+QString printable(const QString &value)
+{
+    QString text;
+    text.reserve(value.size());
+    for (const QChar c : value) {
+        const char16_t unit = c.unicode();
+        if (unit < 0x20 || unit == 0x7F || (unit >= 0x80 && unit < 0xA0) || c.category() == QChar::Other_Format)
+            text += QStringLiteral("\\x%1").arg(unsigned(unit), 2, 16, QLatin1Char('0'));
+        else
+            text += c;
+    }
+    return text;
+}
+
 QString shownValue(const std::optional<QByteArray> &value)
 {
     return value ? printable(*value) : QStringLiteral("not read");

@@ -9,6 +9,7 @@
 #include "line_settings.h"
 #include "module_text.h"
 #include "outcomes.h"
+#include "run_records.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -38,6 +39,7 @@ struct ProductionLine {
     ConsoleOutput &output;
     StopToken &stop;
     CsvLog csv;
+    std::unique_ptr<RecordKeeper> records; // --db
     QString station;
     QMutex mutex;
     int modules = 0; // modules taken in hand, counted against --count
@@ -97,7 +99,8 @@ struct Handled {
     std::optional<QByteArray> customerRegisterReadBack;
 };
 
-Handled handleModule(ConsoleTool &tool, const CliOptions &options, const ScanResult &scan, bool alreadySet)
+Handled handleModule(ProductionLine &line, ConsoleTool &tool, const CliOptions &options, const ScanResult &scan,
+                     bool alreadySet)
 {
     Handled module{tool.outcomeOf(scan), scan.message, scan.lineSettings, std::nullopt};
     if (module.outcome != Outcome::Ok)
@@ -105,6 +108,11 @@ Handled handleModule(ConsoleTool &tool, const CliOptions &options, const ScanRes
     // Another module than the one the line is set up for is read and recorded, never changed.
     if (!options.expectedSerial.isEmpty() && scan.serialNumber != options.expectedSerial) {
         module.outcome = Outcome::WrongModule;
+        return module;
+    }
+    // A module the line has set up before (here or at another station) is read and recorded, never changed.
+    if (options.oncePerModule && line.records->succeededBefore(QString::fromLatin1(scan.serialNumber))) {
+        module.outcome = Outcome::SeenBefore;
         return module;
     }
     if (options.clear) {
@@ -155,6 +163,18 @@ bool recordModule(ProductionLine &line, const ConsoleTool &tool, const ScanResul
         }
     }
     QJsonObject record;
+    if (line.records) {
+        const ModuleRecord kept = moduleRecordOf(scan, line.station, outcomeKey(module.outcome), module.lineSettings,
+                                                 when, durationMs);
+        QString error;
+        if (line.records->keep(kept, error)) {
+            record.insert(QStringLiteral("record_id"), kept.id);
+        } else {
+            written = false;
+            line.output.diagnostic(QStringLiteral("%1: the record of module %2 could not be written (%3); stopping")
+                                       .arg(line.records->stationFile(), printable(scan.serialNumber), error));
+        }
+    }
     insertModuleFields(record, scan);
     record.insert(QStringLiteral("time"), time);
     record.insert(QStringLiteral("line_settings"), QString::fromLatin1(module.lineSettings));
@@ -256,7 +276,7 @@ void serveFixture(ProductionLine &line, Fixture &fixture)
         }
         const bool alreadySet = target >= 0 && scan.lineSettings == QByteArray(kLineSettingsTable[target]);
         const QDateTime when = QDateTime::currentDateTime();
-        const Handled module = handleModule(tool, options, scan, alreadySet);
+        const Handled module = handleModule(line, tool, options, scan, alreadySet);
         const bool written = recordModule(line, tool, scan, module, when, took.elapsed());
         {
             QMutexLocker lock(&fixture.mutex);
@@ -316,6 +336,15 @@ int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
             return exitStatusOf(Outcome::Failure);
         }
     }
+    if (options.db) {
+        line.records = std::make_unique<RecordKeeper>([&output](const QString &text) { output.diagnostic(text); });
+        QString message;
+        if (const std::optional<Outcome> failed = openRecords(options, output, *line.records, message)) {
+            if (output.json())
+                output.result(finalRecord(*failed, message), {});
+            return exitStatusOf(*failed);
+        }
+    }
 
     std::vector<std::unique_ptr<Fixture>> fixtures;
     if (options.ports.isEmpty()) {
@@ -361,6 +390,8 @@ int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
     const Outcome outcome = line.recordFailed ? Outcome::Failure : line.firstFailure.value_or(Outcome::Ok);
     output.diagnostic(summaryText(line));
     QJsonObject record = finalRecord(outcome);
+    if (line.records)
+        finishRecords(*line.records, output, record);
     int total = 0;
     QJsonObject counts;
     for (const auto &[each, count] : line.outcomes) {

@@ -1,0 +1,277 @@
+#include "record_keeper.h"
+
+#include "console_options.h"
+#include "operation_results.h"
+
+#include <QFileInfo>
+
+#include <deque>
+#include <future>
+
+namespace {
+
+// Records sent to the server in one transaction.
+constexpr int kBatch = 200;
+// How soon the server is tried again while it is away.
+constexpr auto kRetry = std::chrono::seconds(2);
+
+} // namespace
+
+ModuleRecord moduleRecordOf(const ScanResult &scan, const QString &station, const QString &outcome,
+                            const QByteArray &lineSettings, const QDateTime &when, qint64 durationMs)
+{
+    ModuleRecord record = ModuleRecord::make();
+    record.time = when.toUTC();
+    record.station = station;
+    record.port = portName(scan.portNumber);
+    record.lineSettings = QString::fromLatin1(lineSettings);
+    record.serialNumber = QString::fromLatin1(scan.serialNumber);
+    if (scan.version)
+        record.version = QString::fromLatin1(*scan.version);
+    if (scan.customerRegister)
+        record.customerRegister = QString::fromLatin1(*scan.customerRegister);
+    record.outcome = outcome;
+    record.durationMs = durationMs;
+    return record;
+}
+
+struct DatabaseWorker::Private {
+    DatabaseAddress address;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::packaged_task<void(RecordDatabase &)>> jobs;
+    bool ending = false;
+    std::thread thread;
+};
+
+DatabaseWorker::DatabaseWorker(const DatabaseAddress &address) : d(std::make_unique<Private>())
+{
+    d->address = address;
+    d->thread = std::thread([p = d.get()] {
+        RecordDatabase db(p->address);
+        for (;;) {
+            std::packaged_task<void(RecordDatabase &)> job;
+            {
+                std::unique_lock<std::mutex> lock(p->mutex);
+                p->wake.wait(lock, [p] { return p->ending || !p->jobs.empty(); });
+                if (p->jobs.empty())
+                    return;
+                job = std::move(p->jobs.front());
+                p->jobs.pop_front();
+            }
+            job(db);
+        }
+    });
+}
+
+DatabaseWorker::~DatabaseWorker()
+{
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->ending = true;
+    }
+    d->wake.notify_all();
+    d->thread.join();
+}
+
+void DatabaseWorker::run(const std::function<void(RecordDatabase &)> &job)
+{
+    std::packaged_task<void(RecordDatabase &)> task(job);
+    std::future<void> done = task.get_future();
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->jobs.push_back(std::move(task));
+    }
+    d->wake.notify_one();
+    done.get();
+}
+
+RecordKeeper::RecordKeeper(std::function<void(const QString &)> say) : m_say(std::move(say)) {}
+
+RecordKeeper::~RecordKeeper()
+{
+    finish();
+}
+
+QString RecordKeeper::stationFile() const
+{
+    return m_fileAddress.path;
+}
+
+DatabaseProblem RecordKeeper::open(const DatabaseAddress &address, QString &error)
+{
+    m_address = address;
+    m_fileAddress = address;
+    if (address.isServer()) {
+        m_fileAddress = DatabaseAddress();
+        m_fileAddress.path = DatabaseAddress::defaultSqlitePath();
+    }
+    m_file = std::make_unique<DatabaseWorker>(m_fileAddress);
+    DatabaseProblem problem = DatabaseProblem::None;
+    m_file->run([&](RecordDatabase &db) { problem = db.open(RecordDatabase::Use::Write, error); });
+    if (problem != DatabaseProblem::None) {
+        if (address.isServer())
+            error = QStringLiteral("the station's own file %1, where records wait for the server: %2")
+                        .arg(m_fileAddress.path, error);
+        return problem;
+    }
+    if (!address.isServer())
+        return DatabaseProblem::None;
+
+    {
+        RecordDatabase server(address);
+        QString why;
+        problem = server.open(RecordDatabase::Use::Write, why);
+        if (problem != DatabaseProblem::None && problem != DatabaseProblem::Unreachable) {
+            error = why;
+            return problem;
+        }
+        if (problem == DatabaseProblem::Unreachable) {
+            m_away = true;
+            m_say(QStringLiteral("records: %1 cannot be reached (%2); the records wait in %3 and are sent when it "
+                                 "is back")
+                      .arg(address.shown(), why, m_fileAddress.path));
+        }
+    }
+    m_sender = std::thread([this] { sendLoop(); });
+    return DatabaseProblem::None;
+}
+
+bool RecordKeeper::keep(const ModuleRecord &record, QString &error)
+{
+    bool kept = false;
+    m_file->run([&](RecordDatabase &db) {
+        kept = m_address.isServer() ? db.keepForServer(record, m_address.shown(), error) : db.insert({record}, error);
+    });
+    if (kept && m_address.isServer()) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_newRecord = true;
+        }
+        m_wake.notify_one();
+    }
+    return kept;
+}
+
+bool RecordKeeper::succeededBefore(const QString &serialNumber)
+{
+    std::optional<bool> here;
+    QString error;
+    m_file->run([&](RecordDatabase &db) { here = db.succeededBefore(serialNumber, error); });
+    if (here.value_or(false))
+        return true;
+    if (!here)
+        m_say(QStringLiteral("records: %1 could not be asked about %2 (%3)").arg(m_fileAddress.path, serialNumber, error));
+    if (!m_address.isServer())
+        return false;
+    RecordDatabase server(m_address);
+    std::optional<bool> there;
+    if (server.open(RecordDatabase::Use::Read, error) == DatabaseProblem::None)
+        there = server.succeededBefore(serialNumber, error);
+    if (!there && !m_askSaid.exchange(true))
+        m_say(QStringLiteral("records: %1 could not be asked whether a module was set up before (%2); until it "
+                             "can, only this station's own records are looked at")
+                  .arg(m_address.shown(), error));
+    return there.value_or(false);
+}
+
+qint64 RecordKeeper::waiting()
+{
+    if (!m_file || !m_address.isServer())
+        return 0;
+    std::optional<qint64> count;
+    QString error;
+    m_file->run([&](RecordDatabase &db) { count = db.waitingCount(m_address.shown(), error); });
+    return count.value_or(-1);
+}
+
+qint64 RecordKeeper::finish()
+{
+    if (m_sender.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finishing = true;
+        }
+        m_wake.notify_one();
+        m_sender.join();
+    }
+    return waiting();
+}
+
+// Sends the waiting records in batches; the number sent. sendFailed: the server could not take them.
+int RecordKeeper::sendWaiting(RecordDatabase &file, RecordDatabase &server, bool &sendFailed)
+{
+    const QString key = m_address.shown();
+    int sent = 0;
+    QString error;
+    sendFailed = false;
+    for (;;) {
+        const std::optional<QList<ModuleRecord>> batch = file.waitingFor(key, kBatch, error);
+        if (!batch) {
+            m_say(QStringLiteral("records: %1 could not be read (%2)").arg(m_fileAddress.path, error));
+            sendFailed = true;
+            return sent;
+        }
+        if (batch->isEmpty())
+            return sent;
+        if (!server.isOpen() && server.open(RecordDatabase::Use::Write, error) != DatabaseProblem::None) {
+            server.close();
+        } else if (!server.insert(*batch, error)) {
+            // The connection may be gone with the server: a new one next time.
+            server.close();
+        } else {
+            // On the server now; a record sent again after a crash here is one the server has, and keeps once.
+            if (!file.markSent(*batch, key, error))
+                m_say(QStringLiteral("records: %1 could not be updated (%2)").arg(m_fileAddress.path, error));
+            sent += int(batch->size());
+            continue;
+        }
+        if (!m_away) {
+            m_away = true;
+            m_say(QStringLiteral("records: %1 cannot be reached (%2); the records wait in %3 and are sent when it "
+                                 "is back")
+                      .arg(m_address.shown(), error, m_fileAddress.path));
+        }
+        sendFailed = true;
+        return sent;
+    }
+}
+
+void RecordKeeper::sendLoop()
+{
+    RecordDatabase file(m_fileAddress);
+    RecordDatabase server(m_address);
+    QString error;
+    if (file.open(RecordDatabase::Use::Write, error) != DatabaseProblem::None) {
+        m_say(QStringLiteral("records: %1 could not be opened to send its records (%2)").arg(m_fileAddress.path, error));
+        return;
+    }
+    int sentSinceAway = 0;
+    for (;;) {
+        // A pass begun once the end was asked for is the last, and sees every record kept before it.
+        bool finishing = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            finishing = m_finishing;
+        }
+        bool failed = false;
+        const int sent = sendWaiting(file, server, failed);
+        sentSinceAway += sent;
+        // Back only once it has taken records again.
+        if (!failed && m_away && server.isOpen()) {
+            m_away = false;
+            m_say(QStringLiteral("records: %1 is back; %2 waiting record%3 sent")
+                      .arg(m_address.shown())
+                      .arg(sentSinceAway)
+                      .arg(sentSinceAway == 1 ? QString() : QStringLiteral("s")));
+        }
+        if (!m_away)
+            sentSinceAway = 0;
+        if (finishing)
+            return;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        // A new record wakes the sender; while the server is away it is tried again every little while.
+        m_wake.wait_for(lock, kRetry, [this] { return m_newRecord || m_finishing; });
+        m_newRecord = false;
+    }
+}

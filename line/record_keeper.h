@@ -1,0 +1,83 @@
+#pragma once
+
+#include "record_database.h"
+
+#include <QMutex>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+struct ScanResult;
+
+// The record of a module a run took in hand: as read, with where the run left it and what became of it.
+ModuleRecord moduleRecordOf(const ScanResult &scan, const QString &station, const QString &outcome,
+                            const QByteArray &lineSettings, const QDateTime &when, qint64 durationMs);
+
+// A thread of its own with one connection to a database: Qt SQL wants a connection used only by the thread
+// that made it, and the fixtures each run in a thread of their own.
+class DatabaseWorker {
+public:
+    explicit DatabaseWorker(const DatabaseAddress &address);
+    ~DatabaseWorker();
+    DatabaseWorker(const DatabaseWorker &) = delete;
+    DatabaseWorker &operator=(const DatabaseWorker &) = delete;
+
+    // Runs the job on the worker's thread, with its connection, and waits for it to end.
+    void run(const std::function<void(RecordDatabase &)> &job);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// Where a station's records go (--db): a SQLite file, or a server with the station's own SQLite file in
+// front of it. Each record is committed to the file first, as durably as the CSV file's records, and only
+// then sent to the server, by a thread of its own; while the server cannot be reached the records wait in
+// the file, and go in their order when it is back. Each is sent under its id, which the server keeps once.
+class RecordKeeper {
+public:
+    // say: a line for the technician (the server went away, is back...), from any thread.
+    explicit RecordKeeper(std::function<void(const QString &)> say);
+    ~RecordKeeper();
+    RecordKeeper(const RecordKeeper &) = delete;
+    RecordKeeper &operator=(const RecordKeeper &) = delete;
+
+    // Opens the database and, for a server, the station's file: before any port is touched, so that a
+    // database that cannot take records is known at once. A server that is away only means records wait.
+    DatabaseProblem open(const DatabaseAddress &address, QString &error);
+    const DatabaseAddress &address() const { return m_address; }
+    QString stationFile() const;
+
+    // Commits the record to the station's file (a server gets it soon after). Any thread.
+    bool keep(const ModuleRecord &record, QString &error);
+    // Whether the module has been recorded ok (or already set) before: on the server and in the station's
+    // own file (a record may still wait there). Any thread.
+    bool succeededBefore(const QString &serialNumber);
+    // Sends what waits once more, then ends the sending. How many records still wait.
+    qint64 finish();
+    // How many records wait for the server now.
+    qint64 waiting();
+
+private:
+    void sendLoop();
+    int sendWaiting(RecordDatabase &file, RecordDatabase &server, bool &sendFailed);
+
+    std::function<void(const QString &)> m_say;
+    DatabaseAddress m_address;
+    DatabaseAddress m_fileAddress;
+    std::unique_ptr<DatabaseWorker> m_file;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_newRecord = false;
+    bool m_finishing = false;
+    bool m_away = false;           // the server could not be reached, and that was said
+    std::atomic<bool> m_askSaid{false}; // --once-per-module fell back to the station's own records, and said so
+    std::thread m_sender;
+};
