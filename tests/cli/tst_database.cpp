@@ -1,0 +1,252 @@
+// The production line's records in a database: the station's own SQLite file holds what the CSV file holds,
+// the records of several stations answer for a module, a module set up before is left alone, and a database
+// that cannot take records is said before any port is touched. Real processes, real SQLite files read back
+// through Qt SQL, modulebench-sim on pseudo-terminals.
+#include "cli_process.h"
+#include "csv_log.h"
+#include "window_rig.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QUuid>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kVersion = QStringLiteral("03.20-01");
+
+QStringList module(const QString &serial, const QString &customer, const QStringList &more = {})
+{
+    return QStringList{QStringLiteral("--serial"), serial, QStringLiteral("--firmware"), kVersion,
+                       QStringLiteral("--customer"), customer.leftJustified(30, QLatin1Char(' '), true)}
+           + more;
+}
+
+// An environment variable set for the programs a test starts, and put back afterwards.
+class ScopedVariable {
+public:
+    ScopedVariable(const char *name, const QString &value) : m_name(name), m_old(qgetenv(name)), m_had(qEnvironmentVariableIsSet(name))
+    {
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~ScopedVariable()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    QByteArray m_old;
+    bool m_had;
+};
+
+// Every row of module_record in a SQLite file, column by column, oldest first; read with Qt SQL's own driver.
+QList<QSqlRecord> rowsOf(const QString &file)
+{
+    QList<QSqlRecord> rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(file);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (!query.exec(QStringLiteral("SELECT * FROM module_record ORDER BY time")))
+                qWarning() << query.lastError().text();
+            while (query.next())
+                rows << query.record();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    return rows;
+}
+
+// Makes a SQLite file with the statements given.
+bool makeDatabase(const QString &file, const QStringList &statements)
+{
+    bool made = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("make"));
+        db.setDatabaseName(file);
+        made = db.open();
+        for (const QString &statement : statements)
+            made = made && QSqlQuery(db).exec(statement);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("make"));
+    return made;
+}
+
+} // namespace
+
+class TestDatabase : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { r.reset(); }
+
+    // watch --db with no address writes each module's record into the station's own file, with the values its
+    // CSV line has: a value not read is NULL (an empty cell), a formula or SQL in a register is kept as read.
+    void watchWritesTheCsvsValuesIntoTheStationsOwnFile()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        const QString csv = data.filePath(QStringLiteral("line.csv"));
+        const QString hostile = QStringLiteral("=1+2'); DROP TABLE module_record;--");
+        QVERIFY(r->addModule(3, module("KV000101", hostile)));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", "--csv", csv, "--port", "3", "--station", "bench-1", "--count", "2",
+                           "--json"}));
+        QVERIFY2(waitFor([&] { return fileLines(csv).size() == 2; }, 15000), qPrintable(fileLines(csv).join('\n')));
+        r->unplug(3);
+        // The second module's version never comes: recorded all the same, as not read.
+        QVERIFY(r->addModule(3, module("KV000102", "PLAIN", {"--ignore", "V01"})));
+        const CliRun run = cli.wait(30000);
+        QVERIFY2(run.finished && run.exitCode == 4, run.describe());
+
+        const QStringList lines = fileLines(csv);
+        const QList<QSqlRecord> rows = rowsOf(file);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(lines.size(), 3);
+        const QStringList columns = CsvLog::fields(lines.first());
+        QStringList ids;
+        for (int i = 0; i < 2; ++i) {
+            const QSqlRecord &row = rows.at(i);
+            const QStringList cells = CsvLog::fields(lines.at(i + 1));
+            const auto cell = [&](const char *name) { return cells.value(columns.indexOf(QLatin1String(name))); };
+            for (const char *name : {"port", "line_settings", "serial_number", "outcome", "station", "duration_ms"})
+                QCOMPARE(row.value(QLatin1String(name)).toString(), cell(name));
+            // The CSV cell is the value with the spreadsheet guard; the database holds the value itself.
+            for (const char *name : {"version", "customer_register"})
+                QCOMPARE(CsvLog::fields(CsvLog::quoted(row.value(QLatin1String(name)).toString())).value(0), cell(name));
+            // The same moment, in UTC.
+            const QString time = row.value(QStringLiteral("time")).toString();
+            QVERIFY2(time.endsWith(QLatin1Char('Z')), qPrintable(time));
+            const qint64 apart = QDateTime::fromString(time, Qt::ISODateWithMs)
+                                     .msecsTo(QDateTime::fromString(cell("time"), Qt::ISODate));
+            QVERIFY2(apart <= 0 && apart > -1000, qPrintable(time + " " + cell("time")));
+            QVERIFY(!QUuid::fromString(row.value(QStringLiteral("id")).toString()).isNull());
+            QCOMPARE(row.value(QStringLiteral("tool_version")).toString(), QStringLiteral(MB_VERSION));
+            ids << row.value(QStringLiteral("id")).toString();
+        }
+        QCOMPARE(rows.at(0).value(QStringLiteral("customer_register")).toString(), hostile.leftJustified(30, ' ', true));
+        QVERIFY(rows.at(1).value(QStringLiteral("version")).isNull());
+        QCOMPARE(rows.at(1).value(QStringLiteral("outcome")).toString(), QStringLiteral("information-error"));
+        // The id each module's JSON object names is its row's.
+        QCOMPARE(QStringList({run.records().at(0).value("record_id").toString(),
+                              run.records().at(1).value("record_id").toString()}),
+                 ids);
+    }
+
+    // Two stations write to one file: history gives the module's records of both, oldest first, and a module
+    // recorded ok before is read but never changed by watch --once-per-module, while a new one is.
+    void historyFromTwoStationsAndOncePerModule()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString db = QStringLiteral("sqlite:") + data.filePath(QStringLiteral("line.sqlite"));
+        SimProcess *done = r->addModule(3, module("KV000201", "FIRST OWNER"));
+        QVERIFY(done);
+        const CliRun cleared = runCli({"clear", "--db", db, "--station", "A", "-p", "3", "--json"});
+        QVERIFY2(cleared.finished && cleared.exitCode == 0, cleared.describe());
+        const int heardAtA = requestsHeard(*done).size();
+
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", db, "--station", "B", "--once-per-module", "--clear", "--set-baud",
+                           "38400,n,8,1", "-p", "3", "--count", "2", "--json"}));
+        // Station B's record of it is written once the module has been handled.
+        QVERIFY2(waitFor([&] { return rowsOf(data.filePath(QStringLiteral("line.sqlite"))).size() == 2; }, 15000),
+                 qPrintable(done->log()));
+        // Its log goes with it: the next module at COM3 logs under the same name.
+        const QList<QByteArray> heard = requestsHeard(*done);
+        r->unplug(3);
+        SimProcess *fresh = r->addModule(3, module("KV000202", "SECOND OWNER"));
+        QVERIFY(fresh);
+        const CliRun watch = cli.wait(30000);
+        QVERIFY2(watch.finished && watch.exitCode == 15, watch.describe());
+        // Read again, nothing sent to change it: only the scan's requests came after station A's clearing.
+        QVERIFY(heard.size() > heardAtA);
+        for (const QByteArray &request : heard.mid(heardAtA))
+            QVERIFY2(!request.startsWith("E01") && !request.startsWith("F06"), request.constData());
+        QVERIFY(requestsHeard(*fresh).contains("F06" + QByteArray(32, '*')));
+        QCOMPARE(watch.records().last().value("outcome_counts").toObject(),
+                 QJsonObject({{"seen-before", 1}, {"ok", 1}}));
+
+        const CliRun history = runCli({"history", "KV000201", "--db", db, "--json"});
+        QVERIFY2(history.finished && history.exitCode == 0, history.describe());
+        QStringList seen;
+        for (const QJsonObject &record : history.records().mid(0, history.records().size() - 1))
+            seen << record.value("station").toString() + ":" + record.value("outcome").toString();
+        QCOMPARE(seen, QStringList({"A:ok", "B:seen-before"}));
+        QCOMPARE(history.records().last().value("record_count").toInt(), 2);
+
+        const CliRun summary = runCli({"records", "summary", "--db", db, "--json"});
+        QVERIFY2(summary.finished && summary.exitCode == 0, summary.describe());
+        QCOMPARE(summary.records().last().value("record_count").toInt(), 3);
+    }
+
+    // A database that cannot take records ends the run with its own outcome and one line, before any port is
+    // touched, and without waiting on a file that is no file.
+    void aDatabaseThatCannotTakeRecordsIsSaidBeforeAnyPortIsTouched()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        SimProcess *untouched = r->addModule(3, module("KV000301", "KEEP"));
+        QVERIFY(untouched);
+        const QString text = data.filePath(QStringLiteral("notes.txt"));
+        writeFile(text, "not a database at all, just some words that go on for a while\n");
+        const QString fifo = data.filePath(QStringLiteral("fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const QString newer = data.filePath(QStringLiteral("newer.sqlite"));
+        QVERIFY(makeDatabase(newer, {"CREATE TABLE module_record (id TEXT PRIMARY KEY, time TEXT, station TEXT, "
+                                     "port TEXT, line_settings TEXT, serial_number TEXT, version TEXT, "
+                                     "customer_register TEXT, outcome TEXT, duration_ms INTEGER, tool_version TEXT)",
+                                     "CREATE TABLE modulebench_schema (version INTEGER NOT NULL)",
+                                     "INSERT INTO modulebench_schema VALUES (2)"}));
+        const QList<QPair<QStringList, int>> cases{
+            {{"scan", "--db", "mysql://line/records"}, 12},
+            {{"watch", "--db", "postgresql://station@line-server/"}, 12},
+            {{"clear", "--db", "sqlite:" + text}, 13},
+            {{"watch", "--db", "sqlite:" + fifo}, 13},
+            {{"set-baud", "38400,n,8,1", "--db", "sqlite:" + newer}, 14},
+        };
+        for (const auto &[arguments, status] : cases) {
+            const CliRun run = runCli(arguments + QStringList{"-p", "3", "--json"}, 20000);
+            QVERIFY2(run.finished && run.exitCode == status, run.describe());
+            QCOMPARE(run.errors().count('\n'), 1);
+            QVERIFY2(run.errors().contains(QLatin1String("--db ")), run.err);
+            QCOMPARE(run.records().size(), 1);
+        }
+        // A file the user may only read, as a user who may not write it.
+        QString reason;
+        if (canRunAsNobody(&reason)) {
+            const QString readOnly = data.filePath(QStringLiteral("read-only.sqlite"));
+            QVERIFY(makeDatabase(readOnly, {"CREATE TABLE t (x INTEGER)"}));
+            QCOMPARE(::chmod(QFile::encodeName(data.path()).constData(), 0755), 0);
+            QCOMPARE(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
+            QScopedPointer<QProcess> run(startAsNobody(CliProcess::executablePath(),
+                                                       {"scan", "--db", "sqlite:" + readOnly, "-p", "3", "--no-store"}));
+            QVERIFY(run->waitForFinished(20000));
+            QVERIFY2(run->exitCode() == 14, run->readAllStandardError().constData());
+        }
+        QVERIFY2(requestsHeard(*untouched).isEmpty(), qPrintable(untouched->log()));
+    }
+
+private:
+    std::unique_ptr<WindowRig> r;
+};
+
+QTEST_MAIN(TestDatabase)
+#include "tst_database.moc"
