@@ -30,24 +30,30 @@ int refuse(const CliOptions &options, ConsoleOutput &output, Outcome outcome, co
     return exitStatusOf(outcome);
 }
 
-// The database --db names, opened to read: nothing when it cannot be (said, with the outcome).
-std::optional<DatabaseAddress> readable(const CliOptions &options, ConsoleOutput &output, RecordDatabase *&db,
-                                        std::unique_ptr<RecordDatabase> &holder, int &status)
+// The database --db names, opened to read; when it cannot be, the run's exit status (said, with the outcome).
+struct Readable {
+    std::optional<DatabaseAddress> address;
+    std::unique_ptr<RecordDatabase> db;
+    int status = 0;
+};
+
+Readable readable(const CliOptions &options, ConsoleOutput &output)
 {
+    Readable result;
     QString error;
-    std::optional<DatabaseAddress> address = DatabaseAddress::parse(options.dbUrl, error);
-    if (!address) {
-        status = refuse(options, output, Outcome::DbBadUrl, QStringLiteral("--db %1: %2").arg(options.dbUrl, error));
-        return std::nullopt;
+    result.address = DatabaseAddress::parse(options.dbUrl, error);
+    if (!result.address) {
+        result.status = refuse(options, output, Outcome::DbBadUrl, QStringLiteral("--db %1: %2").arg(options.dbUrl, error));
+        return result;
     }
-    holder = std::make_unique<RecordDatabase>(*address);
-    const DatabaseProblem problem = holder->open(RecordDatabase::Use::Read, error);
+    result.db = std::make_unique<RecordDatabase>(*result.address);
+    const DatabaseProblem problem = result.db->open(RecordDatabase::Use::Read, error);
     if (problem != DatabaseProblem::None) {
-        status = refuse(options, output, outcomeOf(problem), QStringLiteral("--db %1: %2").arg(address->shown(), error));
-        return std::nullopt;
+        result.status = refuse(options, output, outcomeOf(problem),
+                               QStringLiteral("--db %1: %2").arg(result.address->shown(), error));
+        result.db.reset();
     }
-    db = holder.get();
-    return address;
+    return result;
 }
 
 QJsonValue optionalValue(const std::optional<QString> &value)
@@ -74,14 +80,12 @@ std::optional<qint64> waitingHere(const DatabaseAddress &server)
 
 int runHistory(const CliOptions &options, ConsoleOutput &output)
 {
-    RecordDatabase *db = nullptr;
-    std::unique_ptr<RecordDatabase> holder;
-    int status = 0;
-    const std::optional<DatabaseAddress> address = readable(options, output, db, holder, status);
-    if (!address)
-        return status;
+    const Readable opened = readable(options, output);
+    if (!opened.db)
+        return opened.status;
+    const DatabaseAddress *address = &*opened.address;
     QString error;
-    const std::optional<QList<ModuleRecord>> records = db->history(options.historySerial, error);
+    const std::optional<QList<ModuleRecord>> records = opened.db->history(options.historySerial, error);
     if (!records)
         return refuse(options, output, Outcome::DbRefused, QStringLiteral("--db %1: %2").arg(address->shown(), error));
     for (const ModuleRecord &record : *records) {
@@ -117,14 +121,12 @@ int runHistory(const CliOptions &options, ConsoleOutput &output)
 
 int runRecordsSummary(const CliOptions &options, ConsoleOutput &output)
 {
-    RecordDatabase *db = nullptr;
-    std::unique_ptr<RecordDatabase> holder;
-    int status = 0;
-    const std::optional<DatabaseAddress> address = readable(options, output, db, holder, status);
-    if (!address)
-        return status;
+    const Readable opened = readable(options, output);
+    if (!opened.db)
+        return opened.status;
+    const DatabaseAddress *address = &*opened.address;
     QString error;
-    const std::optional<QList<RecordCount>> counts = db->summary(options.since, error);
+    const std::optional<QList<RecordCount>> counts = opened.db->summary(options.since, error);
     if (!counts)
         return refuse(options, output, Outcome::DbRefused, QStringLiteral("--db %1: %2").arg(address->shown(), error));
     QJsonArray rows;

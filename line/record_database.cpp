@@ -410,6 +410,25 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
     return DatabaseProblem::None;
 }
 
+bool RecordDatabase::inTransaction(const std::function<bool()> &work, QString &error)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.transaction()) {
+        error = noteError(db.lastError());
+        return false;
+    }
+    if (!work()) {
+        db.rollback();
+        return false;
+    }
+    if (!db.commit()) {
+        error = noteError(db.lastError());
+        db.rollback();
+        return false;
+    }
+    return true;
+}
+
 bool RecordDatabase::makeTables(QString &error)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
@@ -451,20 +470,16 @@ bool RecordDatabase::makeTables(QString &error)
                              : QStringLiteral("CREATE TABLE IF NOT EXISTS modulebench_schema (version INTEGER NOT NULL)"))
                    << QStringLiteral("INSERT INTO modulebench_schema (version) VALUES (%1)").arg(kRecordSchemaVersion);
     }
-    db.transaction();
-    for (const QString &statement : statements) {
-        QSqlQuery query(db);
-        if (!query.exec(statement)) {
-            error = noteError(query.lastError());
-            db.rollback();
-            return false;
+    return inTransaction([&] {
+        for (const QString &statement : statements) {
+            QSqlQuery query(db);
+            if (!query.exec(statement)) {
+                error = noteError(query.lastError());
+                return false;
+            }
         }
-    }
-    if (!db.commit()) {
-        error = noteError(db.lastError());
-        return false;
-    }
-    return true;
+        return true;
+    }, error);
 }
 
 bool RecordDatabase::tryWrite(QString &error)
@@ -525,22 +540,13 @@ bool RecordDatabase::insertOne(const ModuleRecord &record, QString &error)
 
 bool RecordDatabase::insert(const QList<ModuleRecord> &records, QString &error)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction()) {
-        error = noteError(db.lastError());
-        return false;
-    }
-    for (const ModuleRecord &record : records) {
-        if (!insertOne(record, error)) {
-            db.rollback();
-            return false;
+    return inTransaction([&] {
+        for (const ModuleRecord &record : records) {
+            if (!insertOne(record, error))
+                return false;
         }
-    }
-    if (!db.commit()) {
-        error = noteError(db.lastError());
-        return false;
-    }
-    return true;
+        return true;
+    }, error);
 }
 
 std::optional<QList<ModuleRecord>> RecordDatabase::history(const QString &serialNumber, QString &error)
@@ -599,26 +605,19 @@ std::optional<bool> RecordDatabase::succeededBefore(const QString &serialNumber,
 
 bool RecordDatabase::keepForServer(const ModuleRecord &record, const QString &server, QString &error)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction()) {
-        error = noteError(db.lastError());
-        return false;
-    }
-    QSqlQuery waiting(db);
-    waiting.prepare(QStringLiteral("INSERT OR IGNORE INTO record_outbox (id, server) VALUES (?, ?)"));
-    waiting.addBindValue(record.id);
-    waiting.addBindValue(server);
-    if (!insertOne(record, error) || !waiting.exec()) {
-        if (error.isEmpty())
+    return inTransaction([&] {
+        if (!insertOne(record, error))
+            return false;
+        QSqlQuery waiting(QSqlDatabase::database(m_connection, false));
+        waiting.prepare(QStringLiteral("INSERT OR IGNORE INTO record_outbox (id, server) VALUES (?, ?)"));
+        waiting.addBindValue(record.id);
+        waiting.addBindValue(server);
+        if (!waiting.exec()) {
             error = noteError(waiting.lastError());
-        db.rollback();
-        return false;
-    }
-    if (!db.commit()) {
-        error = noteError(db.lastError());
-        return false;
-    }
-    return true;
+            return false;
+        }
+        return true;
+    }, error);
 }
 
 std::optional<QList<ModuleRecord>> RecordDatabase::waitingFor(const QString &server, int limit, QString &error)
@@ -644,27 +643,19 @@ std::optional<QList<ModuleRecord>> RecordDatabase::waitingFor(const QString &ser
 
 bool RecordDatabase::markSent(const QList<ModuleRecord> &records, const QString &server, QString &error)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction()) {
-        error = noteError(db.lastError());
-        return false;
-    }
-    for (const ModuleRecord &record : records) {
-        QSqlQuery query(db);
-        query.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND server = ?"));
-        query.addBindValue(record.id);
-        query.addBindValue(server);
-        if (!query.exec()) {
-            error = noteError(query.lastError());
-            db.rollback();
-            return false;
+    return inTransaction([&] {
+        for (const ModuleRecord &record : records) {
+            QSqlQuery query(QSqlDatabase::database(m_connection, false));
+            query.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND server = ?"));
+            query.addBindValue(record.id);
+            query.addBindValue(server);
+            if (!query.exec()) {
+                error = noteError(query.lastError());
+                return false;
+            }
         }
-    }
-    if (!db.commit()) {
-        error = noteError(db.lastError());
-        return false;
-    }
-    return true;
+        return true;
+    }, error);
 }
 
 std::optional<qint64> RecordDatabase::waitingCount(const QString &server, QString &error)

@@ -6,6 +6,7 @@
 
 #include <QSqlError>
 
+#include <functional>
 #include <optional>
 
 // One module's record, as the line's database keeps it: the CSV file's columns, an id made with the record
@@ -105,6 +106,8 @@ public:
     std::optional<qint64> waitingCount(const QString &server, QString &error);
 
 private:
+    // Runs work in one transaction: committed when it returns true, taken back otherwise.
+    bool inTransaction(const std::function<bool()> &work, QString &error);
     bool makeTables(QString &error);
     bool tryWrite(QString &error);
     DatabaseProblem problemOf(const QSqlError &error) const;
