@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A PostgreSQL server of the test's own, in a temporary folder: a fresh cluster (initdb), run by an
+// unprivileged user (nobody when the test runs as root, since PostgreSQL refuses root; the test's own user
+// otherwise), reached only through a Unix socket in that folder; no TCP port is opened. The superuser
+// superuser() logs in with superuserPassword() (scram-sha-256, as every role does), and the database
+// databaseName() is there from the start.
+//
+// The first server of a build tree keeps a copy of its fresh cluster there (tests/support/postgres-template),
+// and later ones start from a copy of it, which takes a fraction of initdb's seconds.
+//
+// The server goes with the object, and with the test process however that ends. A keeper process outside
+// the test's process tree runs pg_ctl for it; once the test's end of the socket between them closes, as it
+// does when the object goes and when the test is killed (its time-out, a crash), the keeper stops the
+// server at once (pg_ctl -m immediate) and removes the folder.
+class PostgresServer {
+public:
+    PostgresServer();
+    ~PostgresServer();
+    PostgresServer(const PostgresServer &) = delete;
+    PostgresServer &operator=(const PostgresServer &) = delete;
+
+    // Why no server can be started here (PostgreSQL not installed, root without setpriv...); empty when one can.
+    static QString unavailableReason();
+    // The folder of PostgreSQL's programs (initdb, pg_ctl, psql): the newest /usr/lib/postgresql/*/bin.
+    static QString binFolder();
+
+    static QString superuser();
+    static QString superuserPassword();
+    static QString databaseName();
+
+    // Makes the folder and the cluster, starts the server and creates databaseName(); false with *error
+    // (and the server's log) when any of it failed. Once only per object.
+    bool start(QString *error);
+    // pg_ctl stop -m fast, until the server has gone.
+    bool stop(QString *error = nullptr);
+    // The same cluster and socket again after stop().
+    bool startAgain(QString *error);
+    bool isRunning() const { return m_running; }
+
+    // postgresql://user:password@/database?host=FOLDER, user and password percent-encoded: the socket's
+    // folder goes in the query, as libpq takes it.
+    QString url(const QString &user, const QString &password, const QString &database) const;
+    // The superuser on databaseName().
+    QString url() const;
+    // Where the socket .s.PGSQL.5432 is (the default port's name, as libpq looks for it when no port is given).
+    QString socketFolder() const;
+    QString dataFolder() const;
+    // The postmaster's process id while it runs (from postmaster.pid), 0 otherwise.
+    qint64 serverPid() const;
+
+    // Runs SQL through psql as the superuser, on `database` (databaseName() when empty), one transaction for
+    // the whole text; false with *error (psql's message) when it failed. *output, when given, gets psql's
+    // unaligned rows (fields separated by '|', one row a line).
+    bool sql(const QString &statement, QString *error, QString *output = nullptr, const QString &database = {});
+
+    // The server's log so far (for a failing test's message).
+    QString log() const;
+
+private:
+    bool startKeeper(QString *error);
+    bool askKeeper(const QByteArray &command, int timeoutMs, QString *error);
+    static QStringList initdbOptions();
+    // Where a fresh cluster is kept for the next server (in the build tree); empty when none is kept.
+    static QString templateFolder();
+    bool initCluster(QString *error);
+    bool runInitdb(QString *error);
+    bool configure(QString *error);
+    static bool copyFolder(const QString &from, const QString &to);
+    bool waitUntilGone(qint64 pid, int timeoutMs) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_folder;
+    int m_commands = -1; // the keeper's standard input
+    int m_replies = -1; // its standard output
+    bool m_started = false;
+    bool m_running = false;
+};
