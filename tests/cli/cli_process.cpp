@@ -86,7 +86,9 @@ CliRun CliProcess::wait(int timeoutMs)
     CliRun run;
     if (!m_process)
         return run;
-    run.finished = m_process->waitForFinished(timeoutMs) && m_process->exitStatus() == QProcess::NormalExit;
+    // One that ended while the test was waiting for something else has finished too.
+    const bool ended = m_process->state() == QProcess::NotRunning || m_process->waitForFinished(timeoutMs);
+    run.finished = ended && m_process->exitStatus() == QProcess::NormalExit;
     // The program with whatever it started (a shell's children too), finished or not.
     m_process->killGroup();
     run.exitCode = m_process->exitCode();

@@ -4,6 +4,7 @@
 // through Qt SQL, modulebench-sim on pseudo-terminals.
 #include "cli_process.h"
 #include "csv_log.h"
+#include "postgres_server.h"
 #include "window_rig.h"
 
 #include <QDir>
@@ -244,7 +245,154 @@ private slots:
         QVERIFY2(requestsHeard(*untouched).isEmpty(), qPrintable(untouched->log()));
     }
 
+    // Three stations write to one server, which is stopped in the middle and started again: the stations go on
+    // (and say so once), and at the end every module is on the server exactly once, each station's in the order
+    // it set them up, and nothing waits. The stations' role may only add and read.
+    void threeStationsShareAServerThatGoesAwayAndComesBack()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+
+        constexpr int kStations = 3;
+        constexpr int kRounds = 4;
+        QTemporaryDir data;
+        std::vector<std::unique_ptr<CliProcess>> processes;
+        for (int k = 0; k < kStations; ++k) {
+            // Each station has its own data folder, and so its own file of waiting records.
+            const ScopedVariable dataHome("XDG_DATA_HOME", data.filePath(QString::number(k)));
+            processes.push_back(std::make_unique<CliProcess>());
+            QVERIFY(processes.back()->start({"watch", "--db", station, "--station", QStringLiteral("S%1").arg(k),
+                                             "-p", QString::number(3 + k), "--clear", "--count",
+                                             QString::number(kRounds), "--json"}));
+        }
+        const auto kept = [&](int k) {
+            return rowsOf(data.filePath(QStringLiteral("%1/KAVOR/ModuleBench/records.sqlite").arg(k))).size();
+        };
+        QStringList expected;
+        for (int round = 0; round < kRounds; ++round) {
+            if (round == 1) {
+                // Stopped once the first round is there, so the stations' open connections break under them.
+                QVERIFY(waitFor([&] { return onServer(server) == kStations; }, 10000));
+                QVERIFY2(server.stop(&error), qPrintable(error));
+            }
+            if (round == 3)
+                QVERIFY2(server.startAgain(&error), qPrintable(error));
+            for (int k = 0; k < kStations; ++k) {
+                const QString serial = QStringLiteral("KV%1%2").arg(k, 3, 10, QLatin1Char('0')).arg(round, 3, 10, QLatin1Char('0'));
+                QVERIFY(r->addModule(3 + k, module(serial, "LINE TEST")));
+                expected << QStringLiteral("S%1|%2").arg(k).arg(serial);
+            }
+            for (int k = 0; k < kStations; ++k)
+                QVERIFY2(waitFor([&] { return kept(k) == round + 1; }, 20000), qPrintable(QString::number(k)));
+            for (int k = 0; k < kStations; ++k)
+                r->unplug(3 + k);
+        }
+        for (int k = 0; k < kStations; ++k) {
+            const CliRun run = processes.at(size_t(k))->wait(30000);
+            QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+            QCOMPARE(run.records().last().value("records_waiting").toInt(-1), 0);
+            QVERIFY2(run.errors().count(QLatin1String("cannot be reached")) == 1, run.err);
+            QVERIFY2(run.errors().contains(QLatin1String("is back")), run.err);
+        }
+        QString rows;
+        QVERIFY2(server.sql(QStringLiteral("SELECT station, serial_number FROM module_record ORDER BY station, time"),
+                            &error, &rows),
+                 qPrintable(error));
+        expected.sort(); // by station, and each station's serial numbers rise with the rounds
+        QCOMPARE(rows.trimmed().split(QLatin1Char('\n')), expected);
+
+        // A station that went down between the server's commit and its own note sends its records again: the
+        // server keeps each once.
+        const QString file = data.filePath(QStringLiteral("0/KAVOR/ModuleBench/records.sqlite"));
+        const QString key = QStringLiteral("postgresql://station@/%1?host=%2")
+                                .arg(PostgresServer::databaseName(), server.socketFolder());
+        QVERIFY(makeDatabase(file, {QStringLiteral("INSERT INTO record_outbox (id, server) SELECT id, '%1' "
+                                                   "FROM module_record").arg(key)}));
+        {
+            const ScopedVariable dataHome("XDG_DATA_HOME", data.filePath(QStringLiteral("0")));
+            const CliRun again = runCli({"records", "sync", "--db", station, "--json"});
+            QVERIFY2(again.finished && again.exitCode == 0, again.describe());
+            QCOMPARE(again.records().last().value("sent_count").toInt(), kRounds);
+        }
+        QVERIFY(server.sql(QStringLiteral("SELECT station, serial_number FROM module_record ORDER BY station, time"),
+                           &error, &rows));
+        QCOMPARE(rows.trimmed().split(QLatin1Char('\n')), expected);
+        // A module's history comes from the server as from a file.
+        const CliRun history = runCli({"history", "KV001002", "--db", station, "--json"});
+        QVERIFY2(history.finished && history.exitCode == 0, history.describe());
+        QCOMPARE(history.records().first().value("station").toString(), QStringLiteral("S1"));
+        QCOMPARE(history.records().first().value("outcome").toString(), QStringLiteral("ok"));
+    }
+
+    // Wrong credentials, a database that is not there, a role that may only read and a server that is away
+    // each give their own outcome and one line, before any port is touched.
+    void aServerThatTurnsTheStationAwayIsSaidBeforeAnyPortIsTouched()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        SimProcess *untouched = r->addModule(3, module("KV000401", "KEEP"));
+        QVERIFY(untouched);
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        QVERIFY(!lineRole(server).isEmpty());
+        QVERIFY2(server.sql(QStringLiteral("CREATE ROLE reports LOGIN PASSWORD 'reports-secret'; "
+                                           "GRANT SELECT ON module_record, modulebench_schema TO reports"),
+                            &error),
+                 qPrintable(error));
+        const QString database = PostgresServer::databaseName();
+        const QList<QPair<QStringList, int>> cases{
+            {{"scan", "--db", server.url("station", "not-the-password", database)}, 13},
+            {{"watch", "--db", server.url("station", "station-secret", "no_such_database")}, 13},
+            {{"clear", "--db", server.url("reports", "reports-secret", database)}, 14},
+        };
+        for (const auto &[arguments, status] : cases) {
+            const CliRun run = runCli(arguments + QStringList{"-p", "3", "--json"}, 20000);
+            QVERIFY2(run.finished && run.exitCode == status, run.describe());
+            QCOMPARE(run.errors().count('\n'), 1);
+            QVERIFY2(!run.errors().contains(QLatin1String("secret")), run.err);
+        }
+        QVERIFY2(server.stop(&error), qPrintable(error));
+        const CliRun away = runCli({"records", "summary", "--db", server.url("reports", "reports-secret", database)});
+        QVERIFY2(away.finished && away.exitCode == 16, away.describe());
+        QVERIFY2(requestsHeard(*untouched).isEmpty(), qPrintable(untouched->log()));
+    }
+
 private:
+    static int onServer(PostgresServer &server)
+    {
+        QString rows;
+        QString error;
+        return server.sql(QStringLiteral("SELECT count(*) FROM module_record"), &error, &rows) ? rows.trimmed().toInt()
+                                                                                             : -1;
+    }
+
+    // The line's tables, made by their owner as the README shows, and a role "station" that may only add and
+    // read; its address, or nothing when it could not be made.
+    static QString lineRole(PostgresServer &server)
+    {
+        const CliRun made = runCli({"records", "sync", "--db", server.url()});
+        QString error;
+        if (!made.finished || made.exitCode != 0
+            || !server.sql(QStringLiteral("CREATE ROLE station LOGIN PASSWORD 'station-secret'; "
+                                          "GRANT SELECT, INSERT ON module_record TO station; "
+                                          "GRANT SELECT ON modulebench_schema TO station"),
+                           &error)) {
+            qWarning() << made.describe() << error;
+            return {};
+        }
+        return server.url(QStringLiteral("station"), QStringLiteral("station-secret"), PostgresServer::databaseName());
+    }
+
     std::unique_ptr<WindowRig> r;
 };
 

@@ -102,14 +102,19 @@ ScopedConfigHome::ScopedConfigHome()
     m_hadDirs = qEnvironmentVariableIsSet("XDG_CONFIG_DIRS");
     m_oldHome = qgetenv("XDG_CONFIG_HOME");
     m_oldDirs = qgetenv("XDG_CONFIG_DIRS");
+    m_hadData = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+    m_oldData = qgetenv("XDG_DATA_HOME");
     if (!m_dir.isValid())
         return;
     const QString home = m_dir.filePath(QStringLiteral("home"));
     const QString dirs = m_dir.filePath(QStringLiteral("dirs"));
+    const QString data = m_dir.filePath(QStringLiteral("data"));
     QDir().mkpath(home);
     QDir().mkpath(dirs);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home));
     qputenv("XDG_CONFIG_DIRS", QFile::encodeName(dirs));
+    // The user's data folder too: the console program's records file lives there.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data));
     pointSettingsAt(home, dirs);
 }
 
@@ -117,6 +122,7 @@ ScopedConfigHome::~ScopedConfigHome()
 {
     restoreVariable("XDG_CONFIG_HOME", m_hadHome, m_oldHome);
     restoreVariable("XDG_CONFIG_DIRS", m_hadDirs, m_oldDirs);
+    restoreVariable("XDG_DATA_HOME", m_hadData, m_oldData);
     const QString home = m_oldHome.isEmpty() ? QDir::homePath() + QStringLiteral("/.config")
                                              : QFile::decodeName(m_oldHome);
     const QString firstDir = QFile::decodeName(m_oldDirs).section(QLatin1Char(':'), 0, 0);

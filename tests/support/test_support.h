@@ -32,8 +32,8 @@ private:
     qint64 m_group = 0;
 };
 
-// A private settings and port folder for one test: XDG_CONFIG_HOME and XDG_CONFIG_DIRS point
-// into a temporary folder until the object goes, and QSettings follows them.
+// A private settings, port and data folder for one test: XDG_CONFIG_HOME, XDG_CONFIG_DIRS and XDG_DATA_HOME
+// point into a temporary folder until the object goes, and QSettings follows them.
 class ScopedConfigHome {
 public:
     ScopedConfigHome();
@@ -57,6 +57,8 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_oldHome;
     QByteArray m_oldDirs;
+    QByteArray m_oldData;
+    bool m_hadData = false;
     bool m_hadHome = false;
     bool m_hadDirs = false;
 };
