@@ -336,7 +336,7 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
             return DatabaseProblem::Refused;
         }
         if (use == Use::Read && !file.exists()) {
-            error = QStringLiteral("%1: no such file").arg(m_address.path);
+            error = QStringLiteral("no such file");
             return DatabaseProblem::Refused;
         }
         if (use == Use::Write && m_address.path == DatabaseAddress::defaultSqlitePath())
@@ -367,6 +367,11 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
     }
     if (m_address.kind == DatabaseAddress::Kind::SQLite) {
         QSqlQuery pragma(db);
+        // A file that is no SQLite database (a text file, a CSV file given by mistake) says so here.
+        if (!pragma.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+            error = noteError(pragma.lastError());
+            return DatabaseProblem::Refused;
+        }
         // Each commit on the disk before it counts, as the CSV file's records are.
         pragma.exec(QStringLiteral("PRAGMA synchronous = FULL"));
     }

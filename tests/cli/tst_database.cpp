@@ -230,6 +230,8 @@ private slots:
             QVERIFY2(run.errors().contains(QLatin1String("--db ")), run.err);
             QCOMPARE(run.records().size(), 1);
         }
+        const CliRun notRecords = runCli({"history", "KV000301", "--db", "sqlite:" + text, "--json"});
+        QVERIFY2(notRecords.finished && notRecords.exitCode == 13, notRecords.describe());
         // A file the user may only read, as a user who may not write it.
         QString reason;
         if (canRunAsNobody(&reason)) {
