@@ -502,19 +502,24 @@ bool PostgresServer::runInitdb(QString *error)
 bool PostgresServer::configure(QString *error)
 {
     // The socket only in the test's folder (Debian's own default is /var/run/postgresql, the system
-    // cluster's), no TCP at all; speed over safety on a cluster that lives as long as the test.
+    // cluster's), no TCP at all; speed over safety on a cluster that lives as long as the test, unless it
+    // was asked to sync as a real server does.
     QString folder = m_folder;
     folder.replace(QLatin1Char('\''), QStringLiteral("''"));
+    const QString syncing = m_durable ? QStringLiteral("fsync = on\n"
+                                                      "synchronous_commit = on\n"
+                                                      "full_page_writes = on\n")
+                                      : QStringLiteral("fsync = off\n"
+                                                      "synchronous_commit = off\n"
+                                                      "full_page_writes = off\n");
     QFile config(dataFolder() + QStringLiteral("/postgresql.conf"));
     if (!config.open(QIODevice::Append | QIODevice::Text)
         || config.write(QStringLiteral("\n# The test's own server.\n"
                                        "listen_addresses = ''\n"
                                        "unix_socket_directories = '%1'\n"
                                        "unix_socket_permissions = 0700\n"
-                                       "fsync = off\n"
-                                       "synchronous_commit = off\n"
-                                       "full_page_writes = off\n")
-                            .arg(folder)
+                                       "%2")
+                            .arg(folder, syncing)
                             .toUtf8())
             <= 0) {
         *error = QStringLiteral("cannot write ") + config.fileName();

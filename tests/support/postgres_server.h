@@ -35,6 +35,13 @@ public:
     static QString superuserPassword();
     static QString databaseName();
 
+    // Whether the server syncs its commits to the disk as a real one does (fsync, synchronous_commit and
+    // full_page_writes on). Off by default: a test's server lives as long as the test, and syncing only slows
+    // it down; a benchmark that times commits wants it on. Before start(). (initdb's own files are not synced
+    // either way; what is committed on the server is.)
+    void setDurable(bool durable) { m_durable = durable; }
+    bool isDurable() const { return m_durable; }
+
     // Makes the folder and the cluster, starts the server and creates databaseName(); false with *error
     // (and the server's log) when any of it failed. Once only per object.
     bool start(QString *error);
@@ -81,4 +88,5 @@ private:
     int m_replies = -1; // its standard output
     bool m_started = false;
     bool m_running = false;
+    bool m_durable = false;
 };

@@ -273,6 +273,25 @@ private slots:
         QVERIFY2(tcp.isEmpty(), qPrintable(tcp.join(QLatin1String(", "))));
     }
 
+    // A test's server does not sync its commits; one asked to be durable does, as a real server.
+    void aDurableServerSyncsItsCommits()
+    {
+        const QString settings = QStringLiteral("SELECT current_setting('fsync') || ',' || "
+                                                "current_setting('synchronous_commit') || ',' || "
+                                                "current_setting('full_page_writes')");
+        QString output;
+        QString error;
+        QVERIFY(!m_server->isDurable());
+        QVERIFY2(m_server->sql(settings, &error, &output), qPrintable(error));
+        QCOMPARE(output, QStringLiteral("off,off,off\n"));
+
+        PostgresServer durable;
+        durable.setDurable(true);
+        QVERIFY2(durable.start(&error), qPrintable(error));
+        QVERIFY2(durable.sql(settings, &error, &output), qPrintable(error));
+        QCOMPARE(output, QStringLiteral("on,on,on\n"));
+    }
+
     // Killed the way CTest's time-out kills (SIGKILL to the test and all it started), the test leaves no
     // server and no folder behind.
     void aKilledTestLeavesNoServer()
