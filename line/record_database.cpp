@@ -399,14 +399,21 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
         }
         m_hasTable = true;
     }
-    QSqlQuery version(db);
-    if (!version.exec(QStringLiteral("SELECT MAX(version) FROM ") + kSchemaTable) || !version.next()) {
-        error = noteError(version.lastError());
-        return problemOf(m_failure);
+    int schema = 0;
+    {
+        QSqlQuery version(db);
+        if (!version.exec(QStringLiteral("SELECT MAX(version) FROM ") + kSchemaTable) || !version.next()) {
+            error = noteError(version.lastError());
+            return problemOf(m_failure);
+        }
+        schema = version.value(0).toInt();
+        // Done with before the write below: a SQLite connection still reading would be refused the write at
+        // once, while another connection writes, instead of waiting its turn.
+        version.finish();
     }
-    if (version.value(0).toInt() > kRecordSchemaVersion) {
+    if (schema > kRecordSchemaVersion) {
         error = QStringLiteral("its records are of a newer version of the tool (schema %1; this one writes %2)")
-                    .arg(version.value(0).toInt())
+                    .arg(schema)
                     .arg(kRecordSchemaVersion);
         return DatabaseProblem::ReadOnly;
     }

@@ -241,12 +241,8 @@ void RecordKeeper::sendLoop()
 {
     RecordDatabase file(m_fileAddress);
     RecordDatabase server(m_address);
-    QString error;
-    if (file.open(RecordDatabase::Use::Write, error) != DatabaseProblem::None) {
-        m_say(QStringLiteral("records: %1 could not be opened to send its records (%2)").arg(m_fileAddress.path, error));
-        return;
-    }
     int sentSinceAway = 0;
+    bool fileSaid = false;
     for (;;) {
         // A pass begun once the end was asked for is the last, and sees every record kept before it.
         bool finishing = false;
@@ -255,7 +251,19 @@ void RecordKeeper::sendLoop()
             finishing = m_finishing;
         }
         bool failed = false;
-        const int sent = sendWaiting(file, server, failed);
+        int sent = 0;
+        QString error;
+        // The station's file is kept open; one that could not be opened (locked a long while) is tried again.
+        if (!file.isOpen() && file.open(RecordDatabase::Use::Write, error) != DatabaseProblem::None) {
+            file.close();
+            failed = true;
+            if (!fileSaid)
+                m_say(QStringLiteral("records: %1 could not be opened to send its records (%2); trying again")
+                          .arg(m_fileAddress.path, error));
+            fileSaid = true;
+        } else {
+            sent = sendWaiting(file, server, failed);
+        }
         sentSinceAway += sent;
         // Back only once it has taken records again.
         if (!failed && m_away && server.isOpen()) {
