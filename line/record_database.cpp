@@ -422,13 +422,29 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
     return DatabaseProblem::None;
 }
 
-bool RecordDatabase::inTransaction(const std::function<bool()> &work, QString &error)
+bool RecordDatabase::begin(QString &error)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.transaction()) {
+    if (m_address.kind != DatabaseAddress::Kind::SQLite) {
+        if (db.transaction())
+            return true;
         error = noteError(db.lastError());
         return false;
     }
+    // SQLite: the write lock at once, waited for while another connection writes. A plain BEGIN would read
+    // first and then be refused the write without waiting (SQLite's rule against two readers deadlocking).
+    QSqlQuery query(db);
+    if (query.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return true;
+    error = noteError(query.lastError());
+    return false;
+}
+
+bool RecordDatabase::inTransaction(const std::function<bool()> &work, QString &error)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!begin(error))
+        return false;
     if (!work()) {
         db.rollback();
         return false;
@@ -501,10 +517,8 @@ bool RecordDatabase::tryWrite(QString &error)
     trial.id = kTrialId;
     trial.time = QDateTime::currentDateTimeUtc();
     trial.outcome = QStringLiteral("trial");
-    if (!db.transaction()) {
-        error = noteError(db.lastError());
+    if (!begin(error))
         return false;
-    }
     const bool written = insertOne(trial, error);
     db.rollback();
     return written;

@@ -106,6 +106,8 @@ public:
     std::optional<qint64> waitingCount(const QString &server, QString &error);
 
 private:
+    // Begins a transaction that will write.
+    bool begin(QString &error);
     // Runs work in one transaction: committed when it returns true, taken back otherwise.
     bool inTransaction(const std::function<bool()> &work, QString &error);
     bool makeTables(QString &error);

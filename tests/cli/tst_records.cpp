@@ -2,6 +2,7 @@
 // for a record that does not fit, and no following of a link another user planted.
 #include "cli_process.h"
 #include "csv_log.h"
+#include "record_database.h"
 #include "record_file.h"
 #include "test_support.h"
 
@@ -13,7 +14,9 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
+#include <thread>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -192,6 +195,50 @@ private slots:
         QVERIFY2(file.open(own, {}, error), qPrintable(error));
         QVERIFY2(file.appendWhole("line\n", error), qPrintable(error));
         QCOMPARE(fileBytes(secret + QStringLiteral("/mine.csv")), QByteArray("line\n"));
+    }
+
+    // A station's records file that another connection keeps writing (the fixtures, a second watch) is opened
+    // for writing all the same: the opening waits its turn instead of being turned away.
+    void aStationFileBeingWrittenIsWaitedFor()
+    {
+        QTemporaryDir folder;
+        DatabaseAddress address;
+        address.path = folder.filePath(QStringLiteral("records.sqlite"));
+        QString error;
+        {
+            RecordDatabase made(address);
+            QCOMPARE(made.open(RecordDatabase::Use::Write, error), DatabaseProblem::None);
+        }
+        std::atomic<bool> writing{true};
+        std::atomic<int> written{0};
+        // Four writers, each as busy as a fixture that keeps a record every millisecond or two.
+        std::vector<std::thread> writers;
+        for (int w = 0; w < 4; ++w) {
+            writers.emplace_back([&] {
+                RecordDatabase db(address);
+                QString why;
+                if (db.open(RecordDatabase::Use::Write, why) != DatabaseProblem::None)
+                    return;
+                while (writing) {
+                    ModuleRecord record = ModuleRecord::make();
+                    record.time = QDateTime::currentDateTimeUtc();
+                    if (db.keepForServer(record, QStringLiteral("postgresql://line/records"), why))
+                        ++written;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+        }
+        QVERIFY(waitFor([&] { return written > 0; }, 5000));
+        QStringList refused;
+        for (int i = 0; i < 100; ++i) {
+            RecordDatabase db(address);
+            if (db.open(RecordDatabase::Use::Write, error) != DatabaseProblem::None)
+                refused << error;
+        }
+        writing = false;
+        for (std::thread &writer : writers)
+            writer.join();
+        QVERIFY2(refused.isEmpty(), qPrintable(QStringLiteral("%1 of 100: %2").arg(refused.size()).arg(refused.value(0))));
     }
 };
 
