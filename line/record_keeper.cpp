@@ -4,6 +4,7 @@
 #include "operation_results.h"
 
 #include <QFileInfo>
+#include <QSqlDatabase>
 
 #include <deque>
 #include <future>
@@ -100,6 +101,10 @@ QString RecordKeeper::stationFile() const
 
 DatabaseProblem RecordKeeper::open(const DatabaseAddress &address, QString &error)
 {
+    // Qt looks for its SQL drivers the first time one is asked for; done here, on the program's own thread.
+    // Done first on a thread of ours, it left that thread something that MinGW's runtime crashed on freeing
+    // as the thread ended.
+    QSqlDatabase::drivers();
     m_address = address;
     m_fileAddress = address;
     if (address.isServer()) {
