@@ -25,3 +25,13 @@ endfunction()
 mb_collect_programs(${PROJECT_SOURCE_DIR} mb_programs)
 list(JOIN mb_programs "\n" mb_program_lines)
 file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/windows-programs.txt CONTENT "${mb_program_lines}\n")
+
+# The DLLs CMake links each program to (the Qt modules among them), by path in <build>/windows-runtime-dlls.txt:
+# the package ships a module a program links even where the linker left its import out because no code calls
+# it yet, so the package and the build agree on the Qt modules, and on the plugins those load.
+set(mb_runtime_dll_lines)
+foreach(program ${mb_programs})
+  string(REGEX REPLACE "^\\$<TARGET_FILE:(.*)>$" "\\1" target "${program}")
+  string(APPEND mb_runtime_dll_lines "$<JOIN:$<TARGET_RUNTIME_DLLS:${target}>,\n>\n")
+endforeach()
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/windows-runtime-dlls.txt CONTENT "${mb_runtime_dll_lines}")
