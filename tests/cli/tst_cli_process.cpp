@@ -13,17 +13,6 @@
 
 namespace {
 
-// Gone, or a zombie nobody has reaped yet: either way it runs no more.
-bool hasEnded(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const int end = line.lastIndexOf(')');
-    return end < 0 || line.mid(end + 2, 1) == "Z";
-}
-
 qint64 pidFrom(const QString &file)
 {
     qint64 pid = 0;

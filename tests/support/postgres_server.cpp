@@ -100,17 +100,6 @@ QString tail(const QString &text, int lines = 20)
     return all.join(QLatin1Char('\n'));
 }
 
-// Gone, or a zombie nobody has reaped yet: either way it runs no more.
-bool hasEnded(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const int end = line.lastIndexOf(')');
-    return end < 0 || line.mid(end + 2, 1) == "Z";
-}
-
 // A descriptor at 3 or above, so that placing the keeper's on 0, 1 and 2 overwrites none of them.
 int aboveStandardOnes(int fd)
 {

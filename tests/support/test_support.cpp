@@ -96,6 +96,17 @@ void TestProcess::killGroup(int waitMs)
     waitForFinished(waitMs);
 }
 
+// Gone, or a zombie nobody has reaped yet: either way it runs no more.
+bool hasEnded(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const int end = line.lastIndexOf(')');
+    return end < 0 || line.mid(end + 2, 1) == "Z";
+}
+
 ScopedConfigHome::ScopedConfigHome()
 {
     m_hadHome = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");

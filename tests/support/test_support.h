@@ -32,6 +32,9 @@ private:
     qint64 m_group = 0;
 };
 
+// Whether the process has ended: gone, or a zombie nobody has reaped yet (either way it runs no more).
+bool hasEnded(qint64 pid);
+
 // A private settings, port and data folder for one test: XDG_CONFIG_HOME, XDG_CONFIG_DIRS and XDG_DATA_HOME
 // point into a temporary folder until the object goes, and QSettings follows them.
 class ScopedConfigHome {

@@ -38,17 +38,6 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs)
     return true;
 }
 
-// Gone, or a zombie nobody has reaped yet: either way it runs no more.
-bool hasEnded(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const int end = line.lastIndexOf(')');
-    return end < 0 || line.mid(end + 2, 1) == "Z";
-}
-
 // A connection through Qt's PostgreSQL driver, set up from a URL of the server's form
 // (postgresql://user:password@/database?host=FOLDER); removed with the object.
 class Connection {
