@@ -36,15 +36,10 @@ public:
     // The module's record; false (said) when it could not be kept, and the run fails.
     bool keep(const ScanResult &scan, Outcome outcome, const QByteArray &lineSettings, QJsonObject &object)
     {
-        const ModuleRecord record = moduleRecordOf(scan, m_station, outcomeKey(outcome), lineSettings, m_when,
-                                                   m_took.elapsed());
-        QString error;
-        if (m_keeper.keep(record, error)) {
-            object.insert(QStringLiteral("record_id"), record.id);
+        if (keepModuleRecord(m_keeper, moduleRecordOf(scan, m_station, outcomeKey(outcome), lineSettings, m_when,
+                                                      m_took.elapsed()),
+                             m_output, object))
             return true;
-        }
-        m_output.diagnostic(QStringLiteral("%1: the record of module %2 could not be written (%3)")
-                                .arg(m_keeper.stationFile(), printable(scan.serialNumber), error));
         m_failed = true;
         return false;
     }

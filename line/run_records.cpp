@@ -2,6 +2,7 @@
 
 #include "console_options.h"
 #include "console_output.h"
+#include "module_text.h"
 
 Outcome outcomeOf(DatabaseProblem problem)
 {
@@ -36,6 +37,19 @@ std::optional<Outcome> openRecords(const CliOptions &options, ConsoleOutput &out
     message = QStringLiteral("--db %1: %2").arg(address->shown(), error);
     output.diagnostic(message);
     return outcomeOf(problem);
+}
+
+bool keepModuleRecord(RecordKeeper &keeper, const ModuleRecord &record, ConsoleOutput &output, QJsonObject &object,
+                      const QString &then)
+{
+    QString error;
+    if (keeper.keep(record, error)) {
+        object.insert(QStringLiteral("record_id"), record.id);
+        return true;
+    }
+    output.diagnostic(QStringLiteral("%1: the record of module %2 could not be written (%3)%4")
+                          .arg(keeper.stationFile(), printable(record.serialNumber), error, then));
+    return false;
 }
 
 void finishRecords(RecordKeeper &keeper, ConsoleOutput &output, QJsonObject &finalObject)

@@ -19,6 +19,11 @@ Outcome outcomeOf(DatabaseProblem problem);
 std::optional<Outcome> openRecords(const CliOptions &options, ConsoleOutput &output, RecordKeeper &keeper,
                                    QString &message);
 
+// Keeps a module's record, and names it in the module's JSON object (record_id); when it cannot be kept, says
+// so (then: what the run does about it, as "; stopping") and returns false.
+bool keepModuleRecord(RecordKeeper &keeper, const ModuleRecord &record, ConsoleOutput &output, QJsonObject &object,
+                      const QString &then = {});
+
 // The end of a run with records: what still waits for the server is tried once more, said when some still
 // wait, and counted in the run's final object.
 void finishRecords(RecordKeeper &keeper, ConsoleOutput &output, QJsonObject &finalObject);

@@ -163,18 +163,12 @@ bool recordModule(ProductionLine &line, const ConsoleTool &tool, const ScanResul
         }
     }
     QJsonObject record;
-    if (line.records) {
-        const ModuleRecord kept = moduleRecordOf(scan, line.station, outcomeKey(module.outcome), module.lineSettings,
-                                                 when, durationMs);
-        QString error;
-        if (line.records->keep(kept, error)) {
-            record.insert(QStringLiteral("record_id"), kept.id);
-        } else {
-            written = false;
-            line.output.diagnostic(QStringLiteral("%1: the record of module %2 could not be written (%3); stopping")
-                                       .arg(line.records->stationFile(), printable(scan.serialNumber), error));
-        }
-    }
+    if (line.records
+        && !keepModuleRecord(*line.records,
+                             moduleRecordOf(scan, line.station, outcomeKey(module.outcome), module.lineSettings, when,
+                                            durationMs),
+                             line.output, record, QStringLiteral("; stopping")))
+        written = false;
     insertModuleFields(record, scan);
     record.insert(QStringLiteral("time"), time);
     record.insert(QStringLiteral("line_settings"), QString::fromLatin1(module.lineSettings));
