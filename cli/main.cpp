@@ -4,6 +4,7 @@
 #include "cli_options.h"
 #include "console_output.h"
 #include "console_platform.h"
+#include "final_object.h"
 #include "outcomes.h"
 #include "run_limit.h"
 #include "stop_token.h"
@@ -57,10 +58,8 @@ int main(int argc, char *argv[])
         return exitStatusOf(Outcome::Ok);
     case ParsedArguments::Kind::Version:
         if (parsed.json) {
-            writeObject(QJsonObject{{QStringLiteral("command"), QJsonValue(QJsonValue::Null)},
-                                    {QStringLiteral("outcome"), outcomeKey(Outcome::Ok)},
-                                    {QStringLiteral("exit_status"), exitStatusOf(Outcome::Ok)},
-                                    {QStringLiteral("version"), QStringLiteral(MB_VERSION)}});
+            writeObject(finalObject(QJsonValue(QJsonValue::Null), Outcome::Ok, versionText().trimmed(),
+                                    {{QStringLiteral("version"), QStringLiteral(MB_VERSION)}}));
         } else {
             writeText(stdout, versionText());
         }
@@ -70,12 +69,9 @@ int main(int argc, char *argv[])
         writeText(stderr, QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
         if (parsed.json) {
             // A script reading the results still gets its one final object; an unknown command is none.
-            writeObject(QJsonObject{{QStringLiteral("command"), parsed.commandName.isEmpty()
-                                                                    ? QJsonValue(QJsonValue::Null)
-                                                                    : QJsonValue(parsed.commandName)},
-                                    {QStringLiteral("exit_status"), exitStatusOf(Outcome::BadUsage)},
-                                    {QStringLiteral("outcome"), outcomeKey(Outcome::BadUsage)},
-                                    {QStringLiteral("message"), parsed.error}});
+            writeObject(finalObject(parsed.commandName.isEmpty() ? QJsonValue(QJsonValue::Null)
+                                                                 : QJsonValue(parsed.commandName),
+                                    Outcome::BadUsage, parsed.error));
         }
         markFinished();
         return exitStatusOf(Outcome::BadUsage);
@@ -95,11 +91,7 @@ int main(int argc, char *argv[])
         const QString message = QStringLiteral("time is up, and the run did not end within %1 s of it")
                                     .arg(RunLimit::kGraceSeconds);
         output.diagnostic(message);
-        output.result(QJsonObject{{QStringLiteral("command"), commandName(parsed.options.command)},
-                                  {QStringLiteral("exit_status"), exitStatusOf(Outcome::TimedOut)},
-                                  {QStringLiteral("outcome"), outcomeKey(Outcome::TimedOut)},
-                                  {QStringLiteral("message"), message}},
-                      {});
+        output.result(finalObject(parsed.options.command, Outcome::TimedOut, message), {});
     });
     try {
         const int status = runCommand(parsed.options, output, stop);
@@ -107,11 +99,7 @@ int main(int argc, char *argv[])
         return status;
     } catch (const std::exception &error) {
         output.diagnostic(QString::fromLocal8Bit(error.what()));
-        output.result(QJsonObject{{QStringLiteral("command"), commandName(parsed.options.command)},
-                                  {QStringLiteral("exit_status"), exitStatusOf(Outcome::Failure)},
-                                  {QStringLiteral("outcome"), outcomeKey(Outcome::Failure)},
-                                  {QStringLiteral("message"), QString::fromLocal8Bit(error.what())}},
-                      {});
+        output.result(finalObject(parsed.options.command, Outcome::Failure, QString::fromLocal8Bit(error.what())), {});
     }
     markFinished();
     return exitStatusOf(Outcome::Failure);

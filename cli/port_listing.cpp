@@ -2,6 +2,7 @@
 
 #include "console_output.h"
 #include "console_platform.h"
+#include "final_object.h"
 #include "outcomes.h"
 #include "port_names.h"
 #include "port_problem.h"
@@ -81,10 +82,7 @@ QString stateText(const PortStatus &status, int language)
     }
     ScanPortEntry entry;
     entry.status = status;
-    const QString said = scanReportLine(entry, language);
-    const QString device = status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language) : status.devicePath;
-    const QString prefix = QStringLiteral("COM%1 (%2): ").arg(status.portNumber).arg(device);
-    return said.startsWith(prefix) ? said.mid(prefix.size()) : said;
+    return scanReportState(entry, language);
 }
 
 QJsonObject portRecord(const PortLine &line)
@@ -130,7 +128,7 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
     };
     SettingsStore settings;
     settings.loadSettings();
-    const int language = options.storedLanguage ? settings.languageIndex : 0;
+    const int language = options.storedLanguage ? settings.languageIndex() : 0;
     std::vector<PortLine> lines;
     for (int n : numbers) {
         PortLine line;
@@ -166,10 +164,10 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
     }
     for (const QString &hint : hints)
         output.diagnostic(hint);
-    output.result(QJsonObject{{QStringLiteral("command"), commandName(CliCommand::Ports)},
-                              {QStringLiteral("exit_status"), exitStatusOf(Outcome::Ok)},
-                              {QStringLiteral("outcome"), outcomeKey(Outcome::Ok)},
-                              {QStringLiteral("port_count"), int(lines.size())}},
+    const int count = int(lines.size());
+    output.result(finalObject(CliCommand::Ports, Outcome::Ok,
+                              QStringLiteral("%1 port%2").arg(count).arg(count == 1 ? QString() : QStringLiteral("s")),
+                              {{QStringLiteral("port_count"), count}}),
                   {});
     return exitStatusOf(Outcome::Ok);
 }

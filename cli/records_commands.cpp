@@ -1,6 +1,7 @@
 #include "records_commands.h"
 
 #include "console_output.h"
+#include "final_object.h"
 #include "module_text.h"
 #include "outcomes.h"
 #include "record_database.h"
@@ -12,21 +13,11 @@
 
 namespace {
 
-QJsonObject finalObject(const CliOptions &options, Outcome outcome, const QString &message = {})
-{
-    QJsonObject record{{QStringLiteral("command"), commandName(options.command)},
-                       {QStringLiteral("outcome"), outcomeKey(outcome)},
-                       {QStringLiteral("exit_status"), exitStatusOf(outcome)}};
-    if (!message.isEmpty())
-        record.insert(QStringLiteral("message"), message);
-    return record;
-}
-
 // A run that could not use its database: one line, and the final object.
 int refuse(const CliOptions &options, ConsoleOutput &output, Outcome outcome, const QString &message)
 {
     output.diagnostic(message);
-    output.result(finalObject(options, outcome, message), {});
+    output.result(finalObject(options.command, outcome, message), {});
     return exitStatusOf(outcome);
 }
 
@@ -54,11 +45,6 @@ Readable readable(const CliOptions &options, ConsoleOutput &output)
         result.db.reset();
     }
     return result;
-}
-
-QJsonValue optionalValue(const std::optional<QString> &value)
-{
-    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
 }
 
 // How many records wait in this station's file for the server; nothing for a SQLite database or a station
@@ -89,33 +75,26 @@ int runHistory(const CliOptions &options, ConsoleOutput &output)
     if (!records)
         return refuse(options, output, Outcome::DbRefused, QStringLiteral("--db %1: %2").arg(address->shown(), error));
     for (const ModuleRecord &record : *records) {
-        const QString time = ModuleRecord::timeText(record.time);
-        const QJsonObject object{{QStringLiteral("id"), record.id},
-                                 {QStringLiteral("time"), time},
-                                 {QStringLiteral("station"), record.station},
-                                 {QStringLiteral("port"), record.port},
-                                 {QStringLiteral("line_settings"), record.lineSettings},
-                                 {QStringLiteral("serial_number"), record.serialNumber},
-                                 {QStringLiteral("version"), optionalValue(record.version)},
-                                 {QStringLiteral("customer_register"), optionalValue(record.customerRegister)},
-                                 {QStringLiteral("outcome"), record.outcome},
-                                 {QStringLiteral("duration_ms"), record.durationMs},
-                                 {QStringLiteral("tool_version"), record.toolVersion}};
         const auto shown = [](const std::optional<QString> &value) {
             return value ? printable(*value) : QStringLiteral("not read");
         };
-        output.result(object, {QStringLiteral("%1  %2  %3  %4  %5  %6  %7  %8 ms")
-                                   .arg(time, printable(record.station), printable(record.port),
-                                        printable(record.lineSettings), shown(record.version),
-                                        shown(record.customerRegister), printable(record.outcome))
-                                   .arg(record.durationMs)});
+        // Each stored value is put in as it is, once: a % in it is no place for another.
+        const QStringList parts{ModuleRecord::timeText(record.time), printable(record.station), printable(record.port),
+                                printable(record.lineSettings),       shown(record.version),
+                                shown(record.customerRegister),       printable(record.outcome),
+                                QStringLiteral("%1 ms").arg(record.durationMs)};
+        output.result(recordJson(record, tableRecordFields(), true), {parts.join(QStringLiteral("  "))});
     }
-    QJsonObject final = finalObject(options, Outcome::Ok);
-    final.insert(QStringLiteral("serial_number"), options.historySerial);
-    final.insert(QStringLiteral("record_count"), int(records->size()));
-    output.result(final, records->isEmpty() ? QStringList{QStringLiteral("no records of %1 in %2")
-                                                              .arg(printable(options.historySerial), address->shown())}
-                                            : QStringList{});
+    const QString said = records->isEmpty()
+                             ? QStringLiteral("no records of %1 in %2").arg(printable(options.historySerial), address->shown())
+                             : QStringLiteral("%1 record%2 of %3 in %4")
+                                   .arg(records->size())
+                                   .arg(records->size() == 1 ? QString() : QStringLiteral("s"))
+                                   .arg(printable(options.historySerial), address->shown());
+    const QJsonObject fields{{QStringLiteral("serial_number"), options.historySerial},
+                             {QStringLiteral("record_count"), int(records->size())}};
+    output.result(finalObject(options.command, Outcome::Ok, said, fields),
+                  records->isEmpty() ? QStringList{said} : QStringList{});
     return exitStatusOf(Outcome::Ok);
 }
 
@@ -141,15 +120,17 @@ int runRecordsSummary(const CliOptions &options, ConsoleOutput &output)
         rows.append(QJsonObject{{QStringLiteral("station"), count.station},
                                 {QStringLiteral("outcome"), count.outcome},
                                 {QStringLiteral("count"), count.count}});
-        lines << QStringLiteral("%1  %2  %3").arg(printable(count.station).leftJustified(stationWidth),
-                                                  printable(count.outcome).leftJustified(21))
-                     .arg(count.count);
+        // Each stored value is put in as it is, once: a % in it is no place for another.
+        lines << QStringList{printable(count.station).leftJustified(stationWidth),
+                             printable(count.outcome).leftJustified(21), QString::number(count.count)}
+                     .join(QStringLiteral("  "));
         total += count.count;
     }
-    lines << QStringLiteral("%1 record%2%3").arg(total).arg(total == 1 ? QString() : QStringLiteral("s"))
-                 .arg(options.since.isValid() ? QStringLiteral(" since ") + ModuleRecord::timeText(options.since)
-                                              : QString());
-    QJsonObject final = finalObject(options, Outcome::Ok);
+    const QString counted = QStringLiteral("%1 record%2%3").arg(total).arg(total == 1 ? QString() : QStringLiteral("s"))
+                                .arg(options.since.isValid() ? QStringLiteral(" since ") + ModuleRecord::timeText(options.since)
+                                                             : QString());
+    lines << counted;
+    QJsonObject final;
     final.insert(QStringLiteral("counts"), rows);
     final.insert(QStringLiteral("record_count"), total);
     if (options.since.isValid())
@@ -161,7 +142,7 @@ int runRecordsSummary(const CliOptions &options, ConsoleOutput &output)
                          .arg(*waiting)
                          .arg(*waiting == 1 ? QStringLiteral("s") : QString());
     }
-    output.result(final, lines);
+    output.result(finalObject(options.command, Outcome::Ok, counted, final), lines);
     return exitStatusOf(Outcome::Ok);
 }
 
@@ -174,10 +155,10 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     QJsonObject final;
     if (!address->isServer()) {
         // Records for a SQLite file go there directly: nothing ever waits.
-        final = finalObject(options, Outcome::Ok);
         final.insert(QStringLiteral("sent_count"), 0);
         final.insert(QStringLiteral("records_waiting"), 0);
-        output.result(final, {QStringLiteral("%1 takes its records directly: nothing waits").arg(address->shown())});
+        const QString said = QStringLiteral("%1 takes its records directly: nothing waits").arg(address->shown());
+        output.result(finalObject(options.command, Outcome::Ok, said, final), {said});
         return exitStatusOf(Outcome::Ok);
     }
     const std::optional<qint64> before = waitingHere(*address);
@@ -188,14 +169,14 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     const qint64 waiting = keeper.finish();
     const qint64 sent = std::max<qint64>(0, before.value_or(0) - waiting);
     const Outcome outcome = waiting > 0 ? Outcome::DbUnreachable : Outcome::Ok;
-    final = finalObject(options, outcome);
     final.insert(QStringLiteral("sent_count"), sent);
     final.insert(QStringLiteral("records_waiting"), waiting);
-    output.result(final, {QStringLiteral("%1 record%2 sent to %3; %4 wait%5")
-                              .arg(sent)
-                              .arg(sent == 1 ? QString() : QStringLiteral("s"))
-                              .arg(address->shown())
-                              .arg(waiting)
-                              .arg(waiting == 1 ? QStringLiteral("s") : QString())});
+    const QString said = QStringLiteral("%1 record%2 sent to %3; %4 wait%5")
+                             .arg(sent)
+                             .arg(sent == 1 ? QString() : QStringLiteral("s"))
+                             .arg(address->shown())
+                             .arg(waiting)
+                             .arg(waiting == 1 ? QStringLiteral("s") : QString());
+    output.result(finalObject(options.command, outcome, said, final), {said});
     return exitStatusOf(outcome);
 }

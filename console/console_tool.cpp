@@ -2,23 +2,30 @@
 
 #include "line_settings.h"
 
-ConsoleTool::ConsoleTool(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
-    : m_options(options)
+ConsoleTool::ConsoleTool(const ToolSetup &setup, ConsoleOutput &output, StopToken &stop)
+    : m_setup(setup)
+    , m_storeFound(setup.useStore)
     , m_output(output)
     , m_stop(stop)
     , m_session(sessionParts(stop))
 {
-    m_storeFound = !options.noStore;
-    m_view.lock = !options.allLineSettings;
-    // The production line finishes a module it has taken in hand; a single change is kept off the line
-    // by a stop that comes before it.
-    m_session.setStopBeforeChange(options.command != CliCommand::Watch);
+    m_view.lock = setup.lock;
+    m_session.setStopBeforeChange(!setup.finishModuleInHand);
     // Once the module has answered, its information read runs to its end whatever comes.
     m_session.setModuleFoundHook([this] {
         m_progress.searching = false;
         m_view.moduleFound();
     });
-    reloadSettings();
+    // Without the store: each run on its own terms, as a fresh installation would start.
+    if (setup.useStore)
+        m_session.loadSettings();
+    else
+        m_session.useSettings(SettingsStore());
+    // English unless asked otherwise; only the language button of the window ever stores it.
+    if (!setup.storedLanguage)
+        m_session.selectLanguage(0, QStringLiteral("English"), false);
+    m_kept = m_session.settings();
+    startNextModule();
 }
 
 ModuleSession::Parts ConsoleTool::sessionParts(StopToken &stop)
@@ -31,22 +38,13 @@ ModuleSession::Parts ConsoleTool::sessionParts(StopToken &stop)
     return parts;
 }
 
-void ConsoleTool::reloadSettings()
+void ConsoleTool::startNextModule()
 {
-    SettingsStore &settings = m_session.settings();
-    // --no-store: each run on its own terms, as a fresh installation would start.
-    if (m_options.noStore)
-        settings = SettingsStore();
-    else
-        settings.loadSettings();
-    settings.moduleFound = false;
-    // English unless asked otherwise; only the language button of the window ever stores it.
-    if (!m_options.storedLanguage)
-        settings.selectLanguage(0, QStringLiteral("English"));
-    m_progress.language = settings.languageIndex;
-    m_view.selectLineSettings(settings.lineSettingsIndex);
-    if (m_options.lineSettingsIndex >= 0)
-        useLineSettings(m_options.lineSettingsIndex);
+    m_session.useSettings(m_kept);
+    m_progress.language = language();
+    m_view.selectLineSettings(settings().lineSettingsIndex());
+    if (m_setup.lineSettingsIndex >= 0)
+        useLineSettings(m_setup.lineSettingsIndex);
 }
 
 Outcome ConsoleTool::stoppedOutcome() const
@@ -70,23 +68,27 @@ ChangeReport ConsoleTool::reportOf(ChangeOutcome outcome, Outcome refused, const
     report.message = message;
     report.failedReply = failedReply;
     report.answeredSerialNumber = answeredSerialNumber;
-    report.lineSettings = settings().lineSettings;
     return report;
 }
 
 ScanResult ConsoleTool::scan(bool quietWhenAbsent)
 {
     m_view.begin(quietWhenAbsent);
-    m_progress.quiet = quietWhenAbsent && !m_options.verbose;
+    m_progress.quiet = quietWhenAbsent && !m_setup.verbose;
     m_progress.searching = true;
     ScanScope scope;
-    scope.ports = m_options.ports;
+    scope.ports = m_setup.ports;
     scope.storeFound = m_storeFound;
-    scope.parallel = m_options.parallel || m_options.everyModule;
-    scope.everyModule = m_options.everyModule;
+    scope.parallel = m_setup.parallel || m_setup.everyModule;
+    scope.everyModule = m_setup.everyModule;
     const ScanResult result = m_session.scan(m_view, scope);
     m_progress.searching = false;
     m_progress.quiet = false;
+    // What a search stored is where the next module is looked for.
+    if (result.found() && m_storeFound) {
+        const Place &place = result.place;
+        m_kept.rememberPlace(place.portNumber, place.lineSettings, place.lineSettingsIndex);
+    }
     return result;
 }
 
@@ -95,13 +97,16 @@ ChangeReport ConsoleTool::changeBaudRate(int index, bool store)
     m_view.begin();
     // As the user chooses the entry in the list before pressing the button.
     m_view.selectLineSettings(index);
+    const Place before = m_session.moduleInHand().place;
     const BaudRateResult result = m_session.changeBaudRate(m_view);
     ChangeReport report = reportOf(result.outcome, Outcome::SetBaudRefused, result.message, result.failedReply,
                                    result.answeredSerialNumber);
     if (result.accepted()) {
         report.confirmed = m_session.findMovedModule(index, store).confirmed;
-        if (!*report.confirmed)
+        if (!*report.confirmed) {
             report.outcome = Outcome::SetBaudUnconfirmed;
+            report.message = outcomeMeaning(report.outcome);
+        }
     } else if (result.outcome == ChangeOutcome::Refused) {
         // No acknowledgement is not a refusal yet: the module may have moved all the same.
         switch (m_session.findUnacknowledgedMove(index, store)) {
@@ -109,25 +114,30 @@ ChangeReport ConsoleTool::changeBaudRate(int index, bool store)
             report.outcome = Outcome::Ok;
             report.acknowledgedLate = true;
             report.confirmed = true;
+            report.message = message(Message::SetBaudRateOk);
             break;
         case MovedTo::OldLineSettings:
             break;
         case MovedTo::Nowhere:
             report.outcome = Outcome::SetBaudUnconfirmed;
             report.confirmed = false;
+            report.message = outcomeMeaning(report.outcome);
             break;
         }
     }
-    report.lineSettings = settings().lineSettings;
+    // Where the module is left: at the new line settings once it accepted or moved, otherwise where it was.
+    report.place = m_session.moduleInHand().found ? m_session.moduleInHand().place : before;
     return report;
 }
 
 ChangeReport ConsoleTool::clearCustomerRegister()
 {
     m_view.begin();
+    const Place before = m_session.moduleInHand().place;
     const ClearResult result = m_session.clearCustomerRegister(m_view);
     ChangeReport report = reportOf(result.outcome, Outcome::ClearRefused, result.message, result.failedReply,
                                    result.answeredSerialNumber);
+    report.place = before;
     if (!result.accepted() && result.outcome != ChangeOutcome::Refused)
         return report;
     // Verified after the write: an acknowledged clearing must show in the register, and one whose
@@ -138,6 +148,7 @@ ChangeReport ConsoleTool::clearCustomerRegister()
     case RegisterReadBack::Outcome::Cleared:
         report.acknowledgedLate = !result.accepted();
         report.outcome = Outcome::Ok;
+        report.message = message(Message::ClearOk);
         break;
     case RegisterReadBack::Outcome::NotCleared:
         report.outcome = result.accepted() ? Outcome::NotCleared : Outcome::ClearRefused;
@@ -148,13 +159,16 @@ ChangeReport ConsoleTool::clearCustomerRegister()
         report.failedReply = read.failedReply;
         break;
     }
+    // The window's "Ok" stands only for a clearing the register confirms.
+    if (report.outcome == Outcome::NotCleared || report.outcome == Outcome::ClearUnconfirmed)
+        report.message = outcomeMeaning(report.outcome);
     return report;
 }
 
-LookResult ConsoleTool::lookAgain(const QByteArray &serialNumber)
+LookResult ConsoleTool::lookAgain(const Place &place, const QByteArray &serialNumber)
 {
-    m_progress.quiet = !m_options.verbose;
-    const LookResult look = m_session.lookAgain(serialNumber);
+    m_progress.quiet = !m_setup.verbose;
+    const LookResult look = m_session.lookAgain(place, serialNumber);
     m_progress.quiet = false;
     return look;
 }
@@ -163,8 +177,6 @@ void ConsoleTool::useLineSettings(int index)
 {
     if (index < 0 || index >= kLineSettingsCount)
         return;
-    SettingsStore &stored = m_session.settings();
-    stored.lineSettingsIndex = index;
-    stored.lineSettings = kLineSettingsTable[index];
+    m_session.useLineSettings(index);
     m_view.selectLineSettings(index);
 }

@@ -1,5 +1,7 @@
 #include "module_text.h"
 
+#include "move_confirmation.h"
+#include "port_names.h"
 #include "scan_report.h"
 
 QString printable(const QByteArray &value)
@@ -35,64 +37,6 @@ QString shownValue(const std::optional<QByteArray> &value)
     return value ? printable(*value) : QStringLiteral("not read");
 }
 
-namespace {
-
-bool holdsControlCharacters(const std::optional<QByteArray> &value)
-{
-    return value && printable(*value) != QString::fromLatin1(*value);
-}
-
-QJsonValue jsonValue(const std::optional<QByteArray> &value)
-{
-    return value ? QJsonValue(QString::fromLatin1(*value)) : QJsonValue(QJsonValue::Null);
-}
-
-} // namespace
-
-void insertModuleFields(QJsonObject &record, const ScanResult &module)
-{
-    record.insert(QStringLiteral("port"), portName(module.portNumber));
-    record.insert(QStringLiteral("device"), module.devicePath);
-    record.insert(QStringLiteral("line_settings"), QString::fromLatin1(module.lineSettings));
-    record.insert(QStringLiteral("serial_number"), QString::fromLatin1(module.serialNumber));
-    record.insert(QStringLiteral("version"), jsonValue(module.version));
-    record.insert(QStringLiteral("customer_register"), jsonValue(module.customerRegister));
-    if (!module.complete() && module.failedReply != FrameReply::Kind::Good)
-        record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(module.failedReply)));
-    // What a value holds that a reader must know of: bytes that are no text, or the end a zero byte cut off.
-    QJsonArray control;
-    QJsonArray cut;
-    const std::pair<const char *, std::pair<std::optional<QByteArray>, bool>> values[] = {
-        {"serial_number", {module.serialNumber, module.cutAtZeroByte.serialNumber}},
-        {"version", {module.version, module.cutAtZeroByte.version}},
-        {"customer_register", {module.customerRegister, module.cutAtZeroByte.customerRegister}},
-    };
-    for (const auto &[name, value] : values) {
-        if (holdsControlCharacters(value.first))
-            control.append(QString::fromLatin1(name));
-        if (value.second)
-            cut.append(QString::fromLatin1(name));
-    }
-    if (!control.isEmpty())
-        record.insert(QStringLiteral("control_characters"), control);
-    if (!cut.isEmpty())
-        record.insert(QStringLiteral("cut_at_zero_byte"), cut);
-}
-
-void insertChangeFields(QJsonObject &record, const ChangeReport &change, bool baudRate)
-{
-    record.insert(QStringLiteral("line_settings"), QString::fromLatin1(change.lineSettings));
-    if (change.confirmed)
-        record.insert(QStringLiteral("confirmed"), *change.confirmed);
-    record.insert(QStringLiteral("acknowledged_late"), change.acknowledgedLate);
-    if (!isSuccess(change.outcome) && change.failedReply != FrameReply::Kind::Good)
-        record.insert(QStringLiteral("failed_reply"), QString::fromLatin1(replyKindKey(change.failedReply)));
-    if (change.outcome == Outcome::ModuleChanged)
-        record.insert(QStringLiteral("answered_serial_number"), QString::fromLatin1(change.answeredSerialNumber));
-    if (!baudRate)
-        record.insert(QStringLiteral("customer_register_read_back"), jsonValue(change.customerRegister));
-}
-
 QStringList changeLines(const ChangeReport &change, bool baudRate, const QString &target, const QString &place,
                         bool stores)
 {
@@ -114,18 +58,6 @@ QStringList changeLines(const ChangeReport &change, bool baudRate, const QString
     else if (!baudRate && change.outcome == Outcome::ClearUnconfirmed)
         lines << QStringLiteral("customer register read back: not read");
     return lines;
-}
-
-QStringList moduleLines(const ConsoleTool &tool, const ScanResult &module)
-{
-    const QString joint = QStringLiteral(" : ");
-    const auto cut = [](bool cutShort) { return cutShort ? QStringLiteral(" (cut short at a zero byte)") : QString(); };
-    return {tool.message(Message::SerialNumber) + joint + printable(module.serialNumber)
-                + cut(module.cutAtZeroByte.serialNumber),
-            tool.message(Message::Version) + joint + shownValue(module.version) + cut(module.cutAtZeroByte.version),
-            tool.message(Message::Customer) + joint + shownValue(module.customerRegister)
-                + cut(module.cutAtZeroByte.customerRegister),
-            tool.message(Message::BaudRate) + joint + QString::fromLatin1(module.lineSettings)};
 }
 
 QJsonArray portRecords(const ScanReport &report, int language)

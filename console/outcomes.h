@@ -48,6 +48,8 @@ const OutcomeInfo &outcomeInfo(Outcome outcome);
 inline QString outcomeKey(Outcome outcome) { return QString::fromLatin1(outcomeInfo(outcome).key); }
 inline int exitStatusOf(Outcome outcome) { return outcomeInfo(outcome).exitStatus; }
 inline bool isSuccess(Outcome outcome) { return outcomeInfo(outcome).exitStatus == kExitSuccess; }
+// What the outcome means, in the table's words: said for a module where the window's text would say otherwise.
+inline QString outcomeMeaning(Outcome outcome) { return QString::fromLatin1(outcomeInfo(outcome).meaning); }
 
 // The change as the console program looks at it: the session's result, then what was looked at after it.
 struct ChangeReport {
@@ -56,7 +58,7 @@ struct ChangeReport {
     FrameReply::Kind failedReply = FrameReply::Kind::Good;
     bool acknowledgedLate = false;                // the module changed, but its acknowledgement never came
     std::optional<bool> confirmed;                // set-baud: it answered at the new line settings
-    QByteArray lineSettings;                      // where the module is left
+    Place place;                                  // where the module is left
     QByteArray answeredSerialNumber;              // module-changed: who answered instead
     std::optional<QByteArray> customerRegister;   // clear: as read back
 };

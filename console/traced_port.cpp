@@ -16,14 +16,10 @@ QString openProgressLine(const PortStatus &status, const QByteArray &lineSetting
         // A pseudo-terminal refuses parity, a UART a baud rate it cannot make: the port is open all the same.
         line += QStringLiteral(" (%1)").arg(reportText(ReportText::LineSettingsRefused, language));
     } else if (!opened) {
-        // The scan report's own words for the port, without its "COMn (device): " that the line already names.
+        // The scan report's own words for the port.
         ScanPortEntry entry;
         entry.status = status;
-        const QString said = scanReportLine(entry, language);
-        const QString device = status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language)
-                                                           : status.devicePath;
-        const QString prefix = QStringLiteral("COM%1 (%2): ").arg(portNumber).arg(device);
-        line += QStringLiteral(" (%1): %2").arg(device, said.startsWith(prefix) ? said.mid(prefix.size()) : said);
+        line += QStringLiteral(" (%1): %2").arg(reportDeviceName(status, language), scanReportState(entry, language));
     }
     return line;
 }

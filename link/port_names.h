@@ -3,6 +3,9 @@
 #include <QList>
 #include <QString>
 
+// "COM3": the name the tool gives a port number, on every platform.
+QString portName(int portNumber);
+
 // The device behind "COMn": empty when the number names no device.
 // Read afresh at every call, so a changed environment or link takes effect at the next open.
 QString devicePathForPort(int portNumber);

@@ -5,7 +5,7 @@
 BaudRateResult BaudRateOperation::run()
 {
     ModuleView &view = m_ctx.view;
-    SettingsStore &settings = m_ctx.settings;
+    const Place &place = m_ctx.inHand.place;
     BaudRateResult result;
 
     view.setWaitCursor(true);
@@ -13,10 +13,10 @@ BaudRateResult BaudRateOperation::run()
     view.processMessages();
 
     const int selected = view.selectedLineSettings();
-    result.portNumber = settings.portNumber;
-    result.previousLineSettings = settings.lineSettings;
+    result.portNumber = place.portNumber;
+    result.previousLineSettings = place.lineSettings;
     result.lineSettingsIndex = selected;
-    if (!settings.moduleFound) {
+    if (!m_ctx.inHand.found) {
         result.outcome = ChangeOutcome::NoScan;
         result.message = message(Message::ScanFirst);
         report(false, result.message);
@@ -35,9 +35,13 @@ BaudRateResult BaudRateOperation::run()
         result.answeredSerialNumber = confirmed.answeredSerialNumber;
         const bool ok = result.accepted();
         if (ok) {
-            // Memory only: the store is written by a scan's search alone.
-            settings.lineSettingsIndex = selected;
-            settings.lineSettings = kLineSettingsTable[selected];
+            // The module is at the new line settings from now on; in memory only: the store is written by a
+            // scan's search alone.
+            Place moved = place;
+            moved.lineSettings = result.lineSettings;
+            moved.lineSettingsIndex = selected;
+            m_ctx.inHand.place = moved;
+            m_ctx.remember(moved, false);
         }
         // Another module than the one shown: a new scan must read it first.
         result.message = result.outcome == ChangeOutcome::ModuleChanged ? message(Message::ScanFirst)

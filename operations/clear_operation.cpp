@@ -9,8 +9,8 @@ ClearResult ClearOperation::run()
     view.setWindowEnabled(false);
     view.processMessages();
 
-    result.portNumber = m_ctx.settings.portNumber;
-    if (!m_ctx.settings.moduleFound) {
+    result.portNumber = m_ctx.inHand.place.portNumber;
+    if (!m_ctx.inHand.found) {
         result.outcome = ChangeOutcome::NoScan;
         result.message = message(Message::ScanFirst);
         report(false, result.message);

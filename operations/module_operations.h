@@ -35,7 +35,10 @@ struct OperationContext {
     ModuleView &view;
     SerialDevice &port;
     ModuleCommands &commands;
-    SettingsStore &settings;
+    // Where to look first, and the language; the operations change it only through remember.
+    const SettingsStore &settings;
+    // Where the module is from now on (in memory), and whether the store is written with it.
+    const std::function<void(const Place &place, bool save)> &remember;
     const MessageTable &messages;
     Clock &clock; // for the blocking 200 ms pauses
     // Runs once the scan has found the module, before its information read; may be empty.
@@ -64,7 +67,7 @@ protected:
     void report(bool success, const QString &text);
 
     using Confirmed = ConfirmedCommand;
-    // The confirm-then-command pair at the stored place, for the module the scan read; another module that
+    // The confirm-then-command pair at the module's place, for the module the scan read; another module that
     // answers is forgotten with the module found. A stop request that has come by the moment the command
     // would go keeps it off the line.
     Confirmed confirmThen(const std::function<CommandResult()> &command);
@@ -84,7 +87,7 @@ public:
 
 private:
     // Where a search found the module.
-    struct Place {
+    struct Found {
         int portNumber = 0;
         int lineSettingsIndex = -1;
         QByteArray serialNumber;
@@ -92,9 +95,11 @@ private:
     };
 
     bool quickAttempt(PortProbe &probe, QByteArray &serial);
-    std::optional<Place> search(PortProbe &probe);
-    std::optional<Place> searchParallel();
-    void remember(const Place &place);
+    std::optional<Found> search(PortProbe &probe);
+    std::optional<Found> searchParallel();
+    static Place placeOf(const Found &found);
+    // Remembered at once, and stored when the scope says so.
+    void remember(const Found &found);
     bool readInformation(PortProbe &probe, const QByteArray &serial);
     void showPortTried(int portNumber);
     QList<int> ports() const;

@@ -22,6 +22,7 @@ ModuleSession::ModuleSession(Parts parts, std::unique_ptr<OwnParts> own)
     , m_commands(m_frames)
     , m_frontPort(std::move(parts.frontPort))
     , m_stop(parts.stop ? parts.stop : &m_own->stop)
+    , m_remember([this](const Place &place, bool save) { remember(place, save); })
 {
 }
 
@@ -38,13 +39,44 @@ ModuleSession::~ModuleSession() = default;
 
 QString ModuleSession::message(Message m) const
 {
-    return m_messages.text(m, m_settings.languageIndex);
+    return m_messages.text(m, m_settings.languageIndex());
+}
+
+void ModuleSession::remember(const Place &place, bool save)
+{
+    m_settings.rememberPlace(place.portNumber, place.lineSettings, place.lineSettingsIndex);
+    if (save)
+        m_settings.saveScanSettings();
+}
+
+void ModuleSession::loadSettings()
+{
+    m_settings.loadSettings();
+    m_inHand = ModuleInHand{};
+}
+
+void ModuleSession::useSettings(const SettingsStore &values)
+{
+    m_settings = values;
+}
+
+void ModuleSession::useLineSettings(int lineSettingsIndex)
+{
+    m_settings.rememberLineSettings(lineSettingsIndex);
+}
+
+void ModuleSession::selectLanguage(int index, const QString &name, bool save)
+{
+    m_settings.selectLanguage(index, name);
+    if (save)
+        m_settings.saveLanguage();
 }
 
 OperationContext ModuleSession::context(ModuleView &view)
 {
-    return OperationContext{view, *m_device, m_commands, m_settings, m_messages, *m_clock, m_moduleFound, *m_stop,
-                            m_stopBeforeChange, m_inHand, m_frontPort};
+    return OperationContext{view,          *m_device, m_commands,         m_settings, m_remember,
+                            m_messages,    *m_clock,  m_moduleFound,      *m_stop,    m_stopBeforeChange,
+                            m_inHand,      m_frontPort};
 }
 
 ScanResult ModuleSession::scan(ModuleView &view)
@@ -69,41 +101,47 @@ ClearResult ModuleSession::clearCustomerRegister(ModuleView &view)
 
 MoveConfirmation ModuleSession::confirmMove(const MoveTarget &target)
 {
-    return confirmMovedModule(*m_device, m_commands, *m_clock, m_settings, target);
+    return confirmMovedModule(*m_device, m_commands, *m_clock, target);
 }
 
-LookResult ModuleSession::lookAgain(const QByteArray &serialNumber)
+LookResult ModuleSession::lookAgain(const Place &place, const QByteArray &serialNumber)
 {
-    return lookAtPlace(*m_device, m_commands, m_settings.portNumber, m_settings.lineSettings, serialNumber);
+    return lookAtPlace(*m_device, m_commands, place.portNumber, place.lineSettings, serialNumber);
 }
 
 MoveConfirmation ModuleSession::findMovedModule(int lineSettingsIndex, bool store)
 {
     MoveTarget target;
-    target.portNumber = m_settings.portNumber;
+    target.portNumber = m_inHand.place.portNumber;
     target.lineSettingsIndex = lineSettingsIndex;
     target.serialNumber = m_inHand.serialNumber;
-    target.store = store;
-    return confirmMove(target);
+    const MoveConfirmation found = confirmMove(target);
+    if (found.confirmed && lineSettingsIndex >= 0 && lineSettingsIndex < kLineSettingsCount) {
+        // As a scan's search that found the module there: remembered, and stored when asked.
+        Place moved = m_inHand.place;
+        moved.lineSettings = kLineSettingsTable[lineSettingsIndex];
+        moved.lineSettingsIndex = lineSettingsIndex;
+        m_inHand.place = moved;
+        remember(moved, store);
+    }
+    return found;
 }
 
 MovedTo ModuleSession::findUnacknowledgedMove(int lineSettingsIndex, bool store)
 {
-    if (findMovedModule(lineSettingsIndex, store).confirmed) {
-        // As after an accepted change: the module is at the new line settings from now on.
-        m_settings.lineSettingsIndex = lineSettingsIndex;
-        m_settings.lineSettings = kLineSettingsTable[lineSettingsIndex];
+    const Place before = m_inHand.place;
+    if (findMovedModule(lineSettingsIndex, store).confirmed)
         return MovedTo::NewLineSettings;
-    }
-    const LookResult old = lookAtPlace(*m_device, m_commands, m_settings.portNumber, m_settings.lineSettings,
+    const LookResult old = lookAtPlace(*m_device, m_commands, before.portNumber, before.lineSettings,
                                        m_inHand.serialNumber);
     return old == LookResult::SameModule ? MovedTo::OldLineSettings : MovedTo::Nowhere;
 }
 
 RegisterReadBack ModuleSession::readBackCustomerRegister()
 {
+    const Place &place = m_inHand.place;
     const ConfirmedCommand read =
-        confirmThenCommand(*m_device, m_commands, *m_clock, m_settings.portNumber, m_settings.lineSettings,
+        confirmThenCommand(*m_device, m_commands, *m_clock, place.portNumber, place.lineSettings,
                            m_inHand.serialNumber, {}, [this] { return m_commands.readCustomerRegister(); });
     RegisterReadBack back;
     back.failedReply = read.failedReply;

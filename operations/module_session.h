@@ -57,15 +57,29 @@ public:
 
     // After an accepted baud-rate change: the module looked for at its new place (see confirmMovedModule).
     MoveConfirmation confirmMove(const MoveTarget &target);
-    // After a baud-rate change: the module the scan read looked for at its port and the new line settings.
+    // After a baud-rate change: the module the scan read looked for at its port and the new line settings;
+    // once it answers, stored there when store is on.
     MoveConfirmation findMovedModule(int lineSettingsIndex, bool store);
     // After a baud-rate change the module did not acknowledge: looked for at the new line settings as after
-    // an accepted change (and remembered there once found; stored when store is on), then once at the old.
+    // an accepted change (and the module in hand is there once found; stored when store is on), then once at
+    // the old.
     MovedTo findUnacknowledgedMove(int lineSettingsIndex, bool store);
     // After a clearing: the customer register read from the module the scan read, at its place.
     RegisterReadBack readBackCustomerRegister();
-    // One look at the place where the last scan found the module.
-    LookResult lookAgain(const QByteArray &serialNumber);
+    // One look at a place where a module was.
+    LookResult lookAgain(const Place &place, const QByteArray &serialNumber);
+
+    // The stored settings, as at a start of the tool: no module in hand.
+    void loadSettings();
+    // These values instead of the stored ones (the store's defaults: as on a machine where nothing was ever
+    // stored); nothing is read or written. The module in hand stays where it is.
+    void useSettings(const SettingsStore &values);
+    // In memory only: the next scan looks at these line settings first (an index of the table).
+    void useLineSettings(int lineSettingsIndex);
+    // The language of every text from now on; stored when save is on (the window's language buttons).
+    void selectLanguage(int index, const QString &name, bool save = true);
+    // The module the last scan read completely, and where it is now; found false until then.
+    const ModuleInHand &moduleInHand() const { return m_inHand; }
 
     // Asks the running operation to stop at its next safe point: a search before its next open or request,
     // a change before the command that changes the module. Safe from any thread.
@@ -84,7 +98,7 @@ public:
     Clock &clock() { return *m_clock; }
     FrameLayer &frames() { return m_frames; }
     ModuleCommands &commands() { return m_commands; }
-    SettingsStore &settings() { return m_settings; }
+    // Read only: the session alone changes it, through the verbs above and the operations.
     const SettingsStore &settings() const { return m_settings; }
     const MessageTable &messages() const { return m_messages; }
     TonePlayer &tones() { return m_tones; }
@@ -94,6 +108,8 @@ private:
     ModuleSession(Parts parts, std::unique_ptr<OwnParts> own);
     static SerialDevice *ownPort(const Parts &parts, OwnParts &own, Clock &clock);
     OperationContext context(ModuleView &view);
+    // Where the module is from now on, saved when asked.
+    void remember(const Place &place, bool save);
 
     std::unique_ptr<OwnParts> m_own; // the real clock and port, where no others were given
     Clock *m_clock;
@@ -108,4 +124,5 @@ private:
     bool m_stopBeforeChange = true;
     ModuleInHand m_inHand;
     std::function<void()> m_moduleFound;
+    std::function<void(const Place &, bool)> m_remember;
 };

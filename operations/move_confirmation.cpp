@@ -4,12 +4,11 @@
 #include "line_settings.h"
 #include "module_commands.h"
 #include "serial_device.h"
-#include "settings_store.h"
 
 #include <cstdint>
 
 MoveConfirmation confirmMovedModule(SerialDevice &port, ModuleCommands &commands, Clock &clock,
-                                    SettingsStore &settings, const MoveTarget &target)
+                                    const MoveTarget &target)
 {
     const int portNumber = target.portNumber;
     const int lineSettingsIndex = target.lineSettingsIndex;
@@ -37,12 +36,6 @@ MoveConfirmation confirmMovedModule(SerialDevice &port, ModuleCommands &commands
         result.elapsedMs = int(std::uint32_t(clock.milliseconds() - start));
         if (result.confirmed || result.elapsedMs >= target.windowMs)
             break;
-    }
-    if (result.confirmed && target.store) {
-        settings.portNumber = portNumber;
-        settings.lineSettings = lineSettings;
-        settings.lineSettingsIndex = lineSettingsIndex;
-        settings.saveScanSettings();
     }
     return result;
 }

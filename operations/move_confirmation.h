@@ -7,7 +7,6 @@
 class Clock;
 class ModuleCommands;
 class SerialDevice;
-class SettingsStore;
 
 // A module that accepted a baud-rate change resets and comes back at the new line settings. It is
 // asked for its serial number there, a 200 ms pause before each request, until it answers or 3 s
@@ -30,13 +29,11 @@ struct MoveTarget {
     int lineSettingsIndex = -1;          // the new line settings, an index of the table
     QByteArray serialNumber;             // only this module counts
     int windowMs = kMoveConfirmWindowMs; // 0: one try only
-    bool store = true;                   // store port and line settings once it answers
 };
 
 // After an accepted baud-rate change: looks for the module at the target's port and line settings;
 // each try opens the port, sends one serial-number request and closes it again, so a port that is
 // briefly gone or busy while the module resets gets another chance, for the whole time. Another module's
-// answer does not count. Once it answers (and the target says so), port and line settings are stored as a scan's
-// search that found the module there stores them. Runs on the thread that owns the port.
+// answer does not count. Runs on the thread that owns the port.
 MoveConfirmation confirmMovedModule(SerialDevice &port, ModuleCommands &commands, Clock &clock,
-                                    SettingsStore &settings, const MoveTarget &target);
+                                    const MoveTarget &target);

@@ -22,6 +22,15 @@ struct ScanScope {
     bool everyModule = false;
 };
 
+// Where a module answers: the port with its device, and the line settings it was opened at (the text opens
+// the port, the index names the list's entry).
+struct Place {
+    int portNumber = 0;
+    QString devicePath;
+    QByteArray lineSettings;
+    int lineSettingsIndex = -1;
+};
+
 // What a scan found, as the operation knows it (not as a panel shows it).
 struct ScanResult {
     enum class Outcome {
@@ -35,10 +44,7 @@ struct ScanResult {
 
     Outcome outcome = Outcome::NotFound;
     // Where the module answered (found only).
-    int portNumber = 0;
-    QString devicePath;
-    QByteArray lineSettings;
-    int lineSettingsIndex = -1;
+    Place place;
     QByteArray serialNumber;
     std::optional<QByteArray> version;          // when read
     std::optional<QByteArray> customerRegister; // when read
@@ -61,7 +67,8 @@ struct ScanResult {
     // With every module asked for: one result each, in the order of the port list (the first is this one).
     std::vector<ScanResult> modules;
 
-    bool found() const { return outcome != Outcome::NotFound; }
+    // A module answered: its serial number is known. A stopped search found none.
+    bool found() const { return outcome == Outcome::Complete || outcome == Outcome::InformationError; }
     bool complete() const { return outcome == Outcome::Complete; }
 };
 
@@ -97,9 +104,12 @@ struct RegisterReadBack {
     FrameReply::Kind failedReply = FrameReply::Kind::Good;
 };
 
-// The module the last scan found, as the changes after it must find it again: who it is.
+// The module the last scan read completely, as the changes after it must find it again: who it is and where.
+// Until a scan has read one, the baud-rate change and the clearing refuse.
 struct ModuleInHand {
-    QByteArray serialNumber; // empty: none found
+    bool found = false;
+    QByteArray serialNumber;
+    Place place;
 };
 
 struct BaudRateResult {

@@ -24,13 +24,13 @@ bool isLineSettingsIndex(int index)
 
 QString ModuleOperation::message(Message m) const
 {
-    return m_ctx.messages.text(m, m_ctx.settings.languageIndex);
+    return m_ctx.messages.text(m, m_ctx.settings.languageIndex());
 }
 
 int ModuleOperation::storedLineSettingsIndex() const
 {
     // The table must never be indexed out of range, whatever the store holds.
-    const int index = m_ctx.settings.lineSettingsIndex;
+    const int index = m_ctx.settings.lineSettingsIndex();
     return isLineSettingsIndex(index) ? index : kDefaultLineSettingsIndex;
 }
 
@@ -87,21 +87,19 @@ ModuleOperation::Confirmed ModuleOperation::confirmThen(const std::function<Comm
         stopped.outcome = ChangeOutcome::Stopped;
         return stopped;
     }
-    const Confirmed confirmed = confirmThenCommand(m_ctx.port, m_ctx.commands, m_ctx.clock, m_ctx.settings.portNumber,
-                                                   m_ctx.settings.lineSettings, m_ctx.inHand.serialNumber, mayCommand,
-                                                   command);
-    if (confirmed.outcome == ChangeOutcome::ModuleChanged) {
-        // A new scan must read the module that is there now.
-        m_ctx.settings.moduleFound = false;
+    const Place &place = m_ctx.inHand.place;
+    const Confirmed confirmed = confirmThenCommand(m_ctx.port, m_ctx.commands, m_ctx.clock, place.portNumber,
+                                                   place.lineSettings, m_ctx.inHand.serialNumber, mayCommand, command);
+    // A new scan must read the module that is there now.
+    if (confirmed.outcome == ChangeOutcome::ModuleChanged)
         m_ctx.inHand = ModuleInHand{};
-    }
     return confirmed;
 }
 
 ScanResult ScanOperation::run()
 {
     ModuleView &view = m_ctx.view;
-    SettingsStore &settings = m_ctx.settings;
+    const SettingsStore &settings = m_ctx.settings;
 
     view.setWaitCursor(true);
     view.processMessages();
@@ -113,22 +111,24 @@ ScanResult ScanOperation::run()
     view.processMessages();
     m_result = ScanResult{};
 
-    settings.moduleFound = false;
     m_ctx.inHand = ModuleInHand{};
     PortProbe probe(m_ctx.port, m_ctx.commands, m_ctx.clock, m_ctx.stop);
     QByteArray serial;
     bool found = false;
     // Every module means every port searched to its end: a stored place is no shortcut then.
-    if (!m_scope.everyModule && settings.portNumber > 0
-        && (m_scope.ports.isEmpty() || m_scope.ports.contains(settings.portNumber)))
+    if (!m_scope.everyModule && settings.portNumber() > 0
+        && (m_scope.ports.isEmpty() || m_scope.ports.contains(settings.portNumber())))
         found = quickAttempt(probe, serial);
     bool serialCut = found && probe.serialCutAtZeroByte();
+    // The quick attempt answers at the stored place, the stored text opening the port.
+    Place place{settings.portNumber(), QString(), settings.lineSettings(), storedLineSettingsIndex()};
     if (!found) {
-        const std::optional<Place> place = m_scope.parallel ? searchParallel() : search(probe);
-        found = place.has_value();
+        const std::optional<Found> answer = m_scope.parallel ? searchParallel() : search(probe);
+        found = answer.has_value();
         if (found) {
-            serial = place->serialNumber;
-            serialCut = place->serialCut;
+            place = placeOf(*answer);
+            serial = answer->serialNumber;
+            serialCut = answer->serialCut;
         }
     }
     m_result.stopped = m_result.stopped || probe.stopped();
@@ -138,14 +138,12 @@ ScanResult ScanOperation::run()
                           m_result.report.end());
 
     if (found) {
-        m_result.portNumber = settings.portNumber;
-        m_result.lineSettings = settings.lineSettings;
-        m_result.lineSettingsIndex = storedLineSettingsIndex();
+        m_result.place = place;
         m_result.serialNumber = serial;
         m_result.cutAtZeroByte.serialNumber = serialCut;
         for (const ScanPortEntry &entry : m_result.report) {
-            if (entry.answered && entry.status.portNumber == m_result.portNumber)
-                m_result.devicePath = entry.status.devicePath;
+            if (entry.answered && entry.status.portNumber == place.portNumber)
+                m_result.place.devicePath = entry.status.devicePath;
         }
         if (m_ctx.moduleFound)
             m_ctx.moduleFound();
@@ -212,14 +210,14 @@ QList<int> ScanOperation::lineSettingsToTry() const
     return indexes;
 }
 
-void ScanOperation::remember(const Place &place)
+Place ScanOperation::placeOf(const Found &found)
 {
-    SettingsStore &settings = m_ctx.settings;
-    settings.portNumber = place.portNumber;
-    settings.lineSettings = kLineSettingsTable[place.lineSettingsIndex];
-    settings.lineSettingsIndex = place.lineSettingsIndex;
-    if (m_scope.storeFound)
-        settings.saveScanSettings();
+    return Place{found.portNumber, QString(), kLineSettingsTable[found.lineSettingsIndex], found.lineSettingsIndex};
+}
+
+void ScanOperation::remember(const Found &found)
+{
+    m_ctx.remember(placeOf(found), m_scope.storeFound);
 }
 
 bool ScanOperation::quickAttempt(PortProbe &probe, QByteArray &serial)
@@ -228,18 +226,18 @@ bool ScanOperation::quickAttempt(PortProbe &probe, QByteArray &serial)
     m_ctx.view.selectLineSettings(storedLineSettingsIndex());
     m_result.report.append(ScanPortEntry{});
     // The stored string itself opens the port, even where it disagrees with the stored index.
-    if (!probe.open(settings.portNumber, settings.lineSettings, m_result.report.last())) {
+    if (!probe.open(settings.portNumber(), settings.lineSettings(), m_result.report.last())) {
         if (!m_result.report.last().status.portNumber)
             m_result.report.removeLast(); // stopped before the open
         return false;
     }
-    showPortTried(settings.portNumber);
+    showPortTried(settings.portNumber());
     const bool found = probe.askSerialNumber(m_result.report.last(), kQuickAttempts, serial);
     probe.close();
     return found;
 }
 
-std::optional<ScanOperation::Place> ScanOperation::search(PortProbe &probe)
+std::optional<ScanOperation::Found> ScanOperation::search(PortProbe &probe)
 {
     ModuleView &view = m_ctx.view;
     for (const int port : ports()) {
@@ -260,7 +258,7 @@ std::optional<ScanOperation::Place> ScanOperation::search(PortProbe &probe)
             showPortTried(port);
             QByteArray serial;
             const bool found = probe.askSerialNumber(entry, kSearchAttempts, serial);
-            const Place place{port, index, serial, probe.serialCutAtZeroByte()};
+            const Found place{port, index, serial, probe.serialCutAtZeroByte()};
             // Stored at once, while the port is still open.
             if (found)
                 remember(place);
@@ -274,7 +272,7 @@ std::optional<ScanOperation::Place> ScanOperation::search(PortProbe &probe)
     return std::nullopt;
 }
 
-std::optional<ScanOperation::Place> ScanOperation::searchParallel()
+std::optional<ScanOperation::Found> ScanOperation::searchParallel()
 {
     const QList<int> portList = ports();
     const QList<int> indexes = lineSettingsToTry();
@@ -286,7 +284,7 @@ std::optional<ScanOperation::Place> ScanOperation::searchParallel()
         ScanPortEntry entry;
         bool visited = false;
         bool stopped = false;
-        std::optional<Place> place;
+        std::optional<Found> place;
         InformationRead information;
         QString devicePath;
     };
@@ -313,7 +311,7 @@ std::optional<ScanOperation::Place> ScanOperation::searchParallel()
                 const bool found = probe.askSerialNumber(turn.entry, kSearchAttempts, serial);
                 probe.close();
                 if (found) {
-                    turn.place = Place{port, index, serial, probe.serialCutAtZeroByte()};
+                    turn.place = Found{port, index, serial, probe.serialCutAtZeroByte()};
                     int seen = firstFound.load();
                     while (i < seen && !firstFound.compare_exchange_weak(seen, i)) {
                     }
@@ -352,10 +350,8 @@ std::optional<ScanOperation::Place> ScanOperation::searchParallel()
             if (!turn.place)
                 continue;
             ScanResult module;
-            module.portNumber = turn.place->portNumber;
-            module.devicePath = turn.devicePath;
-            module.lineSettingsIndex = turn.place->lineSettingsIndex;
-            module.lineSettings = kLineSettingsTable[turn.place->lineSettingsIndex];
+            module.place = placeOf(*turn.place);
+            module.place.devicePath = turn.devicePath;
             module.serialNumber = turn.place->serialNumber;
             module.version = turn.information.version;
             module.customerRegister = turn.information.customerRegister;
@@ -367,7 +363,7 @@ std::optional<ScanOperation::Place> ScanOperation::searchParallel()
             module.outcome = turn.information.complete() ? ScanResult::Outcome::Complete
                                                          : ScanResult::Outcome::InformationError;
             module.message = message(module.complete() ? Message::InfoOk : Message::InfoError) + QStringLiteral(" : #")
-                             + QString::number(module.portNumber) + QStringLiteral(")");
+                             + QString::number(module.place.portNumber) + QStringLiteral(")");
             m_result.modules.push_back(module);
         }
     }
@@ -377,8 +373,8 @@ std::optional<ScanOperation::Place> ScanOperation::searchParallel()
 bool ScanOperation::readInformation(PortProbe &probe, const QByteArray &serial)
 {
     ModuleView &view = m_ctx.view;
-    SettingsStore &settings = m_ctx.settings;
-    const QString portSuffix = QStringLiteral(" : #") + QString::number(settings.portNumber) + QStringLiteral(")");
+    const Place &place = m_result.place;
+    const QString portSuffix = QStringLiteral(" : #") + QString::number(place.portNumber) + QStringLiteral(")");
 
     view.selectLineSettings(storedLineSettingsIndex());
     view.setPanelText(InfoPanel::Serial,
@@ -400,7 +396,7 @@ bool ScanOperation::readInformation(PortProbe &probe, const QByteArray &serial)
         if (read.version)
             showVersion(*read.version);
     } else {
-        read = probe.readInformation(settings.portNumber, settings.lineSettings, showVersion);
+        read = probe.readInformation(place.portNumber, place.lineSettings, showVersion);
     }
     m_result.version = read.version;
     m_result.customerRegister = read.customerRegister;
@@ -414,8 +410,9 @@ bool ScanOperation::readInformation(PortProbe &probe, const QByteArray &serial)
         view.setPanelText(InfoPanel::Customer, message(Message::Customer) + QStringLiteral(" : ")
                                                    + QString::fromLatin1(*read.customerRegister));
         m_result.message = message(Message::InfoOk) + portSuffix;
-        settings.moduleFound = true;
+        m_ctx.inHand.found = true;
         m_ctx.inHand.serialNumber = serial;
+        m_ctx.inHand.place = place;
     } else {
         m_result.message = message(Message::InfoError) + portSuffix;
     }

@@ -97,11 +97,14 @@ QString permissionDeniedText(const PortStatus &status, int language)
              QStringLiteral("%1").arg(status.deviceMode, 4, 8, QLatin1Char('0')));
 }
 
-QString scanReportLine(const ScanPortEntry &entry, int language)
+QString reportDeviceName(const PortStatus &status, int language)
+{
+    return status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language) : status.devicePath;
+}
+
+QString scanReportState(const ScanPortEntry &entry, int language)
 {
     const PortStatus &status = entry.status;
-    const QString device = status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language)
-                                                       : status.devicePath;
     QString what;
     if (entry.answered) {
         what = reportText(ReportText::ModuleAnswered, language);
@@ -128,7 +131,14 @@ QString scanReportLine(const ScanPortEntry &entry, int language)
     } else {
         what = reportText(textFor(status.problem), language);
     }
-    return QStringLiteral("COM%1 (%2): %3").arg(status.portNumber).arg(device, what);
+    return what;
+}
+
+QString scanReportLine(const ScanPortEntry &entry, int language)
+{
+    return QStringLiteral("COM%1 (%2): %3")
+        .arg(entry.status.portNumber)
+        .arg(reportDeviceName(entry.status, language), scanReportState(entry, language));
 }
 
 QStringList scanReportLines(const ScanReport &report, int language)

@@ -56,7 +56,12 @@ QString reportText(ReportText text, int language);
 // device of that group, otherwise the device's owner, group and mode.
 QString permissionDeniedText(const PortStatus &status, int language);
 
-// "COM3 (/dev/ttyUSB0): opened, no answer at 19200,e,8,1 (2 requests)", and so on.
+// What the scan did at the port, or why it could not open it: "opened, no answer at 19200,e,8,1 (2 requests)",
+// "no such port", "held by another program (minicom, process 4711)"...
+QString scanReportState(const ScanPortEntry &entry, int language);
+// The port's device as the report names it: its path, or "no device".
+QString reportDeviceName(const PortStatus &status, int language);
+// The line for people: "COM3 (/dev/ttyUSB0): opened, no answer at 19200,e,8,1 (2 requests)", and so on.
 QString scanReportLine(const ScanPortEntry &entry, int language);
 QStringList scanReportLines(const ScanReport &report, int language);
 

@@ -94,36 +94,52 @@ int languageIndexForName(const QString &name)
 
 void SettingsStore::loadSettings()
 {
-    portNumber = kDefaultPortNumber;
-    lineSettings = kDefaultLineSettings;
-    lineSettingsIndex = kDefaultLineSettingsIndex;
+    m_portNumber = kDefaultPortNumber;
+    m_lineSettings = kDefaultLineSettings;
+    m_lineSettingsIndex = kDefaultLineSettingsIndex;
     selectLanguage(0, kDefaultLanguageName);
 
     const Sources sources = readStoredValues();
     // A port outside 1..16 is kept as read: the scan knows what to do with it.
-    portNumber = readFirst(sources, kPortKey, toInt32).value_or(kDefaultPortNumber);
+    m_portNumber = readFirst(sources, kPortKey, toInt32).value_or(kDefaultPortNumber);
     if (const auto text = readFirst(sources, kLineSettingsKey, toText))
-        lineSettings = text->toLatin1();
+        m_lineSettings = text->toLatin1();
     // Read apart from the text: a pair that disagrees stays as it is.
-    lineSettingsIndex = readFirst(sources, kLineSettingsIndexKey, toLineSettingsIndex).value_or(kDefaultLineSettingsIndex);
+    m_lineSettingsIndex =
+        readFirst(sources, kLineSettingsIndexKey, toLineSettingsIndex).value_or(kDefaultLineSettingsIndex);
     if (const auto name = readFirst(sources, kLanguageKey, toText))
         selectLanguage(languageIndexForName(*name), *name);
 }
 
 bool SettingsStore::saveScanSettings()
 {
-    return writeStoredValues({{kPortKey, portNumber},
-                       {kLineSettingsIndexKey, lineSettingsIndex},
-                       {kLineSettingsKey, QString::fromLatin1(lineSettings)}});
+    return writeStoredValues({{kPortKey, m_portNumber},
+                              {kLineSettingsIndexKey, m_lineSettingsIndex},
+                              {kLineSettingsKey, QString::fromLatin1(m_lineSettings)}});
 }
 
 bool SettingsStore::saveLanguage()
 {
-    return writeStoredValues({{kLanguageKey, languageName}});
+    return writeStoredValues({{kLanguageKey, m_languageName}});
 }
 
 void SettingsStore::selectLanguage(int index, const QString &name)
 {
-    languageIndex = index;
-    languageName = name;
+    m_languageIndex = index;
+    m_languageName = name;
+}
+
+void SettingsStore::rememberPlace(int portNumber, const QByteArray &lineSettings, int lineSettingsIndex)
+{
+    m_portNumber = portNumber;
+    m_lineSettings = lineSettings;
+    m_lineSettingsIndex = lineSettingsIndex;
+}
+
+void SettingsStore::rememberLineSettings(int lineSettingsIndex)
+{
+    if (lineSettingsIndex < 0 || lineSettingsIndex >= kLineSettingsCount)
+        return;
+    m_lineSettingsIndex = lineSettingsIndex;
+    m_lineSettings = kLineSettingsTable[lineSettingsIndex];
 }

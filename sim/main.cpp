@@ -73,6 +73,7 @@ bool readConfig(const QCommandLineParser &parser, SimConfig &config)
             return fail(QStringLiteral("--ignore needs a command"));
         faults.ignoredCommands.append(command.toLatin1());
     }
+    faults.silentAfter = parser.value(QStringLiteral("silent-after")).toLatin1();
     config.stream = parser.isSet(QStringLiteral("stream"));
     config.exitOnEof = parser.isSet(QStringLiteral("exit-on-eof"));
     config.logTarget = parser.value(QStringLiteral("log"));
@@ -119,6 +120,10 @@ int main(int argc, char *argv[])
          QStringLiteral("MS")},
         {QStringLiteral("ignore"),
          QStringLiteral("Fault: no answer to requests starting with CMD (e.g. V01, E01); may repeat."),
+         QStringLiteral("CMD")},
+        {QStringLiteral("silent-after"),
+         QStringLiteral("Fault: answer a request starting with CMD (e.g. F06), then nothing more, as a module that "
+                        "stops on the fixture."),
          QStringLiteral("CMD")},
         {QStringLiteral("answer-from"),
          QStringLiteral("Fault: answer only from the Nth request heard on (good check, right baud rate)."),

@@ -107,8 +107,8 @@ Answer VirtualModule::answer(const QByteArray &text)
 {
     Answer result;
     ++m_requestsHeard;
-    if (m_faults.silent) {
-        result.note = "silent";
+    if (m_faults.silent || m_stopped) {
+        result.note = m_stopped ? QByteArray("silent after " + m_faults.silentAfter) : QByteArray("silent");
         return result;
     }
     if (m_requestsHeard < m_faults.answerFrom) {
@@ -129,6 +129,8 @@ Answer VirtualModule::answer(const QByteArray &text)
         return result;
     }
     reply.bytes = replyFrame(*replied);
+    if (!m_faults.silentAfter.isEmpty() && text.startsWith(m_faults.silentAfter))
+        m_stopped = true;
     if (m_faults.noise)
         reply.bytes.prepend(noiseBytes());
     if (reply.newLineSettings)

@@ -22,6 +22,7 @@ struct ModuleFaults {
     int serialFrameLength = 15; // 14, 15 or 16
     QList<QByteArray> ignoredCommands;
     int answerFrom = 1; // first request (counted from 1) that gets an answer
+    QByteArray silentAfter; // once a request starting with this is answered, no more answers; empty: none
 };
 
 // One frame as it came in: what stood between 0x0F and the check digits, and whether its check holds.
@@ -74,4 +75,5 @@ private:
     ModuleIdentity m_identity;
     ModuleFaults m_faults;
     int m_requestsHeard = 0;
+    bool m_stopped = false; // silentAfter came
 };

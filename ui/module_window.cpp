@@ -221,15 +221,15 @@ bool TfrmModule::eventFilter(QObject *watched, QEvent *event)
 
 void TfrmModule::FormCreate()
 {
-    m_settings.loadSettings();
+    // The stored settings, and no module found yet.
+    m_session.loadSettings();
     removeCloseCommand(*this);
-    m_settings.moduleFound = false;
-    selectLineSettings(m_settings.lineSettingsIndex);
+    selectLineSettings(m_settings.lineSettingsIndex());
 }
 
 QString TfrmModule::message(Message m) const
 {
-    return m_messages.text(m, m_settings.languageIndex);
+    return m_messages.text(m, m_settings.languageIndex());
 }
 
 void TfrmModule::FormShow()
@@ -246,7 +246,7 @@ void TfrmModule::FormShow()
     btnExit->setText(message(Message::Exit));
     btnClear->setText(message(Message::ClearButton));
     refreshMsgToolTip();
-    applyAccessibleTexts(*this, m_settings.languageIndex);
+    applyAccessibleTexts(*this, m_settings.languageIndex());
 }
 
 void TfrmModule::setScanReport(const ScanReport &report)
@@ -257,13 +257,12 @@ void TfrmModule::setScanReport(const ScanReport &report)
 
 void TfrmModule::refreshMsgToolTip()
 {
-    pnMsg->setToolTip(scanReportLines(m_scanReport, m_settings.languageIndex).join(QLatin1Char('\n')));
+    pnMsg->setToolTip(scanReportLines(m_scanReport, m_settings.languageIndex()).join(QLatin1Char('\n')));
 }
 
 void TfrmModule::selectLanguage(int index, const QString &name)
 {
-    m_settings.selectLanguage(index, name);
-    m_settings.saveLanguage();
+    m_session.selectLanguage(index, name);
     FormShow();
 }
 

@@ -78,7 +78,7 @@ private:
     void refreshMsgToolTip();
 
     ModuleSession &m_session;
-    SettingsStore &m_settings;
+    const SettingsStore &m_settings;
     const MessageTable &m_messages;
 
     bool m_operationRunning = false;

@@ -278,10 +278,9 @@ bool benchConsoleScan(int runs, int searchRuns)
         WindowRig rig; // its modules and private settings folder; no window is shown
         if (!rig.isValid() || !rig.addModule(1))
             return fail(QStringLiteral("no virtual module: ") + rig.lastError());
-        CliOptions options;
         ConsoleOutput quiet(false, false);
         StopToken stop;
-        ConsoleTool tool(options, quiet, stop);
+        ConsoleTool tool(ToolSetup{}, quiet, stop);
         if (!tool.scan().complete()) // searches and stores COM1
             return fail(QStringLiteral("the console program did not find the module on COM1"));
 
@@ -296,7 +295,7 @@ bool benchConsoleScan(int runs, int searchRuns)
             QElapsedTimer timer;
             timer.start();
             const ScanResult scan = tool.scan();
-            record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(), scan.complete() && scan.portNumber == 1);
+            record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(), scan.complete() && scan.place.portNumber == 1);
         }
         std::printf("Console program: scan found by the quick attempt (COM1, %s), the operation in process, ms\n", line);
         printFigures(figures, bound);
@@ -334,14 +333,13 @@ bool benchConsoleScan(int runs, int searchRuns)
     Figures figures;
     for (int run = 0; run < searchRuns; ++run) {
         QFile::remove(rig.settingsFile());
-        CliOptions options;
         ConsoleOutput quiet(false, false);
         StopToken stop;
-        ConsoleTool tool(options, quiet, stop);
+        ConsoleTool tool(ToolSetup{}, quiet, stop);
         QElapsedTimer timer;
         timer.start();
         const ScanResult scan = tool.scan();
-        record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(), scan.complete() && scan.portNumber == 16);
+        record(figures, double(timer.nsecsElapsed()) / 1.0e6, bound.total(), scan.complete() && scan.place.portNumber == 16);
     }
     std::printf("Console program: search with the lock (the default) over COM1..COM16, module only on COM16 (%s), ms\n",
                 line);

@@ -160,7 +160,7 @@ private slots:
         QVERIFY(stored && chosen);
         {
             SettingsStore store;
-            store.portNumber = 3;
+            store.rememberPlace(3, store.lineSettings(), store.lineSettingsIndex());
             store.saveScanSettings();
         }
         const CliRun scan = runCli({"scan", "--port", "8", "--port", "COM6", "--json"});
@@ -405,6 +405,39 @@ private slots:
         QCOMPARE(objects.last().value("exit_status").toInt(), 5);
         QCOMPARE(objects.last().value("outcome").toString(), QStringLiteral("set-baud-refused"));
         QCOMPARE(objects.last().value("ended_by").toString(), QStringLiteral("interrupt"));
+    }
+
+    // A module that takes the clearing and then answers nothing: whether its register was cleared is not
+    // known, and neither the record nor the line the operator reads says "Ok".
+    void aClearingNotReadBackIsNeverOk()
+    {
+        r = std::make_unique<WindowRig>();
+        for (const bool json : {true, false}) {
+            SimProcess *module = r->addModule(5, identity("KV000057", {"--silent-after", "F06"}));
+            QVERIFY2(module, qPrintable(r->lastError()));
+            QStringList arguments{"watch", "--clear", "--port", "5", "--count", "1"};
+            if (json)
+                arguments << "--json";
+            CliProcess cli;
+            QVERIFY(cli.start(arguments));
+            const CliRun run = cli.wait(30000);
+            QVERIFY2(run.finished && run.exitCode == 7, run.describe());
+            QVERIFY(requestsHeard(*module).contains("F06" + QByteArray(32, '*')));
+            QVERIFY2(!run.text().contains(QLatin1String("Clear Customer Register Ok")), run.describe());
+            const QString unconfirmed = QStringLiteral("whether it was cleared is not known");
+            if (json) {
+                const QJsonObject record = run.records().first();
+                QCOMPARE(record.value("outcome").toString(), QStringLiteral("clear-unconfirmed"));
+                QVERIFY2(record.value("message").toString().contains(unconfirmed), run.describe());
+                QVERIFY(record.value("customer_register_read_back").isNull());
+                // The run's final object has every key the others have.
+                const QJsonObject final = run.records().last();
+                QCOMPARE(final.value("message").toString(), QStringLiteral("1 module: 1 clear-unconfirmed"));
+            } else {
+                QVERIFY2(run.text().contains(unconfirmed), run.describe());
+            }
+            r->unplug(5);
+        }
     }
 
 private:

@@ -109,10 +109,10 @@ private slots:
             QString error;
             QVERIFY2(log.open(csvPath, {}, error), qPrintable(error));
             for (const QString &value : registers) {
-                QVERIFY2(log.append({{QStringLiteral("customer_register"), value},
-                                     {QStringLiteral("serial_number"), QStringLiteral("-12")}},
-                                    error),
-                         qPrintable(error));
+                ModuleRecord record;
+                record.customerRegister = value;
+                record.serialNumber = QStringLiteral("-12");
+                QVERIFY2(log.append(record, error), qPrintable(error));
             }
         }
         QProcess convert;

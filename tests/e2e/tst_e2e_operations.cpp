@@ -334,9 +334,7 @@ private:
     void writeStoredPlace(int port, int index, const char *lineSettings)
     {
         SettingsStore store;
-        store.portNumber = port;
-        store.lineSettingsIndex = index;
-        store.lineSettings = lineSettings;
+        store.rememberPlace(port, lineSettings, index);
         store.saveScanSettings();
     }
 

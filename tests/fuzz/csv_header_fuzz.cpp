@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -55,15 +56,23 @@ void check(const QByteArray &bytes)
     }
     require(known, "a file without a known column taken");
 
-    // A record whose every value is a piece of the first line: quotes, commas, controls, formula starts.
-    QMap<QString, QString> values;
+    // A record whose every text is a piece of the first line: quotes, commas, controls, formula starts.
     const QString text = QString::fromUtf8(bytes.left(512));
-    for (qsizetype i = 0; i < log.columns().size(); ++i)
-        values.insert(log.columns().at(i), text.mid(i * 7, 13));
+    ModuleRecord record;
+    record.time = QDateTime::fromMSecsSinceEpoch(1765353600000);
+    QString *const texts[] = {&record.station, &record.port, &record.lineSettings, &record.serialNumber,
+                              &record.outcome};
+    QStringList values;
+    int piece = 0;
+    for (QString *value : texts)
+        values << (*value = text.mid(piece++ * 7, 13));
+    record.version = text.mid(piece++ * 7, 13);
+    record.customerRegister = text.mid(piece++ * 7, 13);
+    values << *record.version << *record.customerRegister;
     QFile before(recordPath());
     require(before.open(QIODevice::ReadOnly), "the record file cannot be read");
     const qint64 oldSize = before.size();
-    require(log.append(values, error), "a record could not be appended");
+    require(log.append(record, error), "a record could not be appended");
     before.seek(oldSize);
     QByteArray added = before.readAll();
     if (added.startsWith('\n'))

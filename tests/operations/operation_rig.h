@@ -26,7 +26,19 @@ public:
     ScriptedModule module{clock, log};
     ModuleSession session{parts()};
     RecordingView view{log};
-    SettingsStore &settings = session.settings();
+    const SettingsStore &settings = session.settings();
+
+    // The store set up as if these values had been stored, and read at the start.
+    void storePort(int port) { change([port](SettingsStore &s) { s.rememberPlace(port, s.lineSettings(), s.lineSettingsIndex()); }); }
+    void storeLineSettingsText(const QByteArray &text)
+    {
+        change([&text](SettingsStore &s) { s.rememberPlace(s.portNumber(), text, s.lineSettingsIndex()); });
+    }
+    void storeLineSettingsIndex(int index)
+    {
+        change([index](SettingsStore &s) { s.rememberPlace(s.portNumber(), s.lineSettings(), index); });
+    }
+    void useLanguage(int index) { change([index](SettingsStore &s) { s.selectLanguage(index, s.languageName()); }); }
     const MessageTable &messages = session.messages();
 
     void scan()
@@ -111,6 +123,13 @@ public:
     }
 
 private:
+    template <typename Change> void change(Change change)
+    {
+        SettingsStore values = settings;
+        change(values);
+        session.useSettings(values);
+    }
+
     ModuleSession::Parts parts()
     {
         ModuleSession::Parts parts;

@@ -162,8 +162,8 @@ void TestMessageTable::languageNames()
 
     SettingsStore store;
     store.selectLanguage(languageIndexForName(name), name);
-    QCOMPARE(store.languageIndex, index);
-    QCOMPARE(store.languageName, name);
+    QCOMPARE(store.languageIndex(), index);
+    QCOMPARE(store.languageName(), name);
 }
 
 QTEST_GUILESS_MAIN(TestMessageTable)

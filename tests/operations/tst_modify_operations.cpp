@@ -57,7 +57,7 @@ private slots:
         ScanScope unstored;
         unstored.storeFound = false;
         r->scanResult = r->session.scan(r->view, unstored);
-        QVERIFY(r->scanResult.complete() && r->settings.portNumber == 7);
+        QVERIFY(r->scanResult.complete() && r->settings.portNumber() == 7);
         r->module.requests.clear();
         r->module.opens = r->module.closes = 0;
         r->view.panels[InfoPanel::Customer] = QStringLiteral("Customer : read by the scan");
@@ -77,7 +77,7 @@ private slots:
     void refusedWithoutAModuleFound()
     {
         QFETCH(Operation, operation);
-        r->settings.moduleFound = false;
+        r->session.loadSettings(); // as at a new start: no module found yet
         const Change change = run(operation);
         QCOMPARE(change.outcome, ChangeOutcome::NoScan);
         QCOMPARE(change.failedReply, FrameReply::Kind::Good);
@@ -85,12 +85,12 @@ private slots:
                                       "text pnMsg Start Scan Module!", "beep 300 300", "enabled 1",
                                       "cursor default"}));
         QCOMPARE(r->view.panel(InfoPanel::Customer), QStringLiteral("Customer : read by the scan"));
-        QCOMPARE(r->settings.lineSettingsIndex, 5);
+        QCOMPARE(r->settings.lineSettingsIndex(), 5);
     }
 
     void refusedAfterAnInformationError()
     {
-        r->settings.moduleFound = false;
+        r->session.loadSettings(); // as at a new start: no module found yet
         r->module.neverAnswered.insert("V01");
         r->scan();
         QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Error. (COM : #7)"));
@@ -120,10 +120,10 @@ private slots:
         QCOMPARE(r->log.mid(0, 3), QStringList({"cursor wait", "enabled 0", "process"}));
         QVERIFY(r->only({"select", "busy"}).isEmpty());
         QCOMPARE(r->view.selected, 6);
-        QCOMPARE(r->settings.lineSettingsIndex, 6);
-        QCOMPARE(r->settings.lineSettings, QByteArray("38400,n,8,1"));
-        QCOMPARE(r->settings.portNumber, 7);
-        QVERIFY(r->settings.moduleFound);
+        QCOMPARE(r->settings.lineSettingsIndex(), 6);
+        QCOMPARE(r->settings.lineSettings(), QByteArray("38400,n,8,1"));
+        QCOMPARE(r->settings.portNumber(), 7);
+        QVERIFY(r->session.moduleInHand().found);
         QVERIFY(r->storedEntries().isEmpty());
     }
 
@@ -148,7 +148,7 @@ private slots:
         QCOMPARE(r->changeBaudRate().outcome, ChangeOutcome::Accepted);
         QCOMPARE(r->module.requests, QList<QByteArray>({"S01", command}));
         QCOMPARE(r->texts(InfoPanel::Msg).first(), "Set Module BaudRate = " + shown);
-        QCOMPARE(r->settings.lineSettings, shown.toLatin1());
+        QCOMPARE(r->settings.lineSettings(), shown.toLatin1());
         QCOMPARE(r->module.moduleLineSettings, shown.toLatin1());
     }
 
@@ -178,9 +178,9 @@ private slots:
         QCOMPARE(r->log.mid(r->indexOf("close")),
                  QStringList({"close", "fill red", "text pnMsg " + failure, "beep 300 300", "enabled 1",
                               "cursor default"}));
-        QCOMPARE(r->settings.lineSettingsIndex, 5);
-        QCOMPARE(r->settings.lineSettings, QByteArray("19200,e,8,1"));
-        QVERIFY(r->settings.moduleFound);
+        QCOMPARE(r->settings.lineSettingsIndex(), 5);
+        QCOMPARE(r->settings.lineSettings(), QByteArray("19200,e,8,1"));
+        QVERIFY(r->session.moduleInHand().found);
         QVERIFY(r->only({"select", "busy"}).isEmpty());
         QCOMPARE(r->view.selected, 8);
         if (operation == Operation::Clear)
@@ -257,7 +257,7 @@ private slots:
                  QStringList({"close", "fill yellow", "text pnMsg Clear Customer Register Ok", "beep 1000 300",
                               "enabled 1", "cursor default"}));
         QCOMPARE(r->texts(InfoPanel::Msg), QStringList{"Clear Customer Register Ok"});
-        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->session.moduleInHand().found);
         QVERIFY(r->storedEntries().isEmpty());
     }
 
@@ -291,7 +291,6 @@ private slots:
         target.portNumber = 7;
         target.lineSettingsIndex = 6;
         target.serialNumber = r->module.serial;
-        target.store = false;
         QVERIFY(r->session.confirmMove(target).confirmed);
         r->module.refuseOpen = {};
         target.serialNumber = "KV000000";

@@ -62,18 +62,18 @@ private slots:
         QCOMPARE(r->only({"busy", "fill", "beep", "cursor"}).mid(2),
                  QStringList({"busy 0", "fill yellow", "beep 1000 300", "cursor default"}));
         QCOMPARE(r->view.selected, 5);
-        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->session.moduleInHand().found);
 
         const SettingsStore stored = r->reloaded();
         QVERIFY(!r->storedEntries().isEmpty());
-        QCOMPARE(stored.portNumber, 7);
-        QCOMPARE(stored.lineSettingsIndex, 5);
-        QCOMPARE(stored.lineSettings, QByteArray("19200,e,8,1"));
+        QCOMPARE(stored.portNumber(), 7);
+        QCOMPARE(stored.lineSettingsIndex(), 5);
+        QCOMPARE(stored.lineSettings(), QByteArray("19200,e,8,1"));
     }
 
     void quickAttemptFindsTheStoredPortAndWritesNothing()
     {
-        r->settings.portNumber = 7;
+        r->storePort(7);
         r->module.modulePort = 7;
         r->scan();
 
@@ -82,27 +82,27 @@ private slots:
                               "open 7 19200,e,8,1", "sleep 200", "send V01", "sleep 200", "send G06", "close"}));
         QCOMPARE(r->texts(InfoPanel::Msg),
                  QStringList({"Scan Module ....", "Scan COM : #7", "Get Module Info Ok. (COM : #7)"}));
-        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->session.moduleInHand().found);
         QVERIFY(r->storedEntries().isEmpty());
     }
 
     void quickAttemptOpensWithTheStoredTextNotTheTableEntry()
     {
-        r->settings.portNumber = 4;
-        r->settings.lineSettings = "38400,n,8,1";
+        r->storePort(4);
+        r->storeLineSettingsText("38400,n,8,1");
         r->module.modulePort = 4;
         r->module.moduleLineSettings = "38400,n,8,1";
         r->scan();
 
         QCOMPARE(r->only({"open"}), opensAt({4, 4}, "38400,n,8,1"));
         QCOMPARE(r->only({"select"}), QStringList({"select 5", "select 5"}));
-        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->session.moduleInHand().found);
         QVERIFY(r->storedEntries().isEmpty());
     }
 
     void quickAttemptGivesUpAfterThreeRequestsAndTheSearchStoresAgain()
     {
-        r->settings.portNumber = 3;
+        r->storePort(3);
         r->module.modulePort = 3;
         r->module.unansweredFirst["S01"] = 3;
         r->scan();
@@ -113,25 +113,25 @@ private slots:
                                                + QStringList{"Get Module Info Ok. (COM : #3)"});
         // Found by the search at exactly the stored place: written all the same.
         QVERIFY(!r->storedEntries().isEmpty());
-        QCOMPARE(r->reloaded().portNumber, 3);
+        QCOMPARE(r->reloaded().portNumber(), 3);
     }
 
     void storedPortAbove16IsTriedOnlyByTheQuickAttempt()
     {
         r->module.presentPorts.insert(20);
-        r->settings.portNumber = 20;
+        r->storePort(20);
         r->module.modulePort = 20;
         r->scan();
         QCOMPARE(r->texts(InfoPanel::Msg).at(1), QStringLiteral("Scan COM : #20"));
         QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Ok. (COM : #20)"));
-        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->session.moduleInHand().found);
 
         r->module.modulePort = 0;
         r->scan();
         QCOMPARE(r->only({"open"}),
                  opensAt({20, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}, "19200,e,8,1"));
         QCOMPARE(r->only({"send S01"}).size(), 3 + 16 * 2);
-        QVERIFY(!r->settings.moduleFound);
+        QVERIFY(!r->session.moduleInHand().found);
     }
 
     void unlockedSearchTriesEveryLineSettingInTableOrder()
@@ -159,12 +159,12 @@ private slots:
         selections << "select 8";
         QCOMPARE(r->only({"select"}), selections);
 
-        QCOMPARE(r->settings.lineSettingsIndex, 8);
+        QCOMPARE(r->settings.lineSettingsIndex(), 8);
         const SettingsStore stored = r->reloaded();
-        QCOMPARE(stored.portNumber, 2);
-        QCOMPARE(stored.lineSettingsIndex, 8);
-        QCOMPARE(stored.lineSettings, QByteArray("57600,n,8,1"));
-        QVERIFY(r->settings.moduleFound);
+        QCOMPARE(stored.portNumber(), 2);
+        QCOMPARE(stored.lineSettingsIndex(), 8);
+        QCOMPARE(stored.lineSettings(), QByteArray("57600,n,8,1"));
+        QVERIFY(r->session.moduleInHand().found);
     }
 
     void unlockedSearchWithoutTheModuleTriesEverySettingOfEveryPortThatOpens_data()
@@ -195,15 +195,15 @@ private slots:
         QVERIFY(r->module.count("S01") <= 384);
         QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Module Not Find"));
         QCOMPARE(r->view.selected, 5);
-        QCOMPARE(r->settings.lineSettingsIndex, 5);
-        QVERIFY(!r->settings.moduleFound);
+        QCOMPARE(r->settings.lineSettingsIndex(), 5);
+        QVERIFY(!r->session.moduleInHand().found);
         QVERIFY(r->storedEntries().isEmpty());
     }
 
     void reportHasOneLinePerPortVisited()
     {
         // The quick attempt at a stored port that has gone, then an unlocked search without the module.
-        r->settings.portNumber = 9;
+        r->storePort(9);
         r->view.lock = false;
         r->module.presentPorts = {2, 5};
         r->module.refuseOpen = [](int port) { return port == 5; };
@@ -218,7 +218,7 @@ private slots:
         QCOMPARE(r->module.count("S01"), 24);
 
         // Found during a locked search after a quick attempt of three requests.
-        r->settings.portNumber = 2;
+        r->storePort(2);
         r->view.lock = true;
         r->module.presentPorts = {2, 3};
         r->module.modulePort = 3;
@@ -272,16 +272,15 @@ private slots:
 
     void notFoundEndsAtTheDefaultEntryAndKeepsTheStoredIndex()
     {
-        r->settings.moduleFound = true;
-        r->settings.lineSettingsIndex = 8;
-        r->settings.lineSettings = "57600,n,8,1";
+        r->storeLineSettingsIndex(8);
+        r->storeLineSettingsText("57600,n,8,1");
         r->module.modulePort = 3; // at another setting than the one tried
         r->scan();
 
         QCOMPARE(r->module.count("S01"), 32);
         QCOMPARE(r->only({"open"}).filter("57600,n,8,1").size(), 16);
-        QVERIFY(!r->settings.moduleFound);
-        QCOMPARE(r->settings.lineSettingsIndex, 8);
+        QVERIFY(!r->session.moduleInHand().found);
+        QCOMPARE(r->settings.lineSettingsIndex(), 8);
         QCOMPARE(r->view.selected, 5);
         QCOMPARE(r->log.mid(r->indexOf("busy 0")),
                  QStringList({"busy 0", "fill red", "select 5", "text pnMsg Module Not Find", "beep 300 300",
@@ -293,7 +292,7 @@ private slots:
     void portsThatDoNotOpenAreSkippedSilently()
     {
         r->module.presentPorts.clear();
-        r->settings.portNumber = 5;
+        r->storePort(5);
         r->scan();
         QCOMPARE(r->only({"open"}).size(), 17);
         QCOMPARE(r->module.opens, 0);
@@ -312,7 +311,7 @@ private slots:
     {
         QFETCH(QByteArray, serial);
         QFETCH(int, padding);
-        r->settings.portNumber = 1;
+        r->storePort(1);
         r->module.modulePort = 1;
         r->module.serial = serial;
         r->module.serialReplyPadding = padding;
@@ -337,14 +336,14 @@ private slots:
         QCOMPARE(r->view.panel(InfoPanel::Customer), kCustomerBlank);
         QCOMPARE(r->log.mid(r->indexOf("busy 0")),
                  QStringList({"busy 0", "fill red", "beep 300 300", "cursor default"}));
-        QVERIFY(!r->settings.moduleFound);
-        QCOMPARE(r->reloaded().portNumber, 2); // the search had found it
+        QVERIFY(!r->session.moduleInHand().found);
+        QCOMPARE(r->reloaded().portNumber(), 2); // the search had found it
         QCOMPARE(r->view.selected, 5);
     }
 
     void customerRegisterGetsOneRequestOnly()
     {
-        r->settings.portNumber = 2;
+        r->storePort(2);
         r->module.modulePort = 2;
         r->module.neverAnswered.insert("G06");
         r->scan();
@@ -356,7 +355,7 @@ private slots:
         QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Get Module Info Error. (COM : #2)"));
         QCOMPARE(r->log.mid(r->indexOf("busy 0")),
                  QStringList({"busy 0", "fill red", "beep 300 300", "cursor default"}));
-        QVERIFY(!r->settings.moduleFound);
+        QVERIFY(!r->session.moduleInHand().found);
         QVERIFY(r->storedEntries().isEmpty()); // found by the quick attempt
     }
 
@@ -375,17 +374,17 @@ private slots:
         QCOMPARE(r->view.selected, 8);
         QCOMPARE(r->only({"select"}).last(), QStringLiteral("select 8"));
         QCOMPARE(r->view.colour, kIndicatorRed);
-        QVERIFY(!r->settings.moduleFound);
+        QVERIFY(!r->session.moduleInHand().found);
         // Saved by the search before the information read began.
         const SettingsStore stored = r->reloaded();
-        QCOMPARE(stored.portNumber, 3);
-        QCOMPARE(stored.lineSettingsIndex, 8);
-        QCOMPARE(stored.lineSettings, QByteArray("57600,n,8,1"));
+        QCOMPARE(stored.portNumber(), 3);
+        QCOMPARE(stored.lineSettingsIndex(), 8);
+        QCOMPARE(stored.lineSettings(), QByteArray("57600,n,8,1"));
     }
 
     void versionAnsweredAtTheSecondRequest()
     {
-        r->settings.portNumber = 2;
+        r->storePort(2);
         r->module.modulePort = 2;
         r->module.unansweredFirst["V01"] = 1;
         r->scan();
@@ -393,12 +392,12 @@ private slots:
         QCOMPARE(traffic.mid(traffic.lastIndexOf("open 2 19200,e,8,1")),
                  QStringList({"open 2 19200,e,8,1", "sleep 200", "send V01", "sleep 200", "send V01", "sleep 200",
                               "send G06", "close"}));
-        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->session.moduleInHand().found);
     }
 
     void portThatDoesNotReopenGivesTheInformationError()
     {
-        r->settings.portNumber = 9;
+        r->storePort(9);
         r->module.modulePort = 9;
         r->module.refuseOpen = [this](int) { return r->module.count("S01") > 0; };
         r->scan();
@@ -411,7 +410,7 @@ private slots:
 
     void moduleValuesAreShownAsLatin1()
     {
-        r->settings.portNumber = 1;
+        r->storePort(1);
         r->module.modulePort = 1;
         r->module.serial = QByteArray("\xE9\xFC\xB5" "12345");
         r->module.version = QByteArray("V\xB0" "1.2-03");
@@ -424,11 +423,11 @@ private slots:
     {
         r->module.modulePort = 1;
         r->scan();
-        QVERIFY(r->settings.moduleFound);
+        QVERIFY(r->session.moduleInHand().found);
 
         r->module.modulePort = 0;
         r->scan();
-        QVERIFY(!r->settings.moduleFound);
+        QVERIFY(!r->session.moduleInHand().found);
         QCOMPARE(r->texts(InfoPanel::Serial), QStringList{kSerialBlank});
         QCOMPARE(r->view.panel(InfoPanel::Customer), kCustomerBlank);
 
@@ -439,13 +438,13 @@ private slots:
 
     void storedIndexOutOfRangeNeverLeavesTheTable()
     {
-        r->settings.lineSettingsIndex = 42;
+        r->storeLineSettingsIndex(42);
         r->module.modulePort = 2;
         r->scan();
         QCOMPARE(r->only({"open"}), opensAt({1, 2, 2}, "19200,e,8,1"));
         QVERIFY(r->only({"select"}).filter("42").isEmpty());
-        QCOMPARE(r->settings.lineSettingsIndex, 5);
-        QVERIFY(r->settings.moduleFound);
+        QCOMPARE(r->settings.lineSettingsIndex(), 5);
+        QVERIFY(r->session.moduleInHand().found);
     }
 
     void textsFollowTheLanguage_data()
@@ -460,7 +459,7 @@ private slots:
     {
         QFETCH(int, language);
         QFETCH(bool, present);
-        r->settings.languageIndex = language;
+        r->useLanguage(language);
         r->module.presentPorts = {3};
         r->module.modulePort = present ? 3 : 0;
         r->scan();

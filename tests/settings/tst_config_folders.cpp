@@ -74,7 +74,7 @@ void TestConfigFolders::relativeConfigHomeIgnored()
     // ~/.config serves, as when the variable is not set.
     SettingsStore store;
     store.loadSettings();
-    QCOMPARE(store.portNumber, 7);
+    QCOMPARE(store.portNumber(), 7);
     QCOMPARE(devicePathForPort(5), deviceOf(QStringLiteral(".config")));
 
     store.selectLanguage(1, QStringLiteral("ChineseGB"));
@@ -97,7 +97,7 @@ void TestConfigFolders::relativeConfigDirsSkipped()
 
     SettingsStore store;
     store.loadSettings();
-    QCOMPARE(store.portNumber, 9);
+    QCOMPARE(store.portNumber(), 9);
     QCOMPARE(devicePathForPort(5), deviceOf(QStringLiteral("second")));
 }
 

@@ -428,15 +428,15 @@ void TestSettingsCorpus::initTestCase()
 
 void TestSettingsCorpus::verifyValues(const SettingsStore &store, const Values &expected)
 {
-    QCOMPARE(store.portNumber, expected.port);
-    QCOMPARE(store.lineSettings, expected.lineSettings);
-    QCOMPARE(store.lineSettingsIndex, expected.index);
+    QCOMPARE(store.portNumber(), expected.port);
+    QCOMPARE(store.lineSettings(), expected.lineSettings);
+    QCOMPARE(store.lineSettingsIndex(), expected.index);
     if (expected.language == QLatin1String("*")) {
-        QVERIFY2(!isKnownLanguage(store.languageName), qPrintable(store.languageName));
-        QCOMPARE(store.languageIndex, 0);
+        QVERIFY2(!isKnownLanguage(store.languageName()), qPrintable(store.languageName()));
+        QCOMPARE(store.languageIndex(), 0);
     } else {
-        QCOMPARE(store.languageName, expected.language);
-        QCOMPARE(store.languageIndex, languageIndexForName(expected.language));
+        QCOMPARE(store.languageName(), expected.language);
+        QCOMPARE(store.languageIndex(), languageIndexForName(expected.language));
     }
 }
 
@@ -494,12 +494,11 @@ void TestSettingsCorpus::replayCase(const Case &c)
 
     // A language click saves the language; a search that finds the module saves where.
     QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("btnGB")), Qt::LeftButton);
-    QCOMPARE(tool->session.settings().languageIndex, 1);
-    tool->session.settings().portNumber = 7;
-    tool->session.settings().lineSettings = "57600,n,8,1";
-    tool->session.settings().lineSettingsIndex = 8;
-    tool->session.settings().saveScanSettings();
-    QCOMPARE(tool->session.settings().portNumber, 7);
+    QCOMPARE(tool->session.settings().languageIndex(), 1);
+    SettingsStore found = tool->session.settings();
+    found.rememberPlace(7, "57600,n,8,1", 8);
+    found.saveScanSettings();
+    QCOMPARE(found.portNumber(), 7);
     window.close();
     tool.reset();
 
@@ -541,10 +540,10 @@ void TestSettingsCorpus::replayCase(const Case &c)
     if (c.outcome == Outcome::Unwritable) {
         verifyValues(next, c.values);
     } else {
-        QCOMPARE(next.portNumber, 7);
-        QCOMPARE(next.lineSettings, QByteArray("57600,n,8,1"));
-        QCOMPARE(next.lineSettingsIndex, 8);
-        QCOMPARE(next.languageIndex, 1);
+        QCOMPARE(next.portNumber(), 7);
+        QCOMPARE(next.lineSettings(), QByteArray("57600,n,8,1"));
+        QCOMPARE(next.lineSettingsIndex(), 8);
+        QCOMPARE(next.languageIndex(), 1);
     }
 }
 

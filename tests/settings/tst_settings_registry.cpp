@@ -141,14 +141,14 @@ private slots:
     void firstRunLeavesTheKeyMissing()
     {
         SettingsStore store;
-        store.portNumber = 4;
+        store.rememberPlace(4, store.lineSettings(), store.lineSettingsIndex());
         store.selectLanguage(1, QStringLiteral("ChineseGB"));
         store.loadSettings();
-        QCOMPARE(store.portNumber, 0);
-        QCOMPARE(store.lineSettings, QByteArray("19200,e,8,1"));
-        QCOMPARE(store.lineSettingsIndex, 5);
-        QCOMPARE(store.languageName, QStringLiteral("English"));
-        QCOMPARE(store.languageIndex, 0);
+        QCOMPARE(store.portNumber(), 0);
+        QCOMPARE(store.lineSettings(), QByteArray("19200,e,8,1"));
+        QCOMPARE(store.lineSettingsIndex(), 5);
+        QCOMPARE(store.languageName(), QStringLiteral("English"));
+        QCOMPARE(store.languageIndex(), 0);
         QVERIFY(!keyExists(kSubKey, KEY_WOW64_32KEY));
     }
 
@@ -156,10 +156,10 @@ private slots:
     {
         writeString(L"LanguageFlag", L"ChineseBIG5");
         const SettingsStore store = loaded();
-        QCOMPARE(store.portNumber, 0);
-        QCOMPARE(store.lineSettings, QByteArray("19200,e,8,1"));
-        QCOMPARE(store.lineSettingsIndex, 5);
-        QCOMPARE(store.languageIndex, 2);
+        QCOMPARE(store.portNumber(), 0);
+        QCOMPARE(store.lineSettings(), QByteArray("19200,e,8,1"));
+        QCOMPARE(store.lineSettingsIndex(), 5);
+        QCOMPARE(store.languageIndex(), 2);
     }
 
     void valuesOfTheirRegistryTypes()
@@ -169,11 +169,11 @@ private slots:
         writeString(L"ScanBaudRate", L"57600,n,8,1");
         writeString(L"LanguageFlag", L"ChineseGB");
         const SettingsStore store = loaded();
-        QCOMPARE(store.portNumber, 16);
-        QCOMPARE(store.lineSettingsIndex, 8);
-        QCOMPARE(store.lineSettings, QByteArray("57600,n,8,1"));
-        QCOMPARE(store.languageName, QStringLiteral("ChineseGB"));
-        QCOMPARE(store.languageIndex, 1);
+        QCOMPARE(store.portNumber(), 16);
+        QCOMPARE(store.lineSettingsIndex(), 8);
+        QCOMPARE(store.lineSettings(), QByteArray("57600,n,8,1"));
+        QCOMPARE(store.languageName(), QStringLiteral("ChineseGB"));
+        QCOMPARE(store.languageIndex(), 1);
     }
 
     void disagreeingPairKept()
@@ -181,8 +181,8 @@ private slots:
         writeDword(L"ScanBaudRateNo", 0);
         writeString(L"ScanBaudRate", L"115200,e,8,1");
         const SettingsStore store = loaded();
-        QCOMPARE(store.lineSettingsIndex, 0);
-        QCOMPARE(store.lineSettings, QByteArray("115200,e,8,1"));
+        QCOMPARE(store.lineSettingsIndex(), 0);
+        QCOMPARE(store.lineSettings(), QByteArray("115200,e,8,1"));
     }
 
     void valuesOfTheWrongTypeCountAsMissing()
@@ -193,10 +193,10 @@ private slots:
         writeDword(L"LanguageFlag", 2);
         writeDword(L"ScanBaudRate", 9600);
         const SettingsStore store = loaded();
-        QCOMPARE(store.portNumber, 0);
-        QCOMPARE(store.lineSettingsIndex, 5);
-        QCOMPARE(store.lineSettings, QByteArray("19200,e,8,1"));
-        QCOMPARE(store.languageIndex, 0);
+        QCOMPARE(store.portNumber(), 0);
+        QCOMPARE(store.lineSettingsIndex(), 5);
+        QCOMPARE(store.lineSettings(), QByteArray("19200,e,8,1"));
+        QCOMPARE(store.languageIndex(), 0);
     }
 
     void indexOutsideTheTableGivesTheDefault()
@@ -211,9 +211,7 @@ private slots:
     void scanValuesGoToThe32BitView()
     {
         SettingsStore store = loaded();
-        store.portNumber = 3;
-        store.lineSettingsIndex = 9;
-        store.lineSettings = "57600,e,8,1";
+        store.rememberPlace(3, "57600,e,8,1", 9);
         store.saveScanSettings();
 
         const auto port = readValue(L"ScanCommNo");
@@ -234,16 +232,16 @@ private slots:
         QVERIFY(!keyExists(kSubKey, KEY_WOW64_64KEY));
 
         const SettingsStore fresh = loaded();
-        QCOMPARE(fresh.portNumber, 3);
-        QCOMPARE(fresh.lineSettingsIndex, 9);
-        QCOMPARE(fresh.lineSettings, QByteArray("57600,e,8,1"));
+        QCOMPARE(fresh.portNumber(), 3);
+        QCOMPARE(fresh.lineSettingsIndex(), 9);
+        QCOMPARE(fresh.lineSettings(), QByteArray("57600,e,8,1"));
     }
 
     void languageSavedAlone()
     {
         writeDword(L"ScanCommNo", 4);
         SettingsStore store = loaded();
-        store.portNumber = 9;
+        store.rememberPlace(9, store.lineSettings(), store.lineSettingsIndex());
         store.selectLanguage(2, QStringLiteral("ChineseBIG5"));
         store.saveLanguage();
         const auto language = readValue(L"LanguageFlag");
@@ -263,10 +261,8 @@ private slots:
         {
             const StandardUserRights standardUser;
             SettingsStore store = loaded();
-            QCOMPARE(store.portNumber, 16);
-            store.portNumber = 3;
-            store.lineSettingsIndex = 9;
-            store.lineSettings = "57600,e,8,1";
+            QCOMPARE(store.portNumber(), 16);
+            store.rememberPlace(3, "57600,e,8,1", 9);
             store.saveScanSettings();
 
             const auto port = readUserCopy(L"ScanCommNo");
@@ -279,10 +275,10 @@ private slots:
             QCOMPARE(asDword(readValue(L"ScanCommNo")), DWORD(16));
 
             const SettingsStore fresh = loaded();
-            QCOMPARE(fresh.portNumber, 3);
-            QCOMPARE(fresh.lineSettingsIndex, 9);
-            QCOMPARE(fresh.lineSettings, QByteArray("57600,e,8,1"));
-            QCOMPARE(fresh.languageName, QStringLiteral("ChineseGB"));
+            QCOMPARE(fresh.portNumber(), 3);
+            QCOMPARE(fresh.lineSettingsIndex(), 9);
+            QCOMPARE(fresh.lineSettings(), QByteArray("57600,e,8,1"));
+            QCOMPARE(fresh.languageName(), QStringLiteral("ChineseGB"));
 
             store.selectLanguage(2, QStringLiteral("ChineseBIG5"));
             store.saveLanguage();
@@ -310,10 +306,10 @@ private slots:
         writeUserCopyString(L"LanguageFlag", L"ChineseBIG5");
         const StandardUserRights standardUser;
         const SettingsStore store = loaded();
-        QCOMPARE(store.portNumber, 5);
-        QCOMPARE(store.languageIndex, 2);
-        QCOMPARE(store.lineSettingsIndex, 8);
-        QCOMPARE(store.lineSettings, QByteArray("57600,n,8,1"));
+        QCOMPARE(store.portNumber(), 5);
+        QCOMPARE(store.languageIndex(), 2);
+        QCOMPARE(store.lineSettingsIndex(), 8);
+        QCOMPARE(store.lineSettings(), QByteArray("57600,n,8,1"));
     }
 
     // A process that may write the machine key sees the machine key alone: a copy left from a standard
@@ -324,10 +320,10 @@ private slots:
         writeUserCopyDword(L"ScanCommNo", 3);
         writeUserCopyString(L"LanguageFlag", L"ChineseBIG5");
         SettingsStore store = loaded();
-        QCOMPARE(store.portNumber, 5);
-        QCOMPARE(store.languageIndex, 0);
+        QCOMPARE(store.portNumber(), 5);
+        QCOMPARE(store.languageIndex(), 0);
 
-        store.portNumber = 7;
+        store.rememberPlace(7, store.lineSettings(), store.lineSettingsIndex());
         store.saveScanSettings();
         QCOMPARE(asDword(readValue(L"ScanCommNo")), DWORD(7));
         QCOMPARE(asDword(readUserCopy(L"ScanCommNo")), DWORD(3));
@@ -339,8 +335,8 @@ private slots:
         writeDword(L"ScanCommNo", 7, KEY_WOW64_64KEY);
         writeString(L"LanguageFlag", L"ChineseGB", KEY_WOW64_64KEY);
         const SettingsStore store = loaded();
-        QCOMPARE(store.portNumber, 0);
-        QCOMPARE(store.languageIndex, 0);
+        QCOMPARE(store.portNumber(), 0);
+        QCOMPARE(store.languageIndex(), 0);
         ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kSubKey, KEY_WOW64_64KEY, 0);
     }
 

@@ -112,11 +112,11 @@ QStringList entriesUnder(const QString &folder)
 
 void verifyDefaults(const SettingsStore &store)
 {
-    QCOMPARE(store.portNumber, 0);
-    QCOMPARE(store.lineSettings, QByteArray("19200,e,8,1"));
-    QCOMPARE(store.lineSettingsIndex, 5);
-    QCOMPARE(store.languageName, QStringLiteral("English"));
-    QCOMPARE(store.languageIndex, 0);
+    QCOMPARE(store.portNumber(), 0);
+    QCOMPARE(store.lineSettings(), QByteArray("19200,e,8,1"));
+    QCOMPARE(store.lineSettingsIndex(), 5);
+    QCOMPARE(store.languageName(), QStringLiteral("English"));
+    QCOMPARE(store.languageIndex(), 0);
 }
 
 } // namespace
@@ -183,15 +183,10 @@ void TestSettingsStore::cleanup()
 void TestSettingsStore::firstRun()
 {
     SettingsStore store;
-    store.portNumber = 7;
-    store.lineSettings = "4800,n,8,1";
-    store.lineSettingsIndex = 0;
+    store.rememberPlace(7, "4800,n,8,1", 0);
     store.selectLanguage(2, QStringLiteral("ChineseBIG5"));
-    store.moduleFound = true;
     store.loadSettings();
     verifyDefaults(store);
-    // Whether the module was found belongs to the run, not to the store.
-    QVERIFY(store.moduleFound);
     QVERIFY(!QFileInfo::exists(userFile()));
 }
 
@@ -199,11 +194,11 @@ void TestSettingsStore::languageAlone()
 {
     writeFile(userFile(), "[General]\nLanguageFlag=ChineseBIG5\n");
     const SettingsStore store = loaded();
-    QCOMPARE(store.portNumber, 0);
-    QCOMPARE(store.lineSettings, QByteArray("19200,e,8,1"));
-    QCOMPARE(store.lineSettingsIndex, 5);
-    QCOMPARE(store.languageName, QStringLiteral("ChineseBIG5"));
-    QCOMPARE(store.languageIndex, 2);
+    QCOMPARE(store.portNumber(), 0);
+    QCOMPARE(store.lineSettings(), QByteArray("19200,e,8,1"));
+    QCOMPARE(store.lineSettingsIndex(), 5);
+    QCOMPARE(store.languageName(), QStringLiteral("ChineseBIG5"));
+    QCOMPARE(store.languageIndex(), 2);
 }
 
 void TestSettingsStore::storedValues_data()
@@ -260,19 +255,17 @@ void TestSettingsStore::storedValues()
 
     writeFile(userFile(), "[General]\n" + file);
     const SettingsStore store = loaded();
-    QCOMPARE(store.portNumber, port);
-    QCOMPARE(store.lineSettings, lineSettings);
-    QCOMPARE(store.lineSettingsIndex, index);
-    QCOMPARE(store.languageName, language);
-    QCOMPARE(store.languageIndex, languageIndex);
+    QCOMPARE(store.portNumber(), port);
+    QCOMPARE(store.lineSettings(), lineSettings);
+    QCOMPARE(store.lineSettingsIndex(), index);
+    QCOMPARE(store.languageName(), language);
+    QCOMPARE(store.languageIndex(), languageIndex);
 }
 
 void TestSettingsStore::scanValuesWrittenTogether()
 {
     SettingsStore store = loaded();
-    store.portNumber = 12;
-    store.lineSettings = "57600,o,8,1";
-    store.lineSettingsIndex = 9;
+    store.rememberPlace(12, "57600,o,8,1", 9);
     store.saveScanSettings();
 
     const QByteArray written = readFile(userFile());
@@ -282,10 +275,10 @@ void TestSettingsStore::scanValuesWrittenTogether()
     QVERIFY(!written.contains("LanguageFlag"));
 
     const SettingsStore fresh = loaded();
-    QCOMPARE(fresh.portNumber, 12);
-    QCOMPARE(fresh.lineSettings, QByteArray("57600,o,8,1"));
-    QCOMPARE(fresh.lineSettingsIndex, 9);
-    QCOMPARE(fresh.languageName, QStringLiteral("English"));
+    QCOMPARE(fresh.portNumber(), 12);
+    QCOMPARE(fresh.lineSettings(), QByteArray("57600,o,8,1"));
+    QCOMPARE(fresh.lineSettingsIndex(), 9);
+    QCOMPARE(fresh.languageName(), QStringLiteral("English"));
 }
 
 void TestSettingsStore::savesKeepWhatTheyDoNotWrite()
@@ -293,25 +286,23 @@ void TestSettingsStore::savesKeepWhatTheyDoNotWrite()
     writeFile(userFile(), "[General]\nScanCommNo=4\nScanBaudRateNo=3\nScanBaudRate=\"9600,e,8,1\"\n");
     SettingsStore store = loaded();
     // Changed in memory only: saving the language must not write these.
-    store.portNumber = 9;
-    store.lineSettings = "4800,n,8,1";
-    store.lineSettingsIndex = 0;
+    store.rememberPlace(9, "4800,n,8,1", 0);
     store.selectLanguage(2, QStringLiteral("ChineseBIG5"));
     store.saveLanguage();
 
     SettingsStore fresh = loaded();
-    QCOMPARE(fresh.portNumber, 4);
-    QCOMPARE(fresh.lineSettings, QByteArray("9600,e,8,1"));
-    QCOMPARE(fresh.lineSettingsIndex, 3);
-    QCOMPARE(fresh.languageName, QStringLiteral("ChineseBIG5"));
-    QCOMPARE(fresh.languageIndex, 2);
+    QCOMPARE(fresh.portNumber(), 4);
+    QCOMPARE(fresh.lineSettings(), QByteArray("9600,e,8,1"));
+    QCOMPARE(fresh.lineSettingsIndex(), 3);
+    QCOMPARE(fresh.languageName(), QStringLiteral("ChineseBIG5"));
+    QCOMPARE(fresh.languageIndex(), 2);
 
     fresh.selectLanguage(1, QStringLiteral("ChineseGB"));
-    fresh.portNumber = 2;
+    fresh.rememberPlace(2, fresh.lineSettings(), fresh.lineSettingsIndex());
     fresh.saveScanSettings();
     const SettingsStore after = loaded();
-    QCOMPARE(after.portNumber, 2);
-    QCOMPARE(after.languageName, QStringLiteral("ChineseBIG5"));
+    QCOMPARE(after.portNumber(), 2);
+    QCOMPARE(after.languageName(), QStringLiteral("ChineseBIG5"));
 }
 
 void TestSettingsStore::administratorPresets()
@@ -323,19 +314,17 @@ void TestSettingsStore::administratorPresets()
 
     // The user's file first, then the folders in their listed order; an unusable value is skipped.
     SettingsStore store = loaded();
-    QCOMPARE(store.portNumber, 6);
-    QCOMPARE(store.lineSettings, QByteArray("9600,n,8,1"));
-    QCOMPARE(store.lineSettingsIndex, 2);
-    QCOMPARE(store.languageName, QStringLiteral("English"));
+    QCOMPARE(store.portNumber(), 6);
+    QCOMPARE(store.lineSettings(), QByteArray("9600,n,8,1"));
+    QCOMPARE(store.lineSettingsIndex(), 2);
+    QCOMPARE(store.languageName(), QStringLiteral("English"));
 
-    store.portNumber = 11;
-    store.lineSettingsIndex = 7;
-    store.lineSettings = "38400,e,8,1";
+    store.rememberPlace(11, "38400,e,8,1", 7);
     store.saveScanSettings();
     const SettingsStore after = loaded();
-    QCOMPARE(after.portNumber, 11);
-    QCOMPARE(after.lineSettings, QByteArray("38400,e,8,1"));
-    QCOMPARE(after.lineSettingsIndex, 7);
+    QCOMPARE(after.portNumber(), 11);
+    QCOMPARE(after.lineSettings(), QByteArray("38400,e,8,1"));
+    QCOMPARE(after.lineSettingsIndex(), 7);
     // The presets are read, never written.
     QVERIFY(readFile(presetFile(1)).contains("ScanCommNo=6\n"));
     QVERIFY(!readFile(presetFile(2)).contains("38400"));
@@ -344,18 +333,18 @@ void TestSettingsStore::administratorPresets()
 void TestSettingsStore::environmentReadAtEachUse()
 {
     SettingsStore store = loaded();
-    store.portNumber = 5;
+    store.rememberPlace(5, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
 
     const QByteArray firstHome = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir->path() + QStringLiteral("/other")));
-    QCOMPARE(loaded().portNumber, 0);
-    store.portNumber = 8;
+    QCOMPARE(loaded().portNumber(), 0);
+    store.rememberPlace(8, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
-    QCOMPARE(loaded().portNumber, 8);
+    QCOMPARE(loaded().portNumber(), 8);
 
     qputenv("XDG_CONFIG_HOME", firstHome);
-    QCOMPARE(loaded().portNumber, 5);
+    QCOMPARE(loaded().portNumber(), 5);
 }
 
 void TestSettingsStore::homeFolderWhenNoConfigHome()
@@ -367,7 +356,7 @@ void TestSettingsStore::homeFolderWhenNoConfigHome()
     store.selectLanguage(1, QStringLiteral("ChineseGB"));
     store.saveLanguage();
     const bool written = QFileInfo::exists(m_dir->path() + QStringLiteral("/user/.config") + kStorePath);
-    const int reloadedIndex = loaded().languageIndex;
+    const int reloadedIndex = loaded().languageIndex();
     qputenv("HOME", home);
     QVERIFY(written);
     QCOMPARE(reloadedIndex, 1);
@@ -392,24 +381,22 @@ void TestSettingsStore::unwritableStore()
     writeFile(presetFile(2), "[General]\nScanCommNo=4\n");
 
     SettingsStore store = loaded();
-    QCOMPARE(store.portNumber, 4);
-    store.portNumber = 13;
-    store.lineSettings = "115200,n,8,1";
-    store.lineSettingsIndex = 10;
+    QCOMPARE(store.portNumber(), 4);
+    store.rememberPlace(13, "115200,n,8,1", 10);
     store.selectLanguage(2, QStringLiteral("ChineseBIG5"));
     store.saveScanSettings();
     store.saveLanguage();
 
     // Silent, and the values in memory serve on.
-    QCOMPARE(store.portNumber, 13);
-    QCOMPARE(store.lineSettings, QByteArray("115200,n,8,1"));
-    QCOMPARE(store.lineSettingsIndex, 10);
-    QCOMPARE(store.languageIndex, 2);
+    QCOMPARE(store.portNumber(), 13);
+    QCOMPARE(store.lineSettings(), QByteArray("115200,n,8,1"));
+    QCOMPARE(store.lineSettingsIndex(), 10);
+    QCOMPARE(store.languageIndex(), 2);
 
     const SettingsStore fresh = loaded();
-    QCOMPARE(fresh.portNumber, 4);
-    QCOMPARE(fresh.lineSettingsIndex, 5);
-    QCOMPARE(fresh.languageName, QStringLiteral("English"));
+    QCOMPARE(fresh.portNumber(), 4);
+    QCOMPARE(fresh.lineSettingsIndex(), 5);
+    QCOMPARE(fresh.languageName(), QStringLiteral("English"));
     QVERIFY(blocked.endsWith(QLatin1String(".conf")) ? QFileInfo(blockedPath).isDir()
                                                      : readFile(blockedPath) == "not a folder\n");
 }
@@ -436,11 +423,11 @@ void TestSettingsStore::damagedFile()
     // Saving over the damage still leaves a store that reads back.
     store.selectLanguage(2, QStringLiteral("ChineseBIG5"));
     store.saveLanguage();
-    store.portNumber = 3;
+    store.rememberPlace(3, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
     const SettingsStore fresh = loaded();
-    QCOMPARE(fresh.languageIndex, 2);
-    QCOMPARE(fresh.portNumber, 3);
+    QCOMPARE(fresh.languageIndex(), 2);
+    QCOMPARE(fresh.portNumber(), 3);
 }
 
 void TestSettingsStore::damagedFileKeptBeside()
@@ -455,17 +442,17 @@ void TestSettingsStore::damagedFileKeptBeside()
     store.selectLanguage(1, QStringLiteral("ChineseGB"));
     store.saveLanguage();
     QCOMPARE(readFile(userFile() + QStringLiteral(".damaged")), first);
-    QCOMPARE(loaded().languageIndex, 1);
+    QCOMPARE(loaded().languageIndex(), 1);
 
     // A second damaged store never replaces the first one kept.
     writeFile(userFile(), second);
     store = loaded();
-    QCOMPARE(store.languageIndex, 0);
-    store.portNumber = 6;
+    QCOMPARE(store.languageIndex(), 0);
+    store.rememberPlace(6, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
     QCOMPARE(readFile(userFile() + QStringLiteral(".damaged")), first);
     QCOMPARE(readFile(userFile() + QStringLiteral(".damaged.2")), second);
-    QCOMPARE(loaded().portNumber, 6);
+    QCOMPARE(loaded().portNumber(), 6);
     QCOMPARE(entriesUnder(m_dir->path() + QStringLiteral("/home/KAVOR")),
              QStringList({"ModuleBench.conf", "ModuleBench.conf.damaged", "ModuleBench.conf.damaged.2"}));
 }
@@ -499,13 +486,13 @@ void TestSettingsStore::linkedStoreNotWritable()
 
     SettingsStore store = loaded();
     verifyDefaults(store);
-    store.portNumber = 4;
+    store.rememberPlace(4, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
     store.selectLanguage(2, QStringLiteral("ChineseBIG5"));
     store.saveLanguage();
 
-    QCOMPARE(store.portNumber, 4);
-    QCOMPARE(store.languageIndex, 2);
+    QCOMPARE(store.portNumber(), 4);
+    QCOMPARE(store.languageIndex(), 2);
     QCOMPARE(QFileInfo(userFile()).symLinkTarget(), QFileInfo(linkTarget).absoluteFilePath());
     QVERIFY(nodeId(linkTarget) == before);
     QCOMPARE(entriesUnder(m_dir->path()), entries);
@@ -520,9 +507,9 @@ void TestSettingsStore::linkToRegularFileWrittenInPlace()
     QVERIFY(QFile::link(QStringLiteral("../../kept/settings.ini"), userFile()));
 
     SettingsStore store = loaded();
-    QCOMPARE(store.portNumber, 4);
-    QCOMPARE(store.languageIndex, 1);
-    store.portNumber = 9;
+    QCOMPARE(store.portNumber(), 4);
+    QCOMPARE(store.languageIndex(), 1);
+    store.rememberPlace(9, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
 
     QVERIFY(QFileInfo(userFile()).isSymLink());
@@ -531,7 +518,7 @@ void TestSettingsStore::linkToRegularFileWrittenInPlace()
                                           "ScanBaudRate=\"19200,e,8,1\"\n[Other]\nKeep=1\n"));
     QCOMPARE(entriesUnder(m_dir->path() + QStringLiteral("/kept")), QStringList{"settings.ini"});
     QCOMPARE(entriesUnder(m_dir->path() + QStringLiteral("/home/KAVOR")), QStringList{"ModuleBench.conf"});
-    QCOMPARE(loaded().portNumber, 9);
+    QCOMPARE(loaded().portNumber(), 9);
 }
 
 void TestSettingsStore::fifoNeverOpened_data()
@@ -563,13 +550,13 @@ void TestSettingsStore::fifoNeverOpened()
 
     SettingsStore store;
     QVERIFY2(finishesInTime([&] { store.loadSettings(); }, fifos), "loading waited on a FIFO");
-    QCOMPARE(store.portNumber, userFifo ? 0 : 2);
-    QCOMPARE(store.languageIndex, 2);
-    store.portNumber = 5;
+    QCOMPARE(store.portNumber(), userFifo ? 0 : 2);
+    QCOMPARE(store.languageIndex(), 2);
+    store.rememberPlace(5, store.lineSettings(), store.lineSettingsIndex());
     QVERIFY2(finishesInTime([&] { store.saveScanSettings(); }, fifos), "saving waited on a FIFO");
     for (const QString &fifo : fifos)
         QVERIFY(QFileInfo(fifo).isFile() == false && QFileInfo(fifo).exists());
-    QCOMPARE(store.portNumber, 5);
+    QCOMPARE(store.portNumber(), 5);
 }
 
 void TestSettingsStore::nestedVariant_data()
@@ -597,13 +584,13 @@ void TestSettingsStore::nestedVariant()
     QFETCH(bool, damaged);
     writeFile(userFile(), file);
     SettingsStore store = loaded();
-    QCOMPARE(store.portNumber, port);
-    QCOMPARE(store.languageIndex, 0);
-    store.portNumber = 8;
+    QCOMPARE(store.portNumber(), port);
+    QCOMPARE(store.languageIndex(), 0);
+    store.rememberPlace(8, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
 
     const SettingsStore after = loaded();
-    QCOMPARE(after.portNumber, 8);
+    QCOMPARE(after.portNumber(), 8);
     if (damaged) {
         QCOMPARE(readFile(userFile() + QStringLiteral(".damaged")), file);
     } else {
@@ -643,20 +630,20 @@ void TestSettingsStore::sizeLimit()
     const QByteArray hash = sha1(userFile());
 
     SettingsStore store = loaded();
-    QCOMPARE(store.portNumber, damaged ? 0 : 3);
-    QCOMPARE(store.languageIndex, damaged ? 0 : 1);
-    store.portNumber = 11;
+    QCOMPARE(store.portNumber(), damaged ? 0 : 3);
+    QCOMPARE(store.languageIndex(), damaged ? 0 : 1);
+    store.rememberPlace(11, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
-    QCOMPARE(loaded().portNumber, 11);
+    QCOMPARE(loaded().portNumber(), 11);
     QCOMPARE(sha1(userFile() + QStringLiteral(".damaged")), hash);
-    QCOMPARE(loaded().languageIndex, 0);
+    QCOMPARE(loaded().languageIndex(), 0);
 
     // Well within the limit, a save keeps the other values in place.
     writeFile(userFile(), file.left(file.lastIndexOf('\n', 32 * 1024) + 1));
     store = loaded();
-    QCOMPARE(store.portNumber, 3);
+    QCOMPARE(store.portNumber(), 3);
     store.saveScanSettings();
-    QCOMPARE(loaded().languageIndex, 1);
+    QCOMPARE(loaded().languageIndex(), 1);
     QVERIFY(!QFileInfo::exists(userFile() + QStringLiteral(".damaged.2")));
 }
 
@@ -687,11 +674,11 @@ void TestSettingsStore::sameFileAsQtSettings()
         qt.setValue(QStringLiteral("Other/list"), QStringList{QStringLiteral("a"), QStringLiteral("b,c")});
     }
     SettingsStore store = loaded();
-    QCOMPARE(store.languageName, name);
-    QCOMPARE(store.portNumber, 14);
+    QCOMPARE(store.languageName(), name);
+    QCOMPARE(store.portNumber(), 14);
 
     store.selectLanguage(0, name + QStringLiteral("1"));
-    store.lineSettings = name.toLatin1();
+    store.rememberPlace(store.portNumber(), name.toLatin1(), store.lineSettingsIndex());
     store.saveLanguage();
     store.saveScanSettings();
     QSettings qt(userFile(), QSettings::IniFormat);
@@ -700,7 +687,7 @@ void TestSettingsStore::sameFileAsQtSettings()
     QCOMPARE(qt.value(QStringLiteral("ScanBaudRate")).toString(), QString::fromLatin1(name.toLatin1()));
     QCOMPARE(qt.value(QStringLiteral("ScanCommNo")).toInt(), 14);
     QCOMPARE(qt.value(QStringLiteral("Other/list")).toStringList(), QStringList({"a", "b,c"}));
-    QCOMPARE(loaded().languageName, name + QStringLiteral("1"));
+    QCOMPARE(loaded().languageName(), name + QStringLiteral("1"));
 }
 
 void TestSettingsStore::valuesEditedWhereTheyStand()
@@ -709,14 +696,14 @@ void TestSettingsStore::valuesEditedWhereTheyStand()
     writeFile(userFile(), "\xEF\xBB\xBF; kept\r\nScanCommNo=1\r\n[Other]\r\nScanCommNo=2\r\n"
                           "[General]\r\nLanguageFlag=ChineseGB\r\nScanCommNo=3\r\nx=y");
     SettingsStore store = loaded();
-    QCOMPARE(store.portNumber, 3);
-    QCOMPARE(store.languageIndex, 1);
-    store.portNumber = 12;
+    QCOMPARE(store.portNumber(), 3);
+    QCOMPARE(store.languageIndex(), 1);
+    store.rememberPlace(12, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
     QCOMPARE(readFile(userFile()),
              QByteArray("\xEF\xBB\xBF; kept\r\nScanCommNo=12\r\nScanBaudRateNo=5\r\nScanBaudRate=\"19200,e,8,1\"\r\n"
                         "[Other]\r\nScanCommNo=2\r\n[General]\r\nLanguageFlag=ChineseGB\r\nx=y"));
-    QCOMPARE(loaded().portNumber, 12);
+    QCOMPARE(loaded().portNumber(), 12);
 }
 
 namespace {
@@ -724,9 +711,7 @@ namespace {
 // What writer `id` stores: its own port, index and line-settings text, so a mixed store shows.
 void setWriterValues(SettingsStore &store, int id)
 {
-    store.portNumber = id;
-    store.lineSettingsIndex = id % 12;
-    store.lineSettings = "W" + QByteArray::number(id) + ",e,8,1";
+    store.rememberPlace(id, "W" + QByteArray::number(id) + ",e,8,1", id % 12);
     store.selectLanguage(0, QStringLiteral("L%1").arg(id));
 }
 
@@ -795,7 +780,7 @@ void TestSettingsStore::concurrentSavesTakeTurns()
         const QByteArray bytes = readAll(userFile());
         QVERIFY2(checkWhole(bytes).first >= 0, bytes.constData());
         const SettingsStore store = loaded();
-        QCOMPARE(store.lineSettings, "W" + QByteArray::number(store.portNumber) + ",e,8,1");
+        QCOMPARE(store.lineSettings(), "W" + QByteArray::number(store.portNumber()) + ",e,8,1");
         ++reads;
         QTest::qWait(2);
     }
@@ -818,10 +803,10 @@ void TestSettingsStore::saveWaitsForABriefLock()
     LockHolder holder;
     QVERIFY(holder.start(QFileInfo(userFile()).absolutePath(), 1500));
     SettingsStore store;
-    store.portNumber = 7;
+    store.rememberPlace(7, store.lineSettings(), store.lineSettingsIndex());
     store.saveScanSettings();
     QVERIFY(holder.process.waitForFinished(10000));
-    QCOMPARE(loaded().portNumber, 7);
+    QCOMPARE(loaded().portNumber(), 7);
 }
 
 void TestSettingsStore::saveGivesUpOnAStuckLockAndSaysSo()
@@ -833,13 +818,13 @@ void TestSettingsStore::saveGivesUpOnAStuckLockAndSaysSo()
                          QRegularExpression(QStringLiteral("^settings not saved: another process has held .*/KAVOR "
                                                            "locked for more than 3 s")));
     SettingsStore store;
-    store.portNumber = 9;
+    store.rememberPlace(9, store.lineSettings(), store.lineSettingsIndex());
     QVERIFY(!store.saveScanSettings());
     QCOMPARE(readAll(userFile()), QByteArray("ScanCommNo=4\n"));
     holder.process.kill();
     QVERIFY(holder.process.waitForFinished(10000));
     QVERIFY(store.saveScanSettings());
-    QCOMPARE(loaded().portNumber, 9);
+    QCOMPARE(loaded().portNumber(), 9);
 }
 
 // Root started with another user's configuration folder (sudo -E, a kept HOME): that user's store is read,
@@ -864,8 +849,8 @@ void TestSettingsStore::storeOfAnotherUserIsReadNeverWritten()
 
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(linked));
     SettingsStore store = loaded();
-    QCOMPARE(store.portNumber, 4);
-    store.portNumber = 7;
+    QCOMPARE(store.portNumber(), 4);
+    store.rememberPlace(7, store.lineSettings(), store.lineSettingsIndex());
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral(
                                            "^settings not saved: .*/linked.* belongs to another user \\(uid 65534\\)")));
     QVERIFY(!store.saveScanSettings());
@@ -895,13 +880,13 @@ void TestSettingsStore::leftoverOfACutSaveRemoved()
     for (const QString &name : {dead, alive, userFile() + ".new-x-1", userFile() + ".newer", userFile() + ".damaged"})
         writeFile(name, "ScanCommNo=1\n");
     SettingsStore store = loaded();
-    store.portNumber = 5;
+    store.rememberPlace(5, store.lineSettings(), store.lineSettingsIndex());
     QVERIFY(store.saveScanSettings());
     QVERIFY(!QFileInfo::exists(dead));
     QCOMPARE(QDir(folder).entryList(QDir::Files),
              QStringList({"ModuleBench.conf", "ModuleBench.conf.damaged", QFileInfo(alive).fileName(),
                           "ModuleBench.conf.new-x-1", "ModuleBench.conf.newer"}));
-    QCOMPARE(loaded().portNumber, 5);
+    QCOMPARE(loaded().portNumber(), 5);
 }
 
 // Helpers run as separate processes by the tests above:

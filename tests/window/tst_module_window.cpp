@@ -554,14 +554,13 @@ void TestModuleWindow::startSettings()
     if (!stored.isEmpty())
         storeSettings(stored);
 
-    m_fixture->tool.session.settings().moduleFound = true; // creating the window clears it
     ProbeWindow &window = createWindow();
     auto *cmbBaudRate = control<QComboBox>(window, QStringLiteral("cmbBaudRate"));
     QCOMPARE(cmbBaudRate->currentIndex(), index);
     QCOMPARE(cmbBaudRate->currentText(), kLineSettings.at(index));
-    QVERIFY(!m_fixture->tool.session.settings().moduleFound);
+    QVERIFY(!m_fixture->tool.session.moduleInHand().found);
     QVERIFY(control<QCheckBox>(window, QStringLiteral("chkLock"))->isChecked());
-    QCOMPARE(m_fixture->tool.session.settings().languageName,
+    QCOMPARE(m_fixture->tool.session.settings().languageName(),
              stored.value(QStringLiteral("LanguageFlag"), QStringLiteral("English")).toString());
 
     // Showing the window changes neither the selection nor the store.
@@ -645,22 +644,22 @@ void TestModuleWindow::languageButtons()
     if (!startFlag.isEmpty())
         storeSettings({{QStringLiteral("LanguageFlag"), startFlag}});
 
+    SimProcess sim({QStringLiteral("--com"), QStringLiteral("1")});
+    QVERIFY2(sim.start(), qPrintable(sim.errorOutput()));
     ProbeWindow &window = createWindow();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    // What a complete scan leaves on screen.
-    window.setPanelText(InfoPanel::Serial, QStringLiteral("S/N : 12345678"));
-    window.setPanelText(InfoPanel::Version, QStringLiteral("VER : 03.20-01"));
-    window.setPanelText(InfoPanel::Customer, QStringLiteral("Customer : ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"));
-    window.setPanelText(InfoPanel::Msg, QStringLiteral("Get Module Info Ok. (COM : #3)"));
-    window.fillIndicator(kIndicatorYellow);
-    m_fixture->tool.session.settings().moduleFound = true;
+    // A complete scan: the module found, its panels filled, the indicator yellow.
+    control<QPushButton>(window, QStringLiteral("btnScan"))->click();
+    QVERIFY(m_fixture->tool.session.moduleInHand().found);
+    QCOMPARE(control<CircleShape>(window, QStringLiteral("shComm"))->brushColor(), kYellow);
+    QFile::remove(m_fixture->sandbox.settingsFile()); // where the scan stored the module is not looked at here
 
     control<QPushButton>(window, button)->click();
 
-    QCOMPARE(m_fixture->tool.session.settings().languageIndex, language);
-    QCOMPARE(m_fixture->tool.session.settings().languageName, kLanguageNames.at(language));
+    QCOMPARE(m_fixture->tool.session.settings().languageIndex(), language);
+    QCOMPARE(m_fixture->tool.session.settings().languageName(), kLanguageNames.at(language));
     // Stored at once: the file holds the new name, and nothing else was written.
     QCOMPARE(storedValue(m_fixture->sandbox.settingsFile(), QStringLiteral("LanguageFlag")).toString(),
              kLanguageNames.at(language));
@@ -676,7 +675,7 @@ void TestModuleWindow::languageButtons()
     QCOMPARE(control<QPushButton>(window, QStringLiteral("btnScan"))->text(), expected.scan);
     QVERIFY(control<QLabel>(window, QStringLiteral("pnKAVOR"))->text().startsWith(expected.makerPrefix));
     // A later baud-rate change or clearing is still allowed; the indicator keeps its colour.
-    QVERIFY(m_fixture->tool.session.settings().moduleFound);
+    QVERIFY(m_fixture->tool.session.moduleInHand().found);
     QCOMPARE(control<CircleShape>(window, QStringLiteral("shComm"))->brushColor(), kYellow);
 
     // A new start reads the language back.
@@ -836,7 +835,7 @@ void TestModuleWindow::inputWhileDisabled()
     QCOMPARE(QApplication::focusWidget(), chkLock);
 
     QTest::qWait(100);
-    QCOMPARE(m_fixture->tool.session.settings().languageIndex, 0);
+    QCOMPARE(m_fixture->tool.session.settings().languageIndex(), 0);
     QVERIFY(!QFile::exists(m_fixture->sandbox.settingsFile()));
     QVERIFY(chkLock->isChecked());
     QCOMPARE(scans.count(), 0);
@@ -846,7 +845,7 @@ void TestModuleWindow::inputWhileDisabled()
     queueKey(window, Qt::Key_Space, QStringLiteral(" "));
     QTRY_VERIFY(!chkLock->isChecked());
     queueClick(window, btnGB);
-    QTRY_COMPARE(m_fixture->tool.session.settings().languageIndex, 1);
+    QTRY_COMPARE(m_fixture->tool.session.settings().languageIndex(), 1);
 }
 
 void TestModuleWindow::operationsAgainstTheModule()
@@ -876,7 +875,7 @@ void TestModuleWindow::operationsAgainstTheModule()
     QVERIFY(!closedThen);
     QVERIFY(window.isVisible());
     QCOMPARE(pnMsg->text(), QStringLiteral("Get Module Info Ok. (COM : #1)"));
-    QVERIFY(m_fixture->tool.session.settings().moduleFound);
+    QVERIFY(m_fixture->tool.session.moduleInHand().found);
     QVERIFY(!window.operationRunning());
     QCOMPARE(QApplication::focusWidget(), chkLock);
 
@@ -912,7 +911,7 @@ void TestModuleWindow::operationsAgainstTheModule()
     QCOMPARE(QApplication::focusWidget(), chkLock);
 
     QTest::qWait(100);
-    QCOMPARE(m_fixture->tool.session.settings().languageIndex, 0);
+    QCOMPARE(m_fixture->tool.session.settings().languageIndex(), 0);
     QVERIFY(!storedValue(m_fixture->sandbox.settingsFile(), QStringLiteral("LanguageFlag")).isValid());
     QVERIFY(chkLock->isChecked());
     QCOMPARE(QApplication::focusWidget(), chkLock);

@@ -642,7 +642,7 @@ void TestReadable::accessibleTexts()
     const char *buttons[] = {"btnEng", "btnGB", "btnBIG5"};
     for (int language : {1, 2, 0}) {
         window.findChild<QPushButton *>(QLatin1String(buttons[language]))->click();
-        QCOMPARE(m_fixture->tool.session.settings().languageIndex, language);
+        QCOMPARE(m_fixture->tool.session.settings().languageIndex(), language);
         for (QWidget *control : controls) {
             QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
             QVERIFY(accessible);

@@ -129,7 +129,7 @@ private slots:
         QCOMPARE(text("pnSerial"), QStringLiteral("S/N : WINE0001"));
         QCOMPARE(text("pnVersion"), QStringLiteral("VER : 03.20-01"));
         QCOMPARE(text("pnCustomer"), QStringLiteral("Customer : ") + QString(30, QLatin1Char('W')));
-        QVERIFY(tool.session.settings().moduleFound);
+        QVERIFY(tool.session.moduleInHand().found);
         // Wine opens an unmapped COM number as a device of unknown type: no such port.
         const QStringList report = tool.window->findChild<QLabel *>(QStringLiteral("pnMsg"))->toolTip().split(QLatin1Char('\n'));
         QVERIFY2(report.first().startsWith(QLatin1String("COM1 (")), qPrintable(report.join('\n')));

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "module_record.h"
 #include "record_file.h"
 
-#include <QMap>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -21,9 +21,9 @@ public:
     bool isOpen() const { return m_file.isOpen(); }
     // The file's columns.
     const QStringList &columns() const { return m_columns; }
-    // Values by column name; a column without a value stays empty. False with the reason when the line could
-    // not be written whole (the file is then as it was).
-    bool append(const QMap<QString, QString> &values, QString &error);
+    // The record's values in the file's columns; a column this version does not know stays empty. False with
+    // the reason when the line could not be written whole (the file is then as it was).
+    bool append(const ModuleRecord &record, QString &error);
 
     // One cell: control characters as \xHH; a text a spreadsheet would take for a formula (beginning with
     // =, +, -, @, a tab or a carriage return, and no plain number) with an apostrophe in front, in quotes;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "console_options.h"
+#include "cli_options.h"
 
 class ConsoleOutput;
 class StopToken;

@@ -1,10 +1,11 @@
 #include "csv_log.h"
 
-const QStringList CsvLog::kColumns{QStringLiteral("time"),          QStringLiteral("port"),
-                                   QStringLiteral("line_settings"), QStringLiteral("serial_number"),
-                                   QStringLiteral("version"),       QStringLiteral("customer_register"),
-                                   QStringLiteral("outcome"),       QStringLiteral("station"),
-                                   QStringLiteral("duration_ms")};
+const QStringList CsvLog::kColumns = [] {
+    QStringList names;
+    for (const RecordField field : csvRecordFields())
+        names << recordFieldName(field);
+    return names;
+}();
 
 bool CsvLog::open(const QString &name, const QByteArray &nameBytes, QString &error)
 {
@@ -33,11 +34,17 @@ bool CsvLog::open(const QString &name, const QByteArray &nameBytes, QString &err
     return true;
 }
 
-bool CsvLog::append(const QMap<QString, QString> &values, QString &error)
+bool CsvLog::append(const ModuleRecord &record, QString &error)
 {
     QStringList row;
-    for (const QString &column : m_columns)
-        row << values.value(column);
+    for (const QString &column : m_columns) {
+        QString value;
+        for (const RecordField field : csvRecordFields()) {
+            if (recordFieldName(field) == column)
+                value = recordText(record, field);
+        }
+        row << value;
+    }
     QByteArray bytes = line(row);
     QMutexLocker lock(&m_mutex);
     // A last line without its line end (an editor, a cut-off copy) keeps its own line.

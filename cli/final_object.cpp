@@ -1,9 +1,4 @@
-#include "console_options.h"
-
-QString portName(int portNumber)
-{
-    return QStringLiteral("COM%1").arg(portNumber);
-}
+#include "final_object.h"
 
 QString commandName(CliCommand command)
 {
@@ -18,4 +13,14 @@ QString commandName(CliCommand command)
     case CliCommand::RecordsSync: return QStringLiteral("records sync");
     }
     return {};
+}
+
+QJsonObject finalObject(const QJsonValue &command, Outcome outcome, const QString &message, const QJsonObject &fields)
+{
+    QJsonObject object = fields;
+    object.insert(QStringLiteral("command"), command);
+    object.insert(QStringLiteral("outcome"), outcomeKey(outcome));
+    object.insert(QStringLiteral("exit_status"), exitStatusOf(outcome));
+    object.insert(QStringLiteral("message"), message);
+    return object;
 }

@@ -1,6 +1,6 @@
 #include "run_records.h"
 
-#include "console_options.h"
+#include "cli_options.h"
 #include "console_output.h"
 #include "module_text.h"
 

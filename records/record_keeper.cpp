@@ -1,8 +1,5 @@
 #include "record_keeper.h"
 
-#include "console_options.h"
-#include "operation_results.h"
-
 #include <QFileInfo>
 #include <QSqlDatabase>
 
@@ -17,24 +14,6 @@ constexpr int kBatch = 200;
 constexpr auto kRetry = std::chrono::seconds(2);
 
 } // namespace
-
-ModuleRecord moduleRecordOf(const ScanResult &scan, const QString &station, const QString &outcome,
-                            const QByteArray &lineSettings, const QDateTime &when, qint64 durationMs)
-{
-    ModuleRecord record = ModuleRecord::make();
-    record.time = when.toUTC();
-    record.station = station;
-    record.port = portName(scan.portNumber);
-    record.lineSettings = QString::fromLatin1(lineSettings);
-    record.serialNumber = QString::fromLatin1(scan.serialNumber);
-    if (scan.version)
-        record.version = QString::fromLatin1(*scan.version);
-    if (scan.customerRegister)
-        record.customerRegister = QString::fromLatin1(*scan.customerRegister);
-    record.outcome = outcome;
-    record.durationMs = durationMs;
-    return record;
-}
 
 struct DatabaseWorker::Private {
     DatabaseAddress address;

@@ -4,17 +4,20 @@
 #include "watch.h"
 
 #include "console_output.h"
+#include "cli_commands.h"
 #include "console_tool.h"
 #include "csv_log.h"
+#include "final_object.h"
 #include "line_settings.h"
+#include "module_report.h"
 #include "module_text.h"
+#include "port_names.h"
 #include "outcomes.h"
 #include "run_records.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonObject>
-#include <QMap>
 #include <QMutex>
 #include <QSysInfo>
 #include <QThread>
@@ -92,17 +95,13 @@ bool pauseUnlessStopping(const ProductionLine &line, int ms)
     return !line.stopping();
 }
 
-struct Handled {
-    Outcome outcome;
-    QString message;
-    QByteArray lineSettings; // where the module is left
-    std::optional<QByteArray> customerRegisterReadBack;
-};
-
-Handled handleModule(ProductionLine &line, ConsoleTool &tool, const CliOptions &options, const ScanResult &scan,
-                     bool alreadySet)
+// What the fixture did with the module: its fate, from the scan's outcome to the last change made.
+ModuleFate handleModule(ProductionLine &line, ConsoleTool &tool, const CliOptions &options, const ScanResult &scan,
+                        bool alreadySet)
 {
-    Handled module{tool.outcomeOf(scan), scan.message, scan.lineSettings, std::nullopt};
+    ModuleFate module;
+    module.outcome = tool.outcomeOf(scan);
+    module.message = scan.message;
     if (module.outcome != Outcome::Ok)
         return module;
     // Another module than the one the line is set up for is read and recorded, never changed.
@@ -119,7 +118,8 @@ Handled handleModule(ProductionLine &line, ConsoleTool &tool, const CliOptions &
         const ChangeReport cleared = tool.clearCustomerRegister();
         module.message = cleared.message;
         module.outcome = cleared.outcome;
-        module.customerRegisterReadBack = cleared.customerRegister;
+        module.cleared = true;
+        module.readBack = cleared.customerRegister;
         if (!isSuccess(cleared.outcome))
             return module;
     }
@@ -129,79 +129,47 @@ Handled handleModule(ProductionLine &line, ConsoleTool &tool, const CliOptions &
         // Nothing is stored per module: the line's next module comes at the setting the store names.
         const ChangeReport moved = tool.changeBaudRate(options.baudRateIndex, false);
         module.message = moved.message;
-        module.lineSettings = moved.lineSettings;
+        module.leftAt = moved.place;
         module.outcome = moved.outcome;
     }
     return module;
 }
 
-// The module's record to the file and the output; false when the file could not take it.
-bool recordModule(ProductionLine &line, const ConsoleTool &tool, const ScanResult &scan, const Handled &module,
-                  const QDateTime &when, qint64 durationMs)
+// The module's record to the file, the database and the output; false when the file or the database could
+// not take it.
+bool recordModule(ProductionLine &line, const ConsoleTool &tool, const ModuleReport &report)
 {
-    // With the offset, so lines from benches in other time zones, or across a clock change, still sort.
-    const QString time = when.toOffsetFromUtc(when.offsetFromUtc()).toString(Qt::ISODate);
-    const QString serial = QString::fromLatin1(scan.serialNumber);
-    const QMap<QString, QString> values{
-        {QStringLiteral("time"), time},
-        {QStringLiteral("port"), portName(scan.portNumber)},
-        {QStringLiteral("line_settings"), QString::fromLatin1(module.lineSettings)},
-        {QStringLiteral("serial_number"), serial},
-        {QStringLiteral("version"), QString::fromLatin1(scan.version.value_or(QByteArray()))},
-        {QStringLiteral("customer_register"), QString::fromLatin1(scan.customerRegister.value_or(QByteArray()))},
-        {QStringLiteral("outcome"), outcomeKey(module.outcome)},
-        {QStringLiteral("station"), line.station},
-        {QStringLiteral("duration_ms"), QString::number(durationMs)},
-    };
+    const ModuleRecord &record = report.record;
     bool written = true;
     if (line.csv.isOpen()) {
         QString error;
-        written = line.csv.append(values, error);
+        written = line.csv.append(record, error);
         if (!written) {
             line.output.diagnostic(QStringLiteral("%1: the record of module %2 could not be written (%3); stopping")
-                                       .arg(line.options.csvFile, printable(scan.serialNumber), error));
+                                       .arg(line.options.csvFile, printable(record.serialNumber), error));
         }
     }
-    QJsonObject record;
+    QJsonObject object = moduleJson(report, true);
     if (line.records
-        && !keepModuleRecord(*line.records,
-                             moduleRecordOf(scan, line.station, outcomeKey(module.outcome), module.lineSettings, when,
-                                            durationMs),
-                             line.output, record, QStringLiteral("; stopping")))
+        && !keepModuleRecord(*line.records, record, line.output, object, QStringLiteral("; stopping")))
         written = false;
-    insertModuleFields(record, scan);
-    record.insert(QStringLiteral("time"), time);
-    record.insert(QStringLiteral("line_settings"), QString::fromLatin1(module.lineSettings));
-    record.insert(QStringLiteral("outcome"), outcomeKey(module.outcome));
-    record.insert(QStringLiteral("station"), line.station);
-    record.insert(QStringLiteral("duration_ms"), durationMs);
-    record.insert(QStringLiteral("message"), module.message);
-    record.insert(QStringLiteral("recorded"), written);
-    if (module.customerRegisterReadBack)
-        record.insert(QStringLiteral("customer_register_read_back"), QString::fromLatin1(*module.customerRegisterReadBack));
-
-    QStringList parts{when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), portName(scan.portNumber),
-                      QString::fromLatin1(module.lineSettings)};
-    const QString joint = QStringLiteral(" : ");
-    parts << tool.message(Message::SerialNumber) + joint + printable(scan.serialNumber)
-          << tool.message(Message::Version) + joint + shownValue(scan.version)
-          << tool.message(Message::Customer) + joint + shownValue(scan.customerRegister) << module.message;
+    object.insert(QStringLiteral("recorded"), written);
     // With the records on standard output (--csv -), the text lines would only get in their way.
     const bool csvOnStdout = line.csv.isOpen() && line.options.csvFile == QLatin1String("-");
-    line.output.result(record, csvOnStdout ? QStringList{} : QStringList{parts.join(QStringLiteral("  "))});
+    line.output.result(object, csvOnStdout ? QStringList{} : QStringList{moduleLine(report, tool)});
     return written;
 }
 
 // Waits until the module has gone: another module's serial number at its place, or not one frame from its
 // port (silence, or the device gone) at every look for a second. A late, damaged or noisy reply is someone
 // there; a port another program holds for a moment tells nothing.
-void waitUntilGone(ProductionLine &line, ConsoleTool &tool, const ScanResult &scan)
+void waitUntilGone(ProductionLine &line, ConsoleTool &tool, const ScanResult &scan, const Place &place)
 {
     line.output.progress(QStringLiteral("waiting until module %1 has gone from %2")
-                             .arg(printable(scan.serialNumber), portName(scan.portNumber)));
+                             .arg(printable(scan.serialNumber), portName(place.portNumber)));
     QElapsedTimer silent;
     while (pauseUnlessStopping(line, kWatchPauseMs)) {
-        switch (tool.lookAgain(scan.serialNumber)) {
+        switch (tool.lookAgain(place, scan.serialNumber)) {
         case LookResult::OtherModule:
             return;
         case LookResult::Silent:
@@ -225,7 +193,7 @@ void serveFixture(ProductionLine &line, Fixture &fixture)
 {
     CliOptions options = line.options;
     options.ports = fixture.ports;
-    ConsoleTool tool(options, line.output, line.stop);
+    ConsoleTool tool(toolSetup(options), line.output, line.stop);
     // Several fixtures must not take turns at the one stored place: watch --port stores nothing.
     const bool store = line.options.ports.isEmpty() && !line.options.noStore;
     tool.setStoreFound(store);
@@ -240,14 +208,14 @@ void serveFixture(ProductionLine &line, Fixture &fixture)
         ScanResult scan = tool.scan(true);
         // A module already at the line settings it is to be moved to (reworked, plugged in again) is looked
         // for there too, without storing the place.
-        if (!scan.found() && target >= 0 && QByteArray(kLineSettingsTable[target]) != tool.settings().lineSettings
+        if (!scan.found() && target >= 0 && QByteArray(kLineSettingsTable[target]) != tool.settings().lineSettings()
             && !line.stopping()) {
             tool.useLineSettings(target);
             tool.setStoreFound(false);
             scan = tool.scan(true);
             tool.setStoreFound(store);
             if (!scan.found())
-                tool.reloadSettings();
+                tool.startNextModule();
         }
         if (line.stopping())
             break; // nothing was changed: the module, if any, stays as it is
@@ -266,28 +234,32 @@ void serveFixture(ProductionLine &line, Fixture &fixture)
         {
             QMutexLocker lock(&fixture.mutex);
             fixture.moduleInHand = printable(scan.serialNumber);
-            fixture.portInHand = portName(scan.portNumber);
+            fixture.portInHand = portName(scan.place.portNumber);
         }
-        const bool alreadySet = target >= 0 && scan.lineSettings == QByteArray(kLineSettingsTable[target]);
+        const bool alreadySet = target >= 0 && scan.place.lineSettings == QByteArray(kLineSettingsTable[target]);
         const QDateTime when = QDateTime::currentDateTime();
-        const Handled module = handleModule(line, tool, options, scan, alreadySet);
-        const bool written = recordModule(line, tool, scan, module, when, took.elapsed());
+        ModuleFate fate = handleModule(line, tool, options, scan, alreadySet);
+        fate.station = line.station;
+        fate.when = when;
+        fate.durationMs = took.elapsed();
+        const ModuleReport report = moduleReport(scan, fate);
+        const bool written = recordModule(line, tool, report);
         {
             QMutexLocker lock(&fixture.mutex);
             fixture.moduleInHand.clear();
         }
-        line.tally(module.outcome);
+        line.tally(report.outcome);
         if (!written) {
             QMutexLocker lock(&line.mutex);
             line.recordFailed = true;
             line.done = true;
             break;
         }
-        waitUntilGone(line, tool, scan);
+        waitUntilGone(line, tool, scan, fate.leftAt.value_or(scan.place));
         if (line.stopping())
             break;
         // The next module starts where the store says, not where a baud-rate change left this one.
-        tool.reloadSettings();
+        tool.startNextModule();
         line.output.progress(where + QStringLiteral("waiting for a module (Ctrl-C ends)"));
     }
 }
@@ -304,16 +276,6 @@ QString summaryText(const ProductionLine &line)
         .arg(parts.isEmpty() ? QString() : QStringLiteral(": ") + parts.join(QStringLiteral(", ")));
 }
 
-QJsonObject finalRecord(Outcome outcome, const QString &message = {})
-{
-    QJsonObject record{{QStringLiteral("command"), commandName(CliCommand::Watch)},
-                       {QStringLiteral("outcome"), outcomeKey(outcome)},
-                       {QStringLiteral("exit_status"), exitStatusOf(outcome)}};
-    if (!message.isEmpty())
-        record.insert(QStringLiteral("message"), message);
-    return record;
-}
-
 } // namespace
 
 int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
@@ -326,7 +288,7 @@ int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
             const QString message = QStringLiteral("--csv %1: %2").arg(options.csvFile, error);
             output.diagnostic(message);
             if (output.json())
-                output.result(finalRecord(Outcome::Failure, message), {});
+                output.result(finalObject(CliCommand::Watch, Outcome::Failure, message), {});
             return exitStatusOf(Outcome::Failure);
         }
     }
@@ -335,7 +297,7 @@ int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
         QString message;
         if (const std::optional<Outcome> failed = openRecords(options, output, *line.records, message)) {
             if (output.json())
-                output.result(finalRecord(*failed, message), {});
+                output.result(finalObject(CliCommand::Watch, *failed, message), {});
             return exitStatusOf(*failed);
         }
     }
@@ -382,8 +344,9 @@ int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
 
     // The first module that failed names the run's outcome, as its exit status does.
     const Outcome outcome = line.recordFailed ? Outcome::Failure : line.firstFailure.value_or(Outcome::Ok);
-    output.diagnostic(summaryText(line));
-    QJsonObject record = finalRecord(outcome);
+    const QString summary = summaryText(line);
+    output.diagnostic(summary);
+    QJsonObject record;
     if (line.records)
         finishRecords(*line.records, output, record);
     int total = 0;
@@ -399,6 +362,6 @@ int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
                                               : stop.requested() ? QStringLiteral("interrupt")
                                                                  : QStringLiteral("count"));
     if (output.json())
-        output.result(record, {});
+        output.result(finalObject(CliCommand::Watch, outcome, summary, record), {});
     return exitStatusOf(outcome);
 }

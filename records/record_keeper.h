@@ -13,12 +13,6 @@
 #include <mutex>
 #include <thread>
 
-struct ScanResult;
-
-// The record of a module a run took in hand: as read, with where the run left it and what became of it.
-ModuleRecord moduleRecordOf(const ScanResult &scan, const QString &station, const QString &outcome,
-                            const QByteArray &lineSettings, const QDateTime &when, qint64 durationMs);
-
 // A thread of its own with one connection to a database: Qt SQL wants a connection used only by the thread
 // that made it, and the fixtures each run in a thread of their own.
 class DatabaseWorker {

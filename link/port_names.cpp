@@ -1,0 +1,6 @@
+#include "port_names.h"
+
+QString portName(int portNumber)
+{
+    return QStringLiteral("COM%1").arg(portNumber);
+}

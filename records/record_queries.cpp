@@ -1,0 +1,229 @@
+#include "record_database.h"
+
+#include "record_tables.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
+
+QVariant optionalText(const std::optional<QString> &value)
+{
+    return value ? QVariant(*value) : QVariant(QMetaType::fromType<QString>());
+}
+
+QDateTime timeOf(const QVariant &value)
+{
+    if (value.metaType().id() == QMetaType::QDateTime)
+        return value.toDateTime().toUTC();
+    return QDateTime::fromString(value.toString(), Qt::ISODateWithMs).toUTC();
+}
+
+ModuleRecord recordOf(const QSqlQuery &query)
+{
+    ModuleRecord record;
+    int column = 0;
+    for (const RecordField field : tableRecordFields()) {
+        const QVariant value = query.value(column++);
+        switch (field) {
+        case RecordField::Id: record.id = value.toString(); break;
+        case RecordField::Time: record.time = timeOf(value); break;
+        case RecordField::Station: record.station = value.toString(); break;
+        case RecordField::Port: record.port = value.toString(); break;
+        case RecordField::LineSettings: record.lineSettings = value.toString(); break;
+        case RecordField::SerialNumber: record.serialNumber = value.toString(); break;
+        case RecordField::Version:
+            if (!value.isNull())
+                record.version = value.toString();
+            break;
+        case RecordField::CustomerRegister:
+            if (!value.isNull())
+                record.customerRegister = value.toString();
+            break;
+        case RecordField::Outcome: record.outcome = value.toString(); break;
+        case RecordField::DurationMs: record.durationMs = value.toLongLong(); break;
+        case RecordField::ToolVersion: record.toolVersion = value.toString(); break;
+        }
+    }
+    return record;
+}
+
+namespace {
+
+// The value a field is bound as: a text that is always there is empty, never NULL, when there is nothing in
+// it; the time in UTC.
+QVariant boundValue(const ModuleRecord &record, RecordField field)
+{
+    const auto text = [](const QString &value) { return value.isNull() ? QStringLiteral("") : value; };
+    switch (field) {
+    case RecordField::Time: return ModuleRecord::timeText(record.time);
+    case RecordField::Version: return optionalText(record.version);
+    case RecordField::CustomerRegister: return optionalText(record.customerRegister);
+    case RecordField::DurationMs: return record.durationMs;
+    default: return text(recordText(record, field));
+    }
+}
+
+} // namespace
+
+bool RecordDatabase::insertOne(const ModuleRecord &record, QString &error)
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    const bool plain = m_address.kind == DatabaseAddress::Kind::Odbc;
+    if (plain) {
+        // No INSERT that ignores a key already there in plain SQL: looked for first. Only this station sends
+        // its own records, one sender at a time.
+        QSqlQuery there(db);
+        there.prepare(QStringLiteral("SELECT COUNT(*) FROM module_record WHERE id = ?"));
+        there.addBindValue(record.id);
+        if (!there.exec() || !there.next()) {
+            error = noteError(there.lastError());
+            return false;
+        }
+        if (there.value(0).toLongLong() > 0)
+            return true;
+    }
+    QSqlQuery query(db);
+    QStringList marks;
+    for (int i = 0; i < tableRecordFields().size(); ++i)
+        marks << QStringLiteral("?");
+    query.prepare(QStringLiteral("INSERT INTO module_record (%1) VALUES (%2)%3")
+                      .arg(tableColumnList(), marks.join(QStringLiteral(", ")),
+                           plain ? QString() : QStringLiteral(" ON CONFLICT (id) DO NOTHING")));
+    for (const RecordField field : tableRecordFields())
+        query.addBindValue(boundValue(record, field));
+    if (!query.exec()) {
+        error = noteError(query.lastError());
+        return false;
+    }
+    return true;
+}
+
+bool RecordDatabase::insert(const QList<ModuleRecord> &records, QString &error)
+{
+    return inTransaction([&] {
+        for (const ModuleRecord &record : records) {
+            if (!insertOne(record, error))
+                return false;
+        }
+        return true;
+    }, error);
+}
+
+std::optional<QList<ModuleRecord>> RecordDatabase::history(const QString &serialNumber, QString &error)
+{
+    QList<ModuleRecord> records;
+    if (!m_hasTable)
+        return records;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT %1 FROM module_record WHERE serial_number = ? ORDER BY time").arg(tableColumnList()));
+    query.addBindValue(serialNumber);
+    if (!query.exec()) {
+        error = noteError(query.lastError());
+        return std::nullopt;
+    }
+    while (query.next())
+        records << recordOf(query);
+    return records;
+}
+
+std::optional<QList<RecordCount>> RecordDatabase::summary(const QDateTime &since, QString &error)
+{
+    QList<RecordCount> counts;
+    if (!m_hasTable)
+        return counts;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT station, outcome, COUNT(*) FROM module_record%1 "
+                                 "GROUP BY station, outcome ORDER BY station, outcome")
+                      .arg(since.isValid() ? QStringLiteral(" WHERE time >= ?") : QString()));
+    if (since.isValid())
+        query.addBindValue(ModuleRecord::timeText(since));
+    if (!query.exec()) {
+        error = noteError(query.lastError());
+        return std::nullopt;
+    }
+    while (query.next())
+        counts << RecordCount{query.value(0).toString(), query.value(1).toString(), query.value(2).toLongLong()};
+    return counts;
+}
+
+std::optional<bool> RecordDatabase::succeededBefore(const QString &serialNumber, QString &error)
+{
+    if (!m_hasTable)
+        return false;
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM module_record WHERE serial_number = ? "
+                                 "AND outcome IN ('ok', 'already-set')"));
+    query.addBindValue(serialNumber);
+    if (!query.exec() || !query.next()) {
+        error = noteError(query.lastError());
+        return std::nullopt;
+    }
+    return query.value(0).toLongLong() > 0;
+}
+
+bool RecordDatabase::keepForServer(const ModuleRecord &record, const QString &server, QString &error)
+{
+    return inTransaction([&] {
+        if (!insertOne(record, error))
+            return false;
+        QSqlQuery waiting(QSqlDatabase::database(m_connection, false));
+        waiting.prepare(QStringLiteral("INSERT OR IGNORE INTO record_outbox (id, server) VALUES (?, ?)"));
+        waiting.addBindValue(record.id);
+        waiting.addBindValue(server);
+        if (!waiting.exec()) {
+            error = noteError(waiting.lastError());
+            return false;
+        }
+        return true;
+    }, error);
+}
+
+std::optional<QList<ModuleRecord>> RecordDatabase::waitingFor(const QString &server, int limit, QString &error)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT %1 FROM record_outbox o JOIN module_record r ON r.id = o.id "
+                                 "WHERE o.server = ? ORDER BY o.rowid LIMIT ?")
+                      .arg(tableColumnList(QStringLiteral("r."))));
+    query.addBindValue(server);
+    query.addBindValue(limit);
+    if (!query.exec()) {
+        error = noteError(query.lastError());
+        return std::nullopt;
+    }
+    QList<ModuleRecord> records;
+    while (query.next())
+        records << recordOf(query);
+    return records;
+}
+
+bool RecordDatabase::markSent(const QList<ModuleRecord> &records, const QString &server, QString &error)
+{
+    return inTransaction([&] {
+        for (const ModuleRecord &record : records) {
+            QSqlQuery query(QSqlDatabase::database(m_connection, false));
+            query.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND server = ?"));
+            query.addBindValue(record.id);
+            query.addBindValue(server);
+            if (!query.exec()) {
+                error = noteError(query.lastError());
+                return false;
+            }
+        }
+        return true;
+    }, error);
+}
+
+std::optional<qint64> RecordDatabase::waitingCount(const QString &server, QString &error)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_outbox WHERE server = ?"));
+    query.addBindValue(server);
+    if (!query.exec() || !query.next()) {
+        error = noteError(query.lastError());
+        return std::nullopt;
+    }
+    return query.value(0).toLongLong();
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+// What the files of the records database share: the tables' names and the row a query gives back.
+
+#include "module_record.h"
+
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+class QSqlQuery;
+
+inline const QString kRecordTable = QStringLiteral("module_record");
+inline const QString kSchemaTable = QStringLiteral("modulebench_schema");
+inline const QString kOutboxTable = QStringLiteral("record_outbox");
+
+// A text that may be missing, bound as NULL then.
+QVariant optionalText(const std::optional<QString> &value);
+// A row of the table's columns, in their order.
+ModuleRecord recordOf(const QSqlQuery &query);
