@@ -59,13 +59,7 @@ private:
 // Runs to the end; a program still running after timeoutMs is killed and reported unfinished.
 CliRun runCli(const QStringList &arguments, int timeoutMs = 60000);
 
-// A file's bytes; empty when there is no file.
-QByteArray fileBytes(const QString &path);
 // Writes the file afresh; fails the test when it cannot.
 void writeFile(const QString &path, const QByteArray &bytes);
 
-// The lines of a CSV file without the line ends; empty when there is no file.
-QStringList fileLines(const QString &path);
 
-// Polls every 50 ms, events processed, until the condition holds (true) or the time is up (false).
-bool waitFor(const std::function<bool()> &condition, int timeoutMs);

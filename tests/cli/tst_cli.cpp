@@ -37,21 +37,6 @@ QStringList identity(const QString &serial = kSerial, const QStringList &more = 
            + more;
 }
 
-// The settings file as an earlier run would have left it.
-void writeStoredPlace(int port, int index, const char *lineSettings)
-{
-    SettingsStore store;
-    store.rememberPlace(port, lineSettings, index);
-    store.saveScanSettings();
-}
-
-void writeStoredLanguage(const QString &name)
-{
-    SettingsStore store;
-    store.selectLanguage(languageIndexForName(name), name);
-    store.saveLanguage();
-}
-
 // The device's line settings as a program opening it would find them.
 bool lineSettingsOf(const QString &path, termios &settings)
 {
@@ -145,7 +130,7 @@ private slots:
 
         // The window, started on the same store, finds it by its quick attempt and writes nothing.
         QVERIFY(QFile::remove(r->settingsFile()));
-        writeStoredPlace(7, 5, "19200,e,8,1");
+        WindowRig::writeStoredPlace(7, 5, "19200,e,8,1");
         QVERIFY(r->start());
         QVERIFY(QFile::remove(r->settingsFile()));
         r->click("btnScan");
@@ -405,7 +390,7 @@ private slots:
                 QVERIFY2(modules.value(module.first), qPrintable(rig.lastError()));
             }
             if (scenario.storedPort > 0)
-                writeStoredPlace(scenario.storedPort, scenario.storedIndex, scenario.storedLineSettings);
+                WindowRig::writeStoredPlace(scenario.storedPort, scenario.storedIndex, scenario.storedLineSettings);
             QVERIFY(rig.start());
             scenario.window(rig);
             rig.stop();
@@ -420,7 +405,7 @@ private slots:
             QVERIFY2(modules.value(module.first), qPrintable(r->lastError()));
         }
         if (scenario.storedPort > 0)
-            writeStoredPlace(scenario.storedPort, scenario.storedIndex, scenario.storedLineSettings);
+            WindowRig::writeStoredPlace(scenario.storedPort, scenario.storedIndex, scenario.storedLineSettings);
         const CliRun run = runCli(scenario.cli);
         QVERIFY2(run.finished, run.describe());
         QVERIFY2(run.exitCode == scenario.exitStatus, run.describe());
@@ -695,7 +680,7 @@ private slots:
         r = std::make_unique<WindowRig>();
         SimProcess *module = r->addModule(3, identity(kSerial, {"--line-settings-index", "6"}));
         QVERIFY2(module, qPrintable(r->lastError()));
-        writeStoredPlace(3, 6, "38400,n,8,1");
+        WindowRig::writeStoredPlace(3, 6, "38400,n,8,1");
         const QByteArray stored = fileBytes(r->settingsFile());
         CliRun run = runCli({"scan", "--parallel", "--json"});
         QVERIFY2(run.finished && run.exitCode == 0, run.describe());
@@ -723,7 +708,7 @@ private slots:
         r = std::make_unique<WindowRig>();
         SimProcess *module = r->addModule(3, identity(kSerial, {"--delay", "200"}));
         QVERIFY2(module, qPrintable(r->lastError()));
-        writeStoredPlace(3, 5, "19200,e,8,1");
+        WindowRig::writeStoredPlace(3, 5, "19200,e,8,1");
         const QByteArray stored = fileBytes(r->settingsFile());
         for (const QStringList &command : {QStringList{"set-baud", "38400,n,8,1"}, QStringList{"clear"}}) {
             const int before = requestsHeard(*module).size();
@@ -827,7 +812,7 @@ private slots:
     {
         r = std::make_unique<WindowRig>();
         QVERIFY2(r->addModule(4, identity()), qPrintable(r->lastError()));
-        writeStoredLanguage(QStringLiteral("ChineseBIG5"));
+        WindowRig::writeStoredLanguage(QStringLiteral("ChineseBIG5"));
 
         const CliRun english = runCli({"scan"});
         QVERIFY2(english.finished && english.exitCode == 0, english.describe());
@@ -1100,7 +1085,7 @@ private slots:
     void aStationScriptRunsOnItsOwnTerms()
     {
         r = std::make_unique<WindowRig>();
-        writeStoredPlace(5, 6, "38400,n,8,1");
+        WindowRig::writeStoredPlace(5, 6, "38400,n,8,1");
         const QByteArray stored = fileBytes(r->settingsFile());
         for (const QString &serial : {QStringLiteral("KV000031"), QStringLiteral("KV000032")}) {
             SimProcess *fresh = r->addModule(3, identity(serial));

@@ -112,7 +112,7 @@ private slots:
 
         // Next start of the program: the stored place comes from the file.
         r->stop();
-        writeStoredPlace(7, 5, "19200,e,8,1");
+        WindowRig::writeStoredPlace(7, 5, "19200,e,8,1");
         QVERIFY(r->start());
         QVERIFY(QFile::remove(r->settingsFile())); // loaded already; a write would bring it back
         r->click("btnScan");
@@ -241,7 +241,7 @@ private slots:
     {
         SimProcess *module = r->addModule(1, {"--silent"});
         QVERIFY2(module, qPrintable(r->lastError()));
-        writeStoredPlace(1, 8, "57600,n,8,1");
+        WindowRig::writeStoredPlace(1, 8, "57600,n,8,1");
         const QMap<QString, QString> before = r->storedValues();
         QVERIFY(r->start());
         QCOMPARE(r->listIndex(), 8);
@@ -330,14 +330,6 @@ private slots:
     }
 
 private:
-    // The settings file as an earlier run would have left it.
-    void writeStoredPlace(int port, int index, const char *lineSettings)
-    {
-        SettingsStore store;
-        store.rememberPlace(port, lineSettings, index);
-        store.saveScanSettings();
-    }
-
     std::unique_ptr<WindowRig> r;
 };
 

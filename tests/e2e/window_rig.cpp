@@ -1,6 +1,7 @@
 #include "window_rig.h"
 
 #include "module_window.h"
+#include "settings_store.h"
 #include "window_fixture.h"
 #include "startup.h"
 
@@ -188,4 +189,18 @@ QList<QByteArray> requestsHeard(const SimProcess &module)
         start = received.indexOf(FrameLayer::kStartByte, end + 1);
     }
     return requests;
+}
+
+void WindowRig::writeStoredPlace(int port, int index, const char *lineSettings)
+{
+    SettingsStore store;
+    store.rememberPlace(port, lineSettings, index);
+    store.saveScanSettings();
+}
+
+void WindowRig::writeStoredLanguage(const QString &name)
+{
+    SettingsStore store;
+    store.selectLanguage(languageIndexForName(name), name);
+    store.saveLanguage();
 }

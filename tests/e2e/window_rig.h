@@ -38,6 +38,10 @@ public:
     // Stops the module linked as COMn and links COMn to nothing, as when the module is unplugged.
     void unplug(int com);
 
+    // The settings file as an earlier run would have left it: where the module was found, the language.
+    static void writeStoredPlace(int port, int index, const char *lineSettings);
+    static void writeStoredLanguage(const QString &name);
+
     // Creates and shows the window; the settings come from the private folder as at a start.
     bool start();
     // Closes the window and starts the tool afresh, as after a restart of the program.

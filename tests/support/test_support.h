@@ -32,6 +32,13 @@ private:
     qint64 m_group = 0;
 };
 
+// Polls every 20 ms, events processed, until the condition holds (true) or the time is up (false).
+bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+// A file's bytes; empty when there is no file.
+QByteArray fileBytes(const QString &path);
+// A text file's lines without their line ends; empty when there is no file.
+QStringList fileLines(const QString &path);
+
 // Whether the process has ended: gone, or a zombie nobody has reaped yet (either way it runs no more).
 bool hasEnded(qint64 pid);
 

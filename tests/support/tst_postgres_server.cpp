@@ -26,18 +26,6 @@
 
 namespace {
 
-bool waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
 // A connection through Qt's PostgreSQL driver, set up from a URL of the server's form
 // (postgresql://user:password@/database?host=FOLDER); removed with the object.
 class Connection {
