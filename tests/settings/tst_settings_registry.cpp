@@ -202,9 +202,9 @@ private slots:
     void indexOutsideTheTableGivesTheDefault()
     {
         writeDword(L"ScanBaudRateNo", 12);
-        QCOMPARE(loaded().lineSettingsIndex, 5);
+        QCOMPARE(loaded().lineSettingsIndex(), 5);
         writeDword(L"ScanBaudRateNo", 0xFFFFFFFF);
-        QCOMPARE(loaded().lineSettingsIndex, 5);
+        QCOMPARE(loaded().lineSettingsIndex(), 5);
     }
 
     // A 64-bit build shares the 32-bit program's key: Software\Wow6432Node to 64-bit eyes.
@@ -249,7 +249,7 @@ private slots:
         QCOMPARE(language->type, DWORD(REG_SZ));
         QCOMPARE(asString(language), QStringLiteral("ChineseBIG5"));
         QCOMPARE(asDword(readValue(L"ScanCommNo")), DWORD(4));
-        QCOMPARE(loaded().languageIndex, 2);
+        QCOMPARE(loaded().languageIndex(), 2);
     }
 
     // A standard user may not write the machine key: what they save goes to their own copy, and is read from
@@ -284,7 +284,7 @@ private slots:
             store.saveLanguage();
             QCOMPARE(asString(readUserCopy(L"LanguageFlag")), QStringLiteral("ChineseBIG5"));
             QCOMPARE(asString(readValue(L"LanguageFlag")), QStringLiteral("ChineseGB"));
-            QCOMPARE(loaded().languageIndex, 2);
+            QCOMPARE(loaded().languageIndex(), 2);
         }
         // An administrator's save still goes to the machine key, and leaves the user's copy alone.
         SettingsStore admin = loaded();
@@ -327,7 +327,7 @@ private slots:
         store.saveScanSettings();
         QCOMPARE(asDword(readValue(L"ScanCommNo")), DWORD(7));
         QCOMPARE(asDword(readUserCopy(L"ScanCommNo")), DWORD(3));
-        QCOMPARE(loaded().portNumber, 7);
+        QCOMPARE(loaded().portNumber(), 7);
     }
 
     void the64BitViewIsNotRead()
