@@ -97,11 +97,25 @@ QString permissionDeniedText(const PortStatus &status, int language)
              QStringLiteral("%1").arg(status.deviceMode, 4, 8, QLatin1Char('0')));
 }
 
-QString scanReportLine(const ScanPortEntry &entry, int language)
+QString deviceBesidePort(const PortStatus &status)
+{
+    return status.devicePath.compare(QStringLiteral("COM%1").arg(status.portNumber), Qt::CaseInsensitive) == 0
+        ? QString()
+        : status.devicePath;
+}
+
+QString portLabel(const PortStatus &status, int language)
+{
+    const QString port = QStringLiteral("COM%1").arg(status.portNumber);
+    if (status.devicePath.isEmpty())
+        return port + QStringLiteral(" (%1)").arg(reportText(ReportText::NoDevice, language));
+    const QString device = deviceBesidePort(status);
+    return device.isEmpty() ? port : port + QStringLiteral(" (%1)").arg(device);
+}
+
+QString portStateText(const ScanPortEntry &entry, int language)
 {
     const PortStatus &status = entry.status;
-    const QString device = status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language)
-                                                       : status.devicePath;
     QString what;
     if (entry.answered) {
         what = reportText(ReportText::ModuleAnswered, language);
@@ -128,7 +142,12 @@ QString scanReportLine(const ScanPortEntry &entry, int language)
     } else {
         what = reportText(textFor(status.problem), language);
     }
-    return QStringLiteral("COM%1 (%2): %3").arg(status.portNumber).arg(device, what);
+    return what;
+}
+
+QString scanReportLine(const ScanPortEntry &entry, int language)
+{
+    return portLabel(entry.status, language) + QStringLiteral(": ") + portStateText(entry, language);
 }
 
 QStringList scanReportLines(const ScanReport &report, int language)
