@@ -2,6 +2,7 @@
 
 #include "outcomes.h"
 #include "line_settings.h"
+#include "platform_words.h"
 #include "port_names.h"
 
 #include <QCommandLineParser>
@@ -67,6 +68,29 @@ QString outcomeLines()
                     .arg(int(info.exitStatus), -4)
                     .arg(QString::fromLatin1(info.meaning));
     return text;
+}
+
+// One entry of the help's lists: the name in its column, the text beside it, wrapped as the other entries are.
+// For the entries whose words are the platform's.
+QString helpEntry(const char *name, const QString &text)
+{
+    constexpr int kTextColumn = 29;
+    constexpr int kWidth = 100;
+    QString entry = (QStringLiteral("  ") + QLatin1String(name)).leftJustified(kTextColumn);
+    int column = kTextColumn;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (column > kTextColumn && column + 1 + word.size() > kWidth) {
+            entry += QLatin1Char('\n') + QString(kTextColumn, QLatin1Char(' '));
+            column = kTextColumn;
+        }
+        if (column > kTextColumn) {
+            entry += QLatin1Char(' ');
+            ++column;
+        }
+        entry += word;
+        column += int(word.size());
+    }
+    return entry + QLatin1Char('\n');
 }
 
 QString lineSettingsList()
@@ -414,6 +438,7 @@ ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray>
 
 QString helpText()
 {
+    const PlatformWords &words = platformWords();
     return QStringLiteral(
                "Usage: modulebench-cli COMMAND [OPTIONS]\n"
                "\n"
@@ -421,8 +446,7 @@ QString helpText()
                "request sequences and the same stored settings as the ModuleBench window.\n"
                "\n"
                "Commands:\n"
-               "  ports                      COM1 to COM16 (and any other number with a link): the device, what it\n"
-               "                             is, and whether it can be opened now. Sends nothing.\n"
+               "%3"
                "  scan                       Finds the module (stored port first, then COM1 to COM16) and reads its\n"
                "                             serial number, version and customer register.\n"
                "  set-baud LINE_SETTINGS     Scans, then moves the module to LINE_SETTINGS (the module resets),\n"
@@ -437,14 +461,11 @@ QString helpText()
                "                             names.\n"
                "\n"
                "A station script's typical line:\n"
-               "  modulebench-cli set-baud 38400,n,8,1 -p /dev/ttyUSB0 --line-settings 19200,e,8,1 --no-store \\\n"
+               "  modulebench-cli set-baud 38400,n,8,1 -p %4 --line-settings 19200,e,8,1 --no-store \\\n"
                "      --serial KV240117 --timeout 30 --json\n"
                "\n"
                "Options:\n"
-               "  -p, --port N               Only port N (also COMn, a range such as 3-6, or a device path such as\n"
-               "                             /dev/ttyUSB0), in the order given; may be given more than once. A stored\n"
-               "                             port outside the list is not tried. watch: one fixture per port, all\n"
-               "                             served at once.\n"
+               "%5"
                "  --line-settings LINE_SETTINGS\n"
                "                             Look for the module at LINE_SETTINGS (the quick attempt and the search)\n"
                "                             instead of the stored line settings.\n"
@@ -485,7 +506,10 @@ QString helpText()
                "                             2026-12-10T06:00, local time unless an offset is given).\n"
                "  --json                     One JSON object per line on standard output, per module or result,\n"
                "                             and one final object with command and exit_status.\n"
-               "  --language                 The stored language of the window instead of English.\n"
+               "  --language                 The stored language of the window instead of English: the results,\n"
+               "                             and of progress and diagnostics the words the window has (the port\n"
+               "                             lines, trying and opening a port, no module answered); the rest stays\n"
+               "                             English.\n"
                "  --verbose                  Progress on standard error even when it is not a terminal.\n"
                "  -h, --help                 This text.\n"
                "  --version                  The program's version.\n"
@@ -499,7 +523,15 @@ QString helpText()
                "%2"
                "watch ends with 0 when every module was ok (or already set), with the status of the first\n"
                "module that was not, or with 1 when a record could not be written.\n")
-        .arg(lineSettingsList(), outcomeLines());
+        .arg(lineSettingsList(), outcomeLines(),
+             helpEntry("ports", QStringLiteral("COM1 to COM16%1: the device, what it is, and whether it can be "
+                                               "opened now. Sends nothing.")
+                                    .arg(QLatin1String(words.portsBeyondTable))),
+             QLatin1String(words.examplePort),
+             helpEntry("-p, --port N", QStringLiteral("Only port N (also %1), in the order given; may be given more "
+                                                      "than once. A stored port outside the list is not tried. watch: "
+                                                      "one fixture per port, all served at once.")
+                                           .arg(QLatin1String(words.portForms))));
 }
 
 QString versionText()

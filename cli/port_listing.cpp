@@ -82,7 +82,7 @@ QString stateText(const PortStatus &status, int language)
     }
     ScanPortEntry entry;
     entry.status = status;
-    return scanReportState(entry, language);
+    return portStateText(entry, language);
 }
 
 QJsonObject portRecord(const PortLine &line)
@@ -140,12 +140,13 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
     int deviceWidth = 0;
     int stateWidth = 0;
     for (const PortLine &line : lines) {
-        deviceWidth = std::max(deviceWidth, int(line.status.devicePath.size()));
+        deviceWidth = std::max(deviceWidth, int(deviceBesidePort(line.status).size()));
         stateWidth = std::max(stateWidth, int(stateText(line.status, language).size()));
     }
+    // The device column only where a device is more than its port's name (not on Windows).
     for (const PortLine &line : lines) {
         const QString text = QStringLiteral("COM%1").arg(line.status.portNumber).leftJustified(6)
-                             + line.status.devicePath.leftJustified(deviceWidth + 2)
+                             + (deviceWidth > 0 ? deviceBesidePort(line.status).leftJustified(deviceWidth + 2) : QString())
                              + (line.kind.isEmpty() ? stateText(line.status, language)
                                                     : stateText(line.status, language).leftJustified(stateWidth + 2) + line.kind);
         output.result(portRecord(line), {text.trimmed()});
@@ -158,7 +159,7 @@ int runPorts(const CliOptions &options, ConsoleOutput &output)
         QString hint = permissionDeniedText(line.status, language);
         // The group dialout is one fix for every such port; an owner and a mode belong to one device.
         if (line.status.deviceGroup != QLatin1String("dialout"))
-            hint = QStringLiteral("COM%1 (%2): ").arg(line.status.portNumber).arg(line.status.devicePath) + hint;
+            hint = portLabel(line.status, language) + QStringLiteral(": ") + hint;
         if (!hints.contains(hint))
             hints << hint;
     }

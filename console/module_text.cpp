@@ -1,5 +1,6 @@
 #include "module_text.h"
 
+#include "message_table.h"
 #include "move_confirmation.h"
 #include "port_names.h"
 #include "scan_report.h"
@@ -91,9 +92,15 @@ QJsonArray portRecords(const ScanReport &report, int language)
 void sayWhatEachPortDid(const ScanResult &scan, Outcome outcome, int language, ConsoleOutput &output,
                         const QString &prefix)
 {
-    output.diagnostic(prefix
-                      + (outcome == Outcome::NoPort ? QStringLiteral("no port could be opened:")
-                                                    : QStringLiteral("no module answered:")));
+    // In Chinese the window's words: "Module Not Find", and "Open COM" "Error" for no port at all.
+    QString said;
+    if (language == 0)
+        said = outcome == Outcome::NoPort ? QStringLiteral("no port could be opened") : QStringLiteral("no module answered");
+    else if (outcome == Outcome::NoPort)
+        said = messageText(Message::OpenCom, language) + messageText(Message::Error, language);
+    else
+        said = messageText(Message::NotFound, language);
+    output.diagnostic(prefix + said + QLatin1Char(':'));
     for (const QString &line : scanReportLines(scan.report, language))
         output.diagnostic(QStringLiteral("  ") + line);
 }

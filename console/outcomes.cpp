@@ -1,7 +1,14 @@
 #include "outcomes.h"
 
+#include "platform_words.h"
+
+#include <QByteArray>
+
 const QList<OutcomeInfo> &outcomeTable()
 {
+    // What stops a run is the platform's to say: SIGTERM on Unix, the console's close on Windows.
+    static const QByteArray interrupted = QByteArray(platformWords().stopRequests)
+        + " ended the run before it had a result or before the module was changed";
     static const QList<OutcomeInfo> table{
         {Outcome::Ok, "ok", kExitSuccess, "read completely (and cleared or moved when asked)"},
         {Outcome::AlreadySet, "already-set", kExitSuccess,
@@ -37,8 +44,7 @@ const QList<OutcomeInfo> &outcomeTable()
          "--db: the database may be read but not written; no port touched"},
         {Outcome::DbUnreachable, "db-unreachable", kExitDbUnreachable,
          "history, records: the server could not be reached (watch and the others go on, records wait)"},
-        {Outcome::Interrupted, "interrupted", kExitInterrupted,
-         "Ctrl-C or SIGTERM ended the run before it had a result or before the module was changed"},
+        {Outcome::Interrupted, "interrupted", kExitInterrupted, interrupted.constData()},
         {Outcome::TimedOut, "timed-out", kExitTimedOut,
          "--timeout: the run's time was up before it had a result or before the module was changed"},
         {Outcome::BadUsage, "bad-usage", kExitUsage, "the command line was refused; nothing was sent"},

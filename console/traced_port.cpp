@@ -1,25 +1,36 @@
 #include "traced_port.h"
 
 #include "console_output.h"
+#include "message_table.h"
 #include "scan_report.h"
 
 QString openProgressLine(const PortStatus &status, const QByteArray &lineSettings, bool opened, bool searching,
                          int language)
 {
     const int portNumber = status.portNumber;
-    // "trying" while a module is looked for; "opening" for the port of the module found.
-    QString line = QStringLiteral("%1 COM%2 at %3")
-                       .arg(searching ? QStringLiteral("trying") : QStringLiteral("opening"))
-                       .arg(portNumber)
-                       .arg(QString::fromLatin1(lineSettings));
+    // "trying" while a module is looked for; "opening" for the port of the module found. In Chinese the window's
+    // own words for both: "Scan COM" and "Open COM".
+    QString line = language == 0
+        ? QStringLiteral("%1 COM%2 at %3")
+              .arg(searching ? QStringLiteral("trying") : QStringLiteral("opening"))
+              .arg(portNumber)
+              .arg(QString::fromLatin1(lineSettings))
+        : QStringLiteral("%1 COM%2 %3")
+              .arg(messageText(searching ? Message::ScanCom : Message::OpenCom, language))
+              .arg(portNumber)
+              .arg(QString::fromLatin1(lineSettings));
     if (opened && status.problem != PortProblem::None) {
         // A pseudo-terminal refuses parity, a UART a baud rate it cannot make: the port is open all the same.
         line += QStringLiteral(" (%1)").arg(reportText(ReportText::LineSettingsRefused, language));
     } else if (!opened) {
-        // The scan report's own words for the port.
+        // The scan report's own words for the port; the device where it is more than the port's name.
         ScanPortEntry entry;
         entry.status = status;
-        line += QStringLiteral(" (%1): %2").arg(reportDeviceName(status, language), scanReportState(entry, language));
+        const QString device = status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language)
+                                                           : deviceBesidePort(status);
+        if (!device.isEmpty())
+            line += QStringLiteral(" (%1)").arg(device);
+        line += QStringLiteral(": ") + portStateText(entry, language);
     }
     return line;
 }

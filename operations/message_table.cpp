@@ -155,6 +155,12 @@ const QByteArray &MessageTable::entry(int message, int language) const
     return m_bytes[message * kLanguageCount + language];
 }
 
+const QString &messageText(Message message, int language)
+{
+    thread_local const MessageTable table;
+    return table.text(message, language);
+}
+
 const QString &MessageTable::text(int message, int language) const
 {
     // A language index that names no column reads English.

@@ -58,3 +58,8 @@ private:
     mutable std::array<QString, kMessageCount * kLanguageCount> m_texts;
     mutable std::array<bool, kLanguageCount> m_decoded{};
 };
+
+// A message's text from a table of the calling thread's own (a table is used by one thread only): for texts
+// outside the window, such as the console program's progress, which the ports of a parallel search write from
+// their threads.
+const QString &messageText(Message message, int language);

@@ -97,12 +97,23 @@ QString permissionDeniedText(const PortStatus &status, int language)
              QStringLiteral("%1").arg(status.deviceMode, 4, 8, QLatin1Char('0')));
 }
 
-QString reportDeviceName(const PortStatus &status, int language)
+QString deviceBesidePort(const PortStatus &status)
 {
-    return status.devicePath.isEmpty() ? reportText(ReportText::NoDevice, language) : status.devicePath;
+    return status.devicePath.compare(QStringLiteral("COM%1").arg(status.portNumber), Qt::CaseInsensitive) == 0
+        ? QString()
+        : status.devicePath;
 }
 
-QString scanReportState(const ScanPortEntry &entry, int language)
+QString portLabel(const PortStatus &status, int language)
+{
+    const QString port = QStringLiteral("COM%1").arg(status.portNumber);
+    if (status.devicePath.isEmpty())
+        return port + QStringLiteral(" (%1)").arg(reportText(ReportText::NoDevice, language));
+    const QString device = deviceBesidePort(status);
+    return device.isEmpty() ? port : port + QStringLiteral(" (%1)").arg(device);
+}
+
+QString portStateText(const ScanPortEntry &entry, int language)
 {
     const PortStatus &status = entry.status;
     QString what;
@@ -136,9 +147,7 @@ QString scanReportState(const ScanPortEntry &entry, int language)
 
 QString scanReportLine(const ScanPortEntry &entry, int language)
 {
-    return QStringLiteral("COM%1 (%2): %3")
-        .arg(entry.status.portNumber)
-        .arg(reportDeviceName(entry.status, language), scanReportState(entry, language));
+    return portLabel(entry.status, language) + QStringLiteral(": ") + portStateText(entry, language);
 }
 
 QStringList scanReportLines(const ScanReport &report, int language)

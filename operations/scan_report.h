@@ -56,12 +56,16 @@ QString reportText(ReportText text, int language);
 // device of that group, otherwise the device's owner, group and mode.
 QString permissionDeniedText(const PortStatus &status, int language);
 
-// What the scan did at the port, or why it could not open it: "opened, no answer at 19200,e,8,1 (2 requests)",
-// "no such port", "held by another program (minicom, process 4711)"...
-QString scanReportState(const ScanPortEntry &entry, int language);
-// The port's device as the report names it: its path, or "no device".
-QString reportDeviceName(const PortStatus &status, int language);
-// The line for people: "COM3 (/dev/ttyUSB0): opened, no answer at 19200,e,8,1 (2 requests)", and so on.
+// The device behind a port where it is more than the port's own name: "/dev/ttyUSB0"; empty for "COM3" (Windows
+// names its ports so) and where there is no device.
+QString deviceBesidePort(const PortStatus &status);
+// The port as the report lines name it: "COM3 (/dev/ttyUSB0)", "COM16 (no device)", "COM3" alone where the device
+// is the port's own name.
+QString portLabel(const PortStatus &status, int language);
+// What the line says of the port after its label: "opened, no answer at 19200,e,8,1 (2 requests)", "no such port".
+QString portStateText(const ScanPortEntry &entry, int language);
+
+// "COM3 (/dev/ttyUSB0): opened, no answer at 19200,e,8,1 (2 requests)", "COM3: no such port" on Windows, and so on.
 QString scanReportLine(const ScanPortEntry &entry, int language);
 QStringList scanReportLines(const ScanReport &report, int language);
 

@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
+#include <QToolTip>
 #include <QWindow>
 
 namespace {
@@ -171,7 +172,8 @@ void TfrmModule::createControls()
 void TfrmModule::applyColours()
 {
     m_sourcePalette = QGuiApplication::palette();
-    const WindowColours colours = windowColours(m_sourcePalette);
+    m_colours = windowColours(m_sourcePalette);
+    const WindowColours &colours = m_colours;
     const QColor yellow(Qt::yellow);
     const QColor white(Qt::white);
 
@@ -191,6 +193,8 @@ void TfrmModule::applyColours()
     btnBIG5->setIcon(buttonPicture(ButtonPicture::TraditionalCharacters, colours.red));
 
     m_focusRing->setColour(colours.focus);
+    // The scan report and a caption cut short are read in tooltips.
+    QToolTip::setPalette(toolTipPalette(QToolTip::palette(), colours));
 }
 
 void TfrmModule::narrowWideFonts()
@@ -216,6 +220,9 @@ bool TfrmModule::eventFilter(QObject *watched, QEvent *event)
     if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange
         && QGuiApplication::palette() != m_sourcePalette)
         applyColours();
+    // A tooltip (the scan report, a caption cut short), polished by its style by now: readable on its panel.
+    if (event->type() == QEvent::Show && watched->isWidgetType() && watched->inherits("QTipLabel"))
+        fitToolTipText(*static_cast<QWidget *>(watched), m_colours);
     return QWidget::eventFilter(watched, event);
 }
 

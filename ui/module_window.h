@@ -5,6 +5,7 @@
 #include "module_view.h"
 #include "panel.h"
 #include "settings_store.h"
+#include "window_colours.h"
 
 #include <QPalette>
 #include <QPointer>
@@ -89,6 +90,7 @@ private:
     QPointer<QWidget> m_focusBeforeDisable;
     FocusRing *m_focusRing = nullptr;
     QPalette m_sourcePalette; // the application's palette the colours were last resolved from
+    WindowColours m_colours;  // resolved from it
     ScanReport m_scanReport;
 
     // Controls, in declaration order; owned by the window.

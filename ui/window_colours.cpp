@@ -5,7 +5,10 @@
 
 #include <QFontInfo>
 #include <QImage>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QWidget>
 
 namespace {
@@ -114,6 +117,9 @@ WindowColours windowColours(const QPalette &palette)
     colours.caption = readableBackground(system.activeCaption, QColor(Qt::white));
     colours.focus = readableText(palette.color(QPalette::Active, QPalette::Highlight), colours.face,
                                  kReadableGraphicRatio);
+    // A desktop's tooltip colours need not read well either.
+    colours.toolTip = system.toolTip;
+    colours.toolTipText = readableText(system.toolTipText, colours.toolTip);
     return colours;
 }
 
@@ -162,5 +168,37 @@ QPalette listPalette(QPalette palette, const QPalette &system, const WindowColou
         setTextColour(palette, role, yellow, colours.highlight, system);
     palette.setColor(QPalette::Highlight, colours.highlight.darker(150));
     palette.setColor(QPalette::HighlightedText, yellow);
+    return palette;
+}
+
+void fitToolTipText(QWidget &tip, const WindowColours &colours)
+{
+    // The panel alone, as the style paints it, read down its middle: a theme's may be shaded.
+    QImage panel(tip.size(), QImage::Format_ARGB32);
+    panel.fill(colours.toolTip);
+    {
+        QPainter painter(&panel);
+        QStyleOptionFrame option;
+        option.initFrom(&tip);
+        tip.style()->drawPrimitive(QStyle::PE_PanelTipLabel, &option, &painter, &tip);
+    }
+    QList<QColor> grounds;
+    const int x = panel.width() / 2;
+    for (int step = 1; step < 4; ++step)
+        grounds.append(panel.pixelColor(x, panel.height() * step / 4));
+    const QColor text = readableOnEvery(colours.toolTipText, grounds);
+    QPalette palette = tip.palette();
+    for (QPalette::ColorRole role : {QPalette::ToolTipText, QPalette::WindowText, QPalette::Text})
+        palette.setColor(role, text);
+    tip.setPalette(palette);
+}
+
+QPalette toolTipPalette(QPalette palette, const WindowColours &colours)
+{
+    // A tooltip label draws its text in WindowText and its panel in ToolTipBase or Window, as the style has it.
+    for (QPalette::ColorRole role : {QPalette::ToolTipBase, QPalette::Window, QPalette::Button, QPalette::Base})
+        palette.setColor(role, colours.toolTip);
+    for (QPalette::ColorRole role : {QPalette::ToolTipText, QPalette::WindowText, QPalette::ButtonText, QPalette::Text})
+        palette.setColor(role, colours.toolTipText);
     return palette;
 }

@@ -38,6 +38,8 @@ struct WindowColours {
     QColor highlight;  // behind the yellow information
     QColor caption;    // behind the white status
     QColor focus;      // the focus ring, on the face
+    QColor toolTip;    // behind a tooltip's text: the system's
+    QColor toolTipText;
 };
 
 WindowColours windowColours(const QPalette &palette);
@@ -60,3 +62,11 @@ QPalette facePalette(const QPalette &system, const WindowColours &colours);
 
 // The closed list's palette: yellow on the highlight colour, in the list and in its open rows.
 QPalette listPalette(QPalette palette, const QPalette &system, const WindowColours &colours);
+
+// The tooltips' palette (QToolTip::setPalette): their text readable on their background, which stays the system's.
+QPalette toolTipPalette(QPalette palette, const WindowColours &colours);
+
+// A tooltip about to be shown: its text made readable on the panel its style paints. A style may paint that from
+// the desktop's theme and take the text's colour from there too, whatever the palette says (Qt's Windows style
+// does: under wine its tooltips are grey on white, some 2.4 : 1).
+void fitToolTipText(QWidget &tip, const WindowColours &colours);

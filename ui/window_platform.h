@@ -10,6 +10,8 @@ struct SystemColours {
     QColor highlight;
     QColor buttonFace;
     QColor activeCaption;
+    QColor toolTip;     // a tooltip's background
+    QColor toolTipText;
 };
 
 // Title bar: system menu and minimise only; no maximise, and no close box where the system lets us ask.
@@ -18,5 +20,5 @@ Qt::WindowFlags fixedWindowFlags();
 // Takes the Close command out of the window's system menu where the window system has one.
 void removeCloseCommand(QWidget &window);
 
-// The system's highlight, button-face and active-caption colours.
+// The system's highlight, button-face, active-caption and tooltip colours.
 SystemColours systemColours(const QPalette &palette);

@@ -1,5 +1,6 @@
 #include "window_platform.h"
 
+#include <QToolTip>
 #include <QWidget>
 
 Qt::WindowFlags fixedWindowFlags()
@@ -15,7 +16,10 @@ void removeCloseCommand(QWidget &)
 
 SystemColours systemColours(const QPalette &palette)
 {
-    // Desktop palettes carry no title-bar colour; the classic active caption is navy.
+    // Desktop palettes carry no title-bar colour; the classic active caption is navy. Tooltips have a palette of
+    // their own, which the desktop's theme sets.
+    const QPalette tip = QToolTip::palette();
     return {palette.color(QPalette::Active, QPalette::Highlight),
-            palette.color(QPalette::Active, QPalette::Button), QColor(0, 0, 128)};
+            palette.color(QPalette::Active, QPalette::Button), QColor(0, 0, 128),
+            tip.color(QPalette::Active, QPalette::ToolTipBase), tip.color(QPalette::Active, QPalette::ToolTipText)};
 }

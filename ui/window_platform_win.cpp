@@ -37,5 +37,6 @@ QColor fromSysColor(int index)
 
 SystemColours systemColours(const QPalette &)
 {
-    return {fromSysColor(COLOR_HIGHLIGHT), fromSysColor(COLOR_BTNFACE), fromSysColor(COLOR_ACTIVECAPTION)};
+    return {fromSysColor(COLOR_HIGHLIGHT), fromSysColor(COLOR_BTNFACE), fromSysColor(COLOR_ACTIVECAPTION),
+            fromSysColor(COLOR_INFOBK), fromSysColor(COLOR_INFOTEXT)};
 }

@@ -196,6 +196,8 @@ private slots:
     void everyTextFitsAndReads_data();
     void everyTextFitsAndReads();
     void tooLongEvenAtNinePixels();
+    void toolTipReads_data();
+    void toolTipReads();
     void busyCaptionsRecede_data();
     void busyCaptionsRecede();
     void accessibleTexts();
@@ -624,6 +626,63 @@ void TestReadable::tooLongEvenAtNinePixels()
     window.setPanelText(InfoPanel::Msg, message(18, 0));
     QVERIFY(!pnMsg->fitted().elided);
     QCOMPARE(pnMsg->fitted().font.pixelSize(), 16);
+}
+
+void TestReadable::toolTipReads_data()
+{
+    // The desktop's tooltip colours (its theme sets them apart from the palette): Qt's own, and two poor ones.
+    QTest::addColumn<QString>("palette");
+    QTest::addColumn<QColor>("tipBackground");
+    QTest::addColumn<QColor>("tipText");
+    QTest::newRow("style") << QStringLiteral("style") << QColor() << QColor();
+    QTest::newRow("dark") << QStringLiteral("dark") << QColor() << QColor();
+    QTest::newRow("grey on white, as wine's") << QStringLiteral("style") << QColor(Qt::white) << QColor(150, 150, 150);
+    QTest::newRow("grey on dark grey") << QStringLiteral("dark") << QColor(53, 53, 53) << QColor(100, 100, 100);
+}
+
+void TestReadable::toolTipReads()
+{
+    // The scan report is read in the status panel's tooltip: its text stands out from its background by 4.5 : 1,
+    // whatever the desktop's tooltips are.
+    QFETCH(QString, palette);
+    QFETCH(QColor, tipBackground);
+    QFETCH(QColor, tipText);
+    const QPalette before = QToolTip::palette();
+    const auto putBack = qScopeGuard([&] { QToolTip::setPalette(before); });
+    if (tipBackground.isValid()) {
+        QPalette desktop = before;
+        desktop.setColor(QPalette::ToolTipBase, tipBackground);
+        desktop.setColor(QPalette::ToolTipText, tipText);
+        QToolTip::setPalette(desktop);
+    }
+    TfrmModule &window = showWindow(palette, 0);
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *pnMsg = window.findChild<Panel *>(QStringLiteral("pnMsg"));
+    const QString report = QStringLiteral("COM1 (no device): no such port\nCOM2 (no device): no such port");
+    pnMsg->setToolTip(report);
+    const QPoint at = pnMsg->rect().center();
+    QHelpEvent help(QEvent::ToolTip, at, pnMsg->mapToGlobal(at));
+    QApplication::sendEvent(pnMsg, &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), report);
+    QLabel *tip = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QTipLabel") && widget->isVisible())
+            tip = qobject_cast<QLabel *>(widget);
+    }
+    QVERIFY(tip);
+    const qreal ratio = tip->devicePixelRatioF();
+    // Inside the label's border, which the style may draw in the text's colour.
+    const QRect inside = toDevice(tip->contentsRect().adjusted(1, 1, -1, -1), ratio);
+    const Reading r = read(render(tip), inside);
+    QToolTip::hideText();
+    const QString said = describe(QStringLiteral("tooltip"), r, inside);
+    QVERIFY2(!r.ink.isEmpty(), qPrintable(said));
+    QVERIFY2(r.ratio >= kReadableTextRatio, qPrintable(said));
+    // The background stays the desktop's.
+    if (tipBackground.isValid())
+        QVERIFY2(r.background == tipBackground, qPrintable(said));
 }
 
 void TestReadable::accessibleTexts()

@@ -1,4 +1,7 @@
+#include "contrast.h"
 #include "module_window.h"
+#include "panel.h"
+#include "window_colours.h"
 #include "window_fixture.h"
 #include "settings_sandbox.h"
 #include "window_platform.h"
@@ -10,6 +13,7 @@
 #include <QPushButton>
 #include <QRawFont>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QtTest>
 
 #include <memory>
@@ -204,6 +208,61 @@ private slots:
         QVERIFY(drawnWithoutBoxes(QStringLiteral("Start Scan Module!"), font));
         QVERIFY(drawnWithoutBoxes(QStringLiteral("请先扫描模组!"), font));
         QVERIFY(drawnWithoutBoxes(QStringLiteral("請先掃描模組!"), font));
+    }
+
+    // The scan report's tooltip as the platform's style draws it, on the system's tooltip colours (wine's own
+    // are grey on white): its text stands out by 4.5 : 1 from the background it is drawn on.
+    void toolTipReadsOnTheSystemsColours()
+    {
+        m_tool = std::make_unique<Tool>();
+        TfrmModule &window = m_tool->start();
+        QVERIFY(shown(window));
+        auto *pnMsg = window.findChild<Panel *>(QStringLiteral("pnMsg"));
+        const QString report = QStringLiteral("COM1: no such port\nCOM2: no such port");
+        pnMsg->setToolTip(report);
+        const QPoint at = pnMsg->rect().center();
+        QHelpEvent help(QEvent::ToolTip, at, pnMsg->mapToGlobal(at));
+        QApplication::sendEvent(pnMsg, &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), report);
+        QWidget *tip = nullptr;
+        for (QWidget *widget : QApplication::topLevelWidgets()) {
+            if (widget->inherits("QTipLabel") && widget->isVisible())
+                tip = widget;
+        }
+        QVERIFY(tip);
+        const QImage image = tip->grab().toImage();
+        QToolTip::hideText();
+        // Inside the border: the commonest colour is the background, the pixel that stands out most the text.
+        const QRect inside = image.rect().adjusted(2, 2, -3, -3);
+        QHash<QRgb, int> counts;
+        for (int y = inside.top(); y <= inside.bottom(); ++y) {
+            for (int x = inside.left(); x <= inside.right(); ++x)
+                ++counts[image.pixel(x, y)];
+        }
+        QRgb background = 0;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+            if (it.value() > counts.value(background))
+                background = it.key();
+        }
+        QColor text;
+        double ratio = 0.0;
+        for (int y = inside.top(); y <= inside.bottom(); ++y) {
+            for (int x = inside.left(); x <= inside.right(); ++x) {
+                const double r = contrastRatio(QColor::fromRgb(image.pixel(x, y)), QColor::fromRgb(background));
+                if (r > ratio) {
+                    ratio = r;
+                    text = QColor::fromRgb(image.pixel(x, y));
+                }
+            }
+        }
+        const QString said = QStringLiteral("text %1 on %2 = %3 : 1 (the system's tooltip: %4 on %5)")
+                                 .arg(text.name(), QColor::fromRgb(background).name())
+                                 .arg(ratio, 0, 'f', 2)
+                                 .arg(colourFromBgr(::GetSysColor(COLOR_INFOTEXT)).name(),
+                                      colourFromBgr(::GetSysColor(COLOR_INFOBK)).name());
+        qInfo("%s", qPrintable(said));
+        QVERIFY2(ratio >= kReadableTextRatio, qPrintable(said));
     }
 
 private:

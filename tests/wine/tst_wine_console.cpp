@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <algorithm>
@@ -168,12 +169,27 @@ private slots:
         // No port answers here: the scan says what each port did, in the stored language.
         QVERIFY2(std::any_of(piped.cbegin(), piped.cend(), [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; }),
                  qPrintable(piped));
+        // Each port by its name alone: on Windows the device is the port's name.
+        QVERIFY2(piped.contains(QLatin1String("  COM1: ")), qPrintable(piped));
+        QVERIFY2(!piped.contains(QRegularExpression(QStringLiteral("COM(\\d+) \\(COM\\1\\)"))), qPrintable(piped));
 
         QVERIFY(run(cli, L"scan --language", m_console));
         const QString screen = screenText();
         QVERIFY(!expected.isEmpty());
         for (const QString &line : expected)
             QVERIFY2(screen.contains(line), qPrintable(QStringLiteral("%1\nnot on the screen:\n%2").arg(line, screen)));
+    }
+
+    // The console program's help in Windows' words: COM7, the console's close; no device path, no signal.
+    void consoleProgramsHelpSpeaksOfWindows()
+    {
+        const QString help = runIntoPipe(windowsPath(MB_CLI_PATH), L"--help");
+        QVERIFY2(help.contains(QLatin1String("Usage: modulebench-cli")), qPrintable(help));
+        QVERIFY2(help.contains(QLatin1String("-p COM7 ")) && help.contains(QLatin1String("such as COM7")), qPrintable(help));
+        QVERIFY2(help.contains(QLatin1String("Ctrl-C, closing the console, logging off or shutting down")),
+                 qPrintable(help));
+        QVERIFY2(!help.contains(QLatin1String("/dev/")), qPrintable(help));
+        QVERIFY2(!help.contains(QLatin1String("SIGTERM")), qPrintable(help));
     }
 
     // The window program, started from a command prompt with --help or --version, prints into that console.

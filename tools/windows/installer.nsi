@@ -174,6 +174,120 @@ Function FindForeignFiles
   !include "${LISTS}/check-files.nsh"
 FunctionEnd
 
+; Push HAYSTACK, Push NEEDLE, Push 1 (case matters) or 0; Call FindText; Pop the first index of NEEDLE, or -1.
+Function FindText
+  Exch $R2
+  Exch
+  Exch $R1
+  Exch 2
+  Exch $R0
+  Push $R3
+  Push $R4
+  Push $R5
+  Push $R6
+  StrLen $R3 $R1
+  StrLen $R4 $R0
+  IntOp $R4 $R4 - $R3
+  StrCpy $R5 0
+  ${Do}
+    ${If} $R5 > $R4
+      StrCpy $R5 -1
+      ${Break}
+    ${EndIf}
+    StrCpy $R6 $R0 $R3 $R5
+    ${If} $R2 == 1
+      ${IfThen} $R6 S== $R1 ${|} ${Break} ${|}
+    ${Else}
+      ${IfThen} $R6 == $R1 ${|} ${Break} ${|}
+    ${EndIf}
+    IntOp $R5 $R5 + 1
+  ${Loop}
+  StrCpy $R0 $R5
+  Pop $R6
+  Pop $R5
+  Pop $R4
+  Pop $R3
+  Exch 2
+  Pop $R1
+  Pop $R2
+  Exch $R0
+FunctionEnd
+
+!macro FindText HAYSTACK NEEDLE CASE RESULT
+  Push `${HAYSTACK}`
+  Push `${NEEDLE}`
+  Push ${CASE}
+  Call FindText
+  Pop ${RESULT}
+!macroend
+
+; The arguments as Windows handed them over: NSIS cuts its own copy of the command line ($CMDLINE, what
+; ${GetParameters} reads) at " /D=" before .onInit runs, so what follows it is seen only in the process's.
+; $0: the /D= argument NSIS did not take as it was meant, or empty: one quoted, in lower case or glued to the
+; argument before it (NSIS takes none of these), or one with more after it (a quote, a switch: " /NCRC", " /S",
+; another /D=), which NSIS would have taken into the folder's name. $1: 1 when /S is among the arguments, also
+; where NSIS no longer looks for it.
+Function CheckFolderArgument
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  System::Call 'kernel32::GetCommandLineW() t .r2'
+  ; The program's own name first: up to its closing quote, or to the first space.
+  StrCpy $3 $2 1
+  ${If} $3 == '"'
+    StrCpy $4 '"'
+    StrCpy $5 1
+  ${Else}
+    StrCpy $4 ' '
+    StrCpy $5 0
+  ${EndIf}
+  ${Do}
+    StrCpy $3 $2 1 $5
+    ${IfThen} $3 == "" ${|} ${Break} ${|}
+    IntOp $5 $5 + 1
+    ${IfThen} $3 == $4 ${|} ${Break} ${|}
+  ${Loop}
+  ; Every argument after a space, as NSIS reads them.
+  StrCpy $2 $2 "" $5
+  StrCpy $2 " $2"
+
+  !insertmacro FindText "$2 " " /S " 1 $1
+  ${If} $1 >= 0
+    StrCpy $1 1
+  ${Else}
+    StrCpy $1 0
+  ${EndIf}
+
+  StrCpy $0 ""
+  !insertmacro FindText $2 "/D=" 0 $5
+  ${If} $5 >= 0
+    StrCpy $0 $2 "" $5
+    StrCpy $3 $2 3 $5
+    IntOp $5 $5 - 1
+    StrCpy $4 $2 1 $5
+    ${If} $3 S== "/D="
+    ${AndIf} $4 == " "
+      ; Taken: the rest of the line is the folder. It holds no quote and nothing NSIS would have read as a switch.
+      StrCpy $3 $0 "" 3
+      ${If} $3 != ""
+        !insertmacro FindText $3 '"' 0 $4
+        ${If} $4 < 0
+          !insertmacro FindText $3 " /" 0 $4
+          ${If} $4 < 0
+            !insertmacro FindText $3 "/D=" 0 $4
+            ${IfThen} $4 < 0 ${|} StrCpy $0 "" ${|}
+          ${EndIf}
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+FunctionEnd
+
 Function .onInit
   ${IfNot} ${RunningX64}
     MessageBox MB_ICONSTOP "$(NeedsWindows64)" /SD IDOK
@@ -182,11 +296,13 @@ Function .onInit
   ${EndIf}
   SetShellVarContext all
 
-  ; Windows' installers take /D= only last and unquoted; one that was not taken would install elsewhere.
-  ${GetParameters} $0
-  ClearErrors
-  ${WordFind} $0 "/D=" "E+1}" $1
-  ${IfNot} ${Errors}
+  ; Windows' installers take /D= only last and unquoted; one that was not taken as meant would install elsewhere.
+  Call CheckFolderArgument
+  ${If} $0 != ""
+    ; /S after /D= is no switch to NSIS: asked for all the same, nobody is there to read the message.
+    ${If} $1 == 1
+      SetSilent silent
+    ${EndIf}
     MessageBox MB_ICONSTOP "$(BadFolderArgument)" /SD IDOK
     SetErrorLevel ${EXIT_BAD_FOLDER_ARGUMENT}
     Quit
