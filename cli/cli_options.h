@@ -56,5 +56,8 @@ ParsedArguments parseArguments(const QStringList &arguments, const QList<QByteAr
 // "3", "COM3", "3-6" (also "COM3-COM6"): the port numbers, in order; false when it is none of these.
 bool parsePortList(const QString &text, QList<int> &ports);
 
+// The module's twelve line settings, as the help and the refusals list them.
+QString lineSettingsList();
+
 QString helpText();
 QString versionText();
