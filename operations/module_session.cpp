@@ -21,8 +21,11 @@ ModuleSession::ModuleSession(Parts parts, std::unique_ptr<OwnParts> own)
     , m_frames(*m_device, *m_clock)
     , m_commands(m_frames)
     , m_frontPort(std::move(parts.frontPort))
+    , m_searchPorts(std::move(parts.searchPorts))
     , m_stop(parts.stop ? parts.stop : &m_own->stop)
 {
+    if (!m_searchPorts)
+        m_searchPorts = [this] { return makeModulePort(*m_clock, m_frontPort); };
 }
 
 SerialDevice *ModuleSession::ownPort(const Parts &parts, OwnParts &own, Clock &clock)
@@ -44,7 +47,7 @@ QString ModuleSession::message(Message m) const
 OperationContext ModuleSession::context(ModuleView &view)
 {
     return OperationContext{view, *m_device, m_commands, m_settings, m_messages, *m_clock, m_moduleFound, *m_stop,
-                            m_stopBeforeChange, m_inHand, m_frontPort};
+                            m_stopBeforeChange, m_inHand, m_searchPorts};
 }
 
 ScanResult ModuleSession::scan(ModuleView &view)
