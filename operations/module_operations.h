@@ -6,6 +6,7 @@
 #include "module_view.h"
 #include "operation_results.h"
 #include "port_probe.h"
+#include "port_search.h"
 #include "serial_device.h"
 #include "settings_store.h"
 #include "stop_token.h"
@@ -50,8 +51,8 @@ struct OperationContext {
     bool stopBeforeChange;
     // The module the last scan found: a change goes only to it.
     ModuleInHand &inHand;
-    // Put in front of each port a parallel search makes; may be empty.
-    const FrontPort &frontPort;
+    // Makes the port of each thread of a parallel search, which talks through it on the clock above.
+    const SearchPortMaker &searchPorts;
 };
 
 // What the three operations share: texts, the outcome report and the confirm-then-command pair.
@@ -86,17 +87,15 @@ public:
     ScanResult run();
 
 private:
-    // Where a search found the module.
-    struct Found {
-        int portNumber = 0;
-        int lineSettingsIndex = -1;
-        QByteArray serialNumber;
-        bool serialCut = false; // by a zero byte in the reply
-    };
+    using Found = SearchPlace;
 
     bool quickAttempt(PortProbe &probe, QByteArray &serial);
+    // The two searches (port_search.cpp): one port after the other, the window's; every port at once, each
+    // in a thread of its own. Both search each port with searchPort.
     std::optional<Found> search(PortProbe &probe);
     std::optional<Found> searchParallel();
+    // A module the parallel search found and read in its own thread, as a scan's result.
+    ScanResult moduleRead(const Found &found, const QString &devicePath, const InformationRead &information) const;
     static Place placeOf(const Found &found);
     // Remembered at once, and stored when the scope says so.
     void remember(const Found &found);

@@ -21,9 +21,12 @@ ModuleSession::ModuleSession(Parts parts, std::unique_ptr<OwnParts> own)
     , m_frames(*m_device, *m_clock)
     , m_commands(m_frames)
     , m_frontPort(std::move(parts.frontPort))
+    , m_searchPorts(std::move(parts.searchPorts))
     , m_stop(parts.stop ? parts.stop : &m_own->stop)
     , m_remember([this](const Place &place, bool save) { remember(place, save); })
 {
+    if (!m_searchPorts)
+        m_searchPorts = [this] { return makeModulePort(*m_clock, m_frontPort); };
 }
 
 SerialDevice *ModuleSession::ownPort(const Parts &parts, OwnParts &own, Clock &clock)
@@ -74,9 +77,9 @@ void ModuleSession::selectLanguage(int index, const QString &name, bool save)
 
 OperationContext ModuleSession::context(ModuleView &view)
 {
-    return OperationContext{view,          *m_device, m_commands,         m_settings, m_remember,
-                            m_messages,    *m_clock,  m_moduleFound,      *m_stop,    m_stopBeforeChange,
-                            m_inHand,      m_frontPort};
+    return OperationContext{view,       *m_device,          m_commands, m_settings, m_remember,    m_messages,
+                            *m_clock,   m_moduleFound,      *m_stop,    m_stopBeforeChange, m_inHand,
+                            m_searchPorts};
 }
 
 ScanResult ModuleSession::scan(ModuleView &view)

@@ -26,7 +26,8 @@ class ModuleSession {
 public:
     // Parts put in place of the real ones. Everything left empty is the real part.
     struct Parts {
-        // Instead of the system clock (tests: a clock that moves only when the code waits).
+        // Instead of the system clock (tests: a clock that moves only when the code waits). Every thread of
+        // a parallel search uses it at the same time.
         Clock *clock = nullptr;
         // Instead of the module port (tests: a scripted module).
         SerialDevice *port = nullptr;
@@ -34,6 +35,9 @@ public:
         // through, and in front of each port of a parallel search (the console program's port that
         // reports every open).
         FrontPort frontPort;
+        // Instead of the module port a thread of a parallel search makes for itself, on the session's
+        // clock and behind frontPort (tests: a scripted module per thread).
+        SearchPortMaker searchPorts;
         // The stop token the session's operations look at, where another part (a signal handler) holds
         // it; otherwise the session's own, which only stop() sets.
         StopToken *stop = nullptr;
@@ -120,6 +124,7 @@ private:
     MessageTable m_messages;
     TonePlayer m_tones;
     FrontPort m_frontPort;
+    SearchPortMaker m_searchPorts;
     StopToken *m_stop;
     bool m_stopBeforeChange = true;
     ModuleInHand m_inHand;

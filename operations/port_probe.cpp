@@ -78,8 +78,36 @@ InformationRead PortProbe::readInformation(int portNumber, const QByteArray &lin
     return read;
 }
 
-SearchPort::SearchPort(const FrontPort &front)
-    : m_front(front ? front(m_port) : nullptr)
-    , m_frames(device(), m_clock)
+namespace {
+
+// The module port and the device in front of it, for as long as one thread's search lasts.
+class FrontedModulePort final : public SerialDevice {
+public:
+    FrontedModulePort(Clock &clock, const FrontPort &front) : m_port(clock), m_front(front(m_port)) {}
+
+    bool open(int portNumber, const QByteArray &lineSettings) override { return m_front->open(portNumber, lineSettings); }
+    PortStatus lastOpenStatus() const override { return m_front->lastOpenStatus(); }
+    void close() override { m_front->close(); }
+    void writeByte(char value) override { m_front->writeByte(value); }
+    void writeBlock(const char *bytes, int count) override { m_front->writeBlock(bytes, count); }
+    bool readByte(char &value) override { return m_front->readByte(value); }
+    void discardInput() override { m_front->discardInput(); }
+
+private:
+    ModulePort m_port;
+    std::unique_ptr<SerialDevice> m_front; // declared after the port it talks to, so destroyed before it
+};
+
+} // namespace
+
+std::unique_ptr<SerialDevice> makeModulePort(Clock &clock, const FrontPort &front)
+{
+    if (!front)
+        return std::make_unique<ModulePort>(clock);
+    return std::make_unique<FrontedModulePort>(clock, front);
+}
+
+SearchPort::SearchPort(std::unique_ptr<SerialDevice> device, Clock &clock)
+    : m_device(std::move(device)), m_frames(*m_device, clock)
 {
 }

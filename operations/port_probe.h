@@ -25,6 +25,14 @@ constexpr int kPauseMs = 200;
 // A device put in front of a module port (the console program's port that reports every open).
 using FrontPort = std::function<std::unique_ptr<SerialDevice>(ModulePort &port)>;
 
+// Makes the port one thread of a parallel search talks through. Called in that thread, which uses the port
+// and destroys it there.
+using SearchPortMaker = std::function<std::unique_ptr<SerialDevice>()>;
+
+// The real module port on the given clock, behind the front port where there is one, as one device that
+// owns both.
+std::unique_ptr<SerialDevice> makeModulePort(Clock &clock, const FrontPort &front);
+
 // What the information read of a module found gave.
 struct InformationRead {
     std::optional<QByteArray> version;
@@ -39,8 +47,8 @@ struct InformationRead {
 
 // One port as a scan uses it: an open noted in the port's report entry, the serial-number requests,
 // and the information read of the module found there. The serial search probes on the session's own
-// port; each thread of the parallel search on a port of its own. Nothing is opened and nothing is
-// asked once a stop is requested, or once `halted` says so.
+// port; each thread of the parallel search on a port of its own, on the session's clock. Nothing is
+// opened and nothing is asked once a stop is requested, or once `halted` says so.
 class PortProbe {
 public:
     PortProbe(SerialDevice &port, ModuleCommands &commands, Clock &clock, const StopToken &stop,
@@ -78,22 +86,19 @@ private:
     bool m_serialCut = false;
 };
 
-// A port of its own, with its own clock, frame layer and commands, for one thread of a parallel search:
-// made, used and destroyed in that thread.
+// A port of its own, with its frame layer and commands, for one thread of a parallel search: made, used
+// and destroyed in that thread. The clock is the session's, which every thread uses at once.
 class SearchPort {
 public:
-    explicit SearchPort(const FrontPort &front);
+    SearchPort(std::unique_ptr<SerialDevice> device, Clock &clock);
     SearchPort(const SearchPort &) = delete;
     SearchPort &operator=(const SearchPort &) = delete;
 
-    SerialDevice &device() { return m_front ? *m_front : m_port; }
+    SerialDevice &device() { return *m_device; }
     ModuleCommands &commands() { return m_commands; }
-    Clock &clock() { return m_clock; }
 
 private:
-    SystemClock m_clock;
-    ModulePort m_port{m_clock};
-    std::unique_ptr<SerialDevice> m_front;
+    std::unique_ptr<SerialDevice> m_device;
     FrameLayer m_frames;
     ModuleCommands m_commands{m_frames};
 };

@@ -7,6 +7,12 @@
 #include "settings_sandbox.h"
 #include "settings_store.h"
 
+#include <QMap>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
 // A session on a scripted module and a clock that moves only when the code waits: the real frame
 // layer, command set, settings store (writing into a private store: a folder on Linux, the emptied
 // registry key on Windows) and message table, with a recording view in the window's place.
@@ -46,6 +52,26 @@ public:
         log.clear();
         scanResult = session.scan(view);
         scanReport = scanResult.report;
+    }
+    // The scan over the scope; a parallel one gives each of its threads a scripted module of its own with
+    // the script of `module`, all of them on the one clock.
+    void scan(const ScanScope &scope)
+    {
+        log.clear();
+        m_searchPorts.clear();
+        if (scope.parallel)
+            clock.expectThreads(scope.ports.isEmpty() ? 16 : int(scope.ports.size()));
+        scanResult = session.scan(view, scope);
+        scanReport = scanResult.report;
+        clock.expectThreads(0);
+    }
+    // The module each thread of the last parallel search talked to, by the port it opened.
+    QMap<int, const ScriptedModule *> searchPorts() const
+    {
+        QMap<int, const ScriptedModule *> byPort;
+        for (const auto &port : m_searchPorts)
+            byPort.insert(port->module.portNumber(), &port->module);
+        return byPort;
     }
     ScanResult scanResult;
     ScanReport scanReport;
@@ -130,13 +156,46 @@ private:
         session.useSettings(values);
     }
 
+    // One thread's scripted module, kept after its thread has ended.
+    struct SearchThreadModule {
+        SearchThreadModule(FakeClock &clock, const ScriptedModule &script) : module(clock, log) { module.copyScript(script); }
+        QStringList log;
+        ScriptedModule module;
+    };
+    // The port a thread talks through: its own module, on the clock the thread joins while it uses it.
+    class SearchThreadPort final : public SerialDevice {
+    public:
+        SearchThreadPort(ScriptedModule &module, FakeClock &clock) : m_module(module), m_clock(clock) { m_clock.join(); }
+        ~SearchThreadPort() override { m_clock.leave(); }
+        bool open(int portNumber, const QByteArray &lineSettings) override { return m_module.open(portNumber, lineSettings); }
+        PortStatus lastOpenStatus() const override { return m_module.lastOpenStatus(); }
+        void close() override { m_module.close(); }
+        void writeByte(char value) override { m_module.writeByte(value); }
+        void writeBlock(const char *bytes, int count) override { m_module.writeBlock(bytes, count); }
+        bool readByte(char &value) override { return m_module.readByte(value); }
+        void discardInput() override { m_module.discardInput(); }
+
+    private:
+        ScriptedModule &m_module;
+        FakeClock &m_clock;
+    };
+    std::unique_ptr<SerialDevice> searchThreadPort()
+    {
+        const std::lock_guard<std::mutex> lock(m_searchPortsMutex);
+        m_searchPorts.push_back(std::make_unique<SearchThreadModule>(clock, module));
+        return std::make_unique<SearchThreadPort>(m_searchPorts.back()->module, clock);
+    }
+
     ModuleSession::Parts parts()
     {
         ModuleSession::Parts parts;
         parts.clock = &clock;
         parts.port = &module;
+        parts.searchPorts = [this] { return searchThreadPort(); };
         return parts;
     }
 
+    std::mutex m_searchPortsMutex;
+    std::vector<std::unique_ptr<SearchThreadModule>> m_searchPorts;
     SettingsSandbox m_sandbox;
 };

@@ -474,6 +474,63 @@ private slots:
         QCOMPARE(r->texts(InfoPanel::Customer).first(), m.text(22, language) + " : " + QString(30, '*'));
     }
 
+    // The parallel search on the one clock: COM2's module answers only at the last line setting, COM3's
+    // at the first, some 6 s sooner. The serial search reaches COM2's first, after COM1 to its end; so
+    // must the parallel one, and no port's time-out may be cut short by the other threads' waits.
+    void parallelSearchGivesTheSerialAnswerWithEveryTimeOut()
+    {
+        const auto script = [](OperationRig &rig) {
+            rig.module.presentPorts = {1, 2, 3, 4};
+            rig.module.modulePort = 2;
+            rig.module.moduleLineSettings = kLineSettingsTable[kLineSettingsCount - 1];
+            rig.module.otherModules.insert(3, {kLineSettingsTable[0], "Z9Y8X7W6"});
+            rig.view.lock = false;
+        };
+        ScanScope scope;
+        scope.ports = {1, 2, 3, 4};
+        script(*r);
+        std::uint32_t start = r->clock.milliseconds();
+        r->scan(scope);
+        const std::uint32_t serialMs = r->clock.milliseconds() - start;
+        const ScanResult serial = r->scanResult;
+        QVERIFY(r->portDisciplineHolds());
+        QCOMPARE(serial.place.portNumber, 2);
+
+        r = std::make_unique<OperationRig>();
+        script(*r);
+        scope.parallel = true;
+        start = r->clock.milliseconds();
+        r->scan(scope);
+        const std::uint32_t parallelMs = r->clock.milliseconds() - start;
+        const ScanResult &parallel = r->scanResult;
+        QVERIFY(!r->clock.gaveUpWaiting());
+        QCOMPARE(parallel.outcome, serial.outcome);
+        QCOMPARE(parallel.place.portNumber, serial.place.portNumber);
+        QCOMPARE(parallel.place.lineSettingsIndex, serial.place.lineSettingsIndex);
+        QCOMPARE(parallel.serialNumber, serial.serialNumber);
+        QCOMPARE(scanReportLines(parallel.report, 0), scanReportLines(serial.report, 0));
+        QCOMPARE(r->settings.portNumber(), 2);
+        QCOMPARE(r->settings.lineSettingsIndex(), kLineSettingsCount - 1);
+        // Side by side: about one port's time, not COM1's and COM2's one after the other.
+        QVERIFY2(parallelMs < serialMs * 3 / 4, qPrintable(QStringLiteral("%1 ms against %2 ms").arg(parallelMs).arg(serialMs)));
+
+        const QMap<int, const ScriptedModule *> ports = r->searchPorts();
+        QCOMPARE(ports.keys(), QList<int>({1, 2, 3, 4}));
+        QCOMPARE(ports[1]->requests.size(), 2 * kLineSettingsCount);
+        for (const ScriptedModule *port : ports) {
+            QVERIFY(port->openViolations == 0 && port->opens == port->closes);
+            // The next request only once the reply time-out after the last write pause is over.
+            const auto &times = port->requestTimes;
+            for (qsizetype i = 1; i < times.size(); ++i)
+                QVERIFY2(times[i].first - times[i - 1].second >= FrameLayer::kReplyTimeoutMs,
+                         qPrintable(QStringLiteral("COM%1, requests %2 and %3: %4 ms apart")
+                                        .arg(port->portNumber())
+                                        .arg(i)
+                                        .arg(i + 1)
+                                        .arg(times[i].first - times[i - 1].second)));
+        }
+    }
+
 private:
     std::unique_ptr<OperationRig> r;
 };
