@@ -43,6 +43,16 @@ struct InformationRead {
     bool customerCutAtZeroByte = false;
 
     bool complete() const { return failure == ScanResult::InformationFailure::None; }
+    // The values read, where they failed and what a zero byte cut short, into the scan's result.
+    void fill(ScanResult &result) const
+    {
+        result.version = version;
+        result.customerRegister = customerRegister;
+        result.informationFailure = failure;
+        result.failedReply = failedReply;
+        result.cutAtZeroByte.version = versionCutAtZeroByte;
+        result.cutAtZeroByte.customerRegister = customerCutAtZeroByte;
+    }
 };
 
 // One port as a scan uses it: an open noted in the port's report entry, the serial-number requests,

@@ -171,13 +171,8 @@ ScanResult ScanOperation::moduleRead(const Found &place, const QString &devicePa
     module.place = placeOf(place);
     module.place.devicePath = devicePath;
     module.serialNumber = place.serialNumber;
-    module.version = information.version;
-    module.customerRegister = information.customerRegister;
-    module.informationFailure = information.failure;
     module.cutAtZeroByte.serialNumber = place.serialCut;
-    module.cutAtZeroByte.version = information.versionCutAtZeroByte;
-    module.cutAtZeroByte.customerRegister = information.customerCutAtZeroByte;
-    module.failedReply = information.failedReply;
+    information.fill(module);
     module.outcome = information.complete() ? ScanResult::Outcome::Complete : ScanResult::Outcome::InformationError;
     module.message = message(module.complete() ? Message::InfoOk : Message::InfoError) + QStringLiteral(" : #")
                      + QString::number(module.place.portNumber) + QStringLiteral(")");

@@ -259,12 +259,7 @@ bool ScanOperation::readInformation(PortProbe &probe, const QByteArray &serial)
     } else {
         read = probe.readInformation(place.portNumber, place.lineSettings, showVersion);
     }
-    m_result.version = read.version;
-    m_result.customerRegister = read.customerRegister;
-    m_result.informationFailure = read.failure;
-    m_result.failedReply = read.failedReply;
-    m_result.cutAtZeroByte.version = read.versionCutAtZeroByte;
-    m_result.cutAtZeroByte.customerRegister = read.customerCutAtZeroByte;
+    read.fill(m_result);
     const bool complete = read.complete();
     m_result.outcome = complete ? ScanResult::Outcome::Complete : ScanResult::Outcome::InformationError;
     if (complete) {
