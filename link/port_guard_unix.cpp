@@ -4,6 +4,11 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -138,19 +143,28 @@ int masterIndexOf(int fdinfoDir, const char *fd)
     return line ? std::atoi(line + 10) : -1;
 }
 
-// One pass over /proc/*/fd: another process with a descriptor on the device. Only the processes this
-// user may look into are seen (all of them for root). The process that holds the master of a
-// pseudo-terminal (a virtual module, keeping its own slave descriptor so that its side stays up) is the
-// far end of the line, not another user of the port.
-qint64 otherOpener(const QByteArray &devicePath)
+// One pass over /proc/*/fd for several devices at once: for each, another process with a descriptor on
+// it (0: none). Only the processes this user may look into are seen (all of them for root). The process
+// that holds the master of a pseudo-terminal (a virtual module, keeping its own slave descriptor so that
+// its side stays up) is the far end of the line, not another user of the port.
+std::vector<qint64> otherOpeners(const std::vector<QByteArray> &devicePaths)
 {
-    const int ptyIndex = ptyIndexOf(devicePath);
+    const size_t count = devicePaths.size();
+    std::vector<qint64> found(count, 0);
+    std::vector<int> ptyIndexes(count);
+    bool anyPty = false;
+    for (size_t i = 0; i < count; ++i) {
+        ptyIndexes[i] = ptyIndexOf(devicePaths[i]);
+        anyPty = anyPty || ptyIndexes[i] >= 0;
+    }
     const pid_t self = ::getpid();
     DIR *proc = ::opendir("/proc");
     if (!proc)
-        return 0;
-    qint64 found = 0;
-    while (found == 0) {
+        return found;
+    size_t left = count;
+    std::vector<char> opens(count);
+    std::vector<char> farEnd(count);
+    while (left > 0) {
         const dirent *entry = ::readdir(proc);
         if (!entry)
             break;
@@ -168,8 +182,8 @@ qint64 otherOpener(const QByteArray &devicePath)
             ::close(fdDir);
             continue;
         }
-        bool opens = false;
-        bool farEnd = false;
+        std::fill(opens.begin(), opens.end(), 0);
+        std::fill(farEnd.begin(), farEnd.end(), 0);
         while (const dirent *fd = ::readdir(fds)) {
             if (fd->d_name[0] == '.')
                 continue;
@@ -180,24 +194,78 @@ qint64 otherOpener(const QByteArray &devicePath)
                 break;
             if (length <= 0 || length == ssize_t(sizeof target))
                 continue;
-            const QByteArray link(target, int(length));
-            if (link == devicePath) {
-                opens = true;
-            } else if (ptyIndex >= 0 && (link == "/dev/ptmx" || link == "/dev/pts/ptmx")) {
-                std::snprintf(path, sizeof path, "%ld/fdinfo", pid);
-                const int infoDir = ::openat(::dirfd(proc), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                if (infoDir >= 0) {
-                    farEnd = farEnd || masterIndexOf(infoDir, fd->d_name) == ptyIndex;
-                    ::close(infoDir);
+            const QByteArray link = QByteArray::fromRawData(target, int(length));
+            const bool master = anyPty && (link == "/dev/ptmx" || link == "/dev/pts/ptmx");
+            int masterIndex = -2; // not read yet
+            for (size_t i = 0; i < count; ++i) {
+                if (link == devicePaths[i]) {
+                    opens[i] = true;
+                } else if (master && ptyIndexes[i] >= 0) {
+                    if (masterIndex == -2) {
+                        std::snprintf(path, sizeof path, "%ld/fdinfo", pid);
+                        const int infoDir = ::openat(::dirfd(proc), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                        masterIndex = infoDir >= 0 ? masterIndexOf(infoDir, fd->d_name) : -1;
+                        if (infoDir >= 0)
+                            ::close(infoDir);
+                    }
+                    farEnd[i] = farEnd[i] || masterIndex == ptyIndexes[i];
                 }
             }
         }
         ::closedir(fds);
-        if (opens && !farEnd)
-            found = pid;
+        for (size_t i = 0; i < count; ++i) {
+            if (found[i] == 0 && opens[i] && !farEnd[i]) {
+                found[i] = pid;
+                --left;
+            }
+        }
     }
     ::closedir(proc);
     return found;
+}
+
+// Another process with a descriptor on the device. Ports opened at the same moment (a search over every
+// port at once) share one pass over /proc: a pass that begins after a port is asked about, with its flock
+// held, answers for it as well as a pass of its own would. Sixteen passes at once would keep both
+// processors of a small machine busy for most of each open, and the virtual modules from reading their
+// lines on time.
+qint64 otherOpener(const QByteArray &devicePath)
+{
+    struct Ask {
+        QByteArray devicePath;
+        qint64 holder = 0;
+        bool answered = false;
+    };
+    static std::mutex mutex;
+    static std::condition_variable passEnded;
+    static bool passRunning = false;
+    static std::vector<Ask *> waiting;
+
+    Ask ask{devicePath};
+    std::unique_lock<std::mutex> lock(mutex);
+    waiting.push_back(&ask);
+    while (!ask.answered) {
+        if (passRunning) {
+            passEnded.wait(lock);
+            continue;
+        }
+        passRunning = true;
+        std::vector<Ask *> asked;
+        asked.swap(waiting);
+        lock.unlock();
+        std::vector<QByteArray> paths;
+        for (const Ask *each : asked)
+            paths.push_back(each->devicePath);
+        const std::vector<qint64> holders = otherOpeners(paths);
+        lock.lock();
+        for (size_t i = 0; i < asked.size(); ++i) {
+            asked[i]->holder = holders[i];
+            asked[i]->answered = true;
+        }
+        passRunning = false;
+        passEnded.notify_all();
+    }
+    return ask.holder;
 }
 
 void noteHolder(PortStatus &status, const struct stat &node, qint64 pid = 0)

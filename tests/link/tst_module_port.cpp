@@ -8,8 +8,12 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -133,6 +137,7 @@ private slots:
     void plainFlockOfAnotherProcessRefuses();
     void exclusiveFlagOfAnotherProgramRefusesRootToo();
     void deviceOpenInAnotherProgramIsBusy();
+    void portsOpenedAtOnceEachFindTheirOwnHolder();
     void permissionDeniedForAnotherUser();
     void probeLeavesTheDeviceAsFound();
     void lineSettingsMapToThePort_data();
@@ -475,6 +480,56 @@ void TestModulePort::deviceOpenInAnotherProgramIsBusy()
     QCOMPARE(output, QByteArray("busy ") + QFile::encodeName(m_pty->slavePath) + " " + QByteArray::number(holder.pid()));
     QCOMPARE(exitCode, 10 + int(PortProblem::Busy));
     QVERIFY(!m_pty->bytesWaiting());
+}
+
+// A search over every port opens them all at the same moment, and their looks for other programs share
+// passes over /proc: each port must still be refused for its own holder, and only for it.
+void TestModulePort::portsOpenedAtOnceEachFindTheirOwnHolder()
+{
+    constexpr int kPorts = 8;
+    constexpr int kRounds = 5;
+    std::vector<std::unique_ptr<Pty>> ptys;
+    std::vector<std::unique_ptr<DeviceHolder>> holders(kPorts);
+    for (int i = 0; i < kPorts; ++i) {
+        ptys.push_back(std::make_unique<Pty>());
+        QVERIFY(!ptys.back()->slavePath.isEmpty());
+        linkPort(home(), 4 + i, ptys.back()->slavePath);
+        if (i % 2) {
+            holders[size_t(i)] = std::make_unique<DeviceHolder>(QStringLiteral("open"), ptys.back()->slavePath);
+            QVERIFY2(holders[size_t(i)]->start(), qPrintable(holders[size_t(i)]->errorOutput()));
+        }
+    }
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<PortStatus> statuses(kPorts);
+        std::vector<char> opened(kPorts, 0);
+        QSemaphore ready;
+        QSemaphore go;
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int i = 0; i < kPorts; ++i) {
+            threads.emplace_back(QThread::create([&, i] {
+                SystemClock clock;
+                ModulePort port(clock);
+                ready.release();
+                go.acquire();
+                opened[size_t(i)] = port.open(4 + i, "19200,n,8,1");
+                statuses[size_t(i)] = port.lastOpenStatus();
+                port.close();
+            }));
+            threads.back()->start();
+        }
+        ready.acquire(kPorts);
+        go.release(kPorts);
+        for (auto &thread : threads)
+            QVERIFY(thread->wait(30000));
+        for (int i = 0; i < kPorts; ++i) {
+            const DeviceHolder *holder = holders[size_t(i)].get();
+            const QString where = QStringLiteral("round %1, COM%2").arg(round).arg(4 + i);
+            QVERIFY2(bool(opened[size_t(i)]) == !holder, qPrintable(where));
+            if (holder)
+                QVERIFY2(statuses[size_t(i)].problem == PortProblem::Busy, qPrintable(where));
+            QCOMPARE(statuses[size_t(i)].holderPid, holder ? holder->pid() : 0);
+        }
+    }
 }
 
 void TestModulePort::permissionDeniedForAnotherUser()
