@@ -120,15 +120,15 @@ std::optional<ScanOperation::Found> ScanOperation::searchParallel()
         threads.emplace_back(QThread::create([&, i] {
             Turn &turn = turns[size_t(i)];
             const int port = portList.at(i);
-            SearchPort searchPort(m_ctx.searchPorts(), m_ctx.clock);
-            PortProbe probe(searchPort.device(), searchPort.commands(), m_ctx.clock, m_ctx.stop,
+            SearchPort own(m_ctx.searchPorts(), m_ctx.clock);
+            PortProbe probe(own.device(), own.commands(), m_ctx.clock, m_ctx.stop,
                             [&] { return !every && firstFound.load() < i; });
             ListWalk walk(indexes, [&] {
                 int seen = firstFound.load();
                 while (i < seen && !firstFound.compare_exchange_weak(seen, i)) {
                 }
             });
-            turn.searched = ::searchPort(probe, port, turn.entry, walk);
+            turn.searched = searchPort(probe, port, turn.entry, walk);
             // Every module found is read in its own thread; the one module of a plain search is read by the
             // scan itself, as the serial search's is.
             if (every && turn.searched.place)
