@@ -1,0 +1,102 @@
+// What comes from outside the program reaches the terminal printable, whatever its source: a module's read-back,
+// a database's error, another program's name, a line of a file. Real processes against modulebench-sim on
+// pseudo-terminals, real SQLite files.
+#include "cli_process.h"
+#include "window_rig.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString kEscape = QStringLiteral("\x1b]0;PWNED\x07\x1b[5m");
+
+QStringList module(const QString &serial, const QString &customer, const QStringList &more = {})
+{
+    return QStringList{QStringLiteral("--serial"), serial, QStringLiteral("--firmware"), QStringLiteral("03.20-01"),
+                       QStringLiteral("--customer"), customer.leftJustified(30, QLatin1Char(' '), true)}
+           + more;
+}
+
+bool runSql(const QString &file, const QString &statement)
+{
+    bool done = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("prepare"));
+        db.setDatabaseName(file);
+        done = db.open() && QSqlQuery(db).exec(statement);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("prepare"));
+    return done;
+}
+
+// No byte of a control character on either output; what was there is written as \x1b.
+void checkPrintable(const CliRun &run, const char *source)
+{
+    const QByteArray both = run.out + run.err;
+    for (const char c : both) {
+        const auto byte = static_cast<unsigned char>(c);
+        QVERIFY2((byte >= 0x20 && byte != 0x7F) || byte == '\n', qPrintable(QStringLiteral("%1: %2").arg(
+                                                                     QLatin1String(source), QString::fromUtf8(run.describe()))));
+    }
+    QVERIFY2(both.contains("\\x1b]0;PWNED\\x07"), qPrintable(QLatin1String(source) + QLatin1Char(' ') + run.describe()));
+}
+
+} // namespace
+
+class TestSafeOutput : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { r.reset(); }
+
+    void textFromOutsideReachesTheTerminalPrintable()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+
+        // The register read back after a clearing that was not acknowledged: the module's own bytes.
+        QVERIFY2(r->addModule(3, module("KV003001", kEscape, {"--ignore", "F06"})), qPrintable(r->lastError()));
+        const CliRun cleared = runCli({"clear", "-p", "3", "--no-store"});
+        QVERIFY2(cleared.text().contains(QLatin1String("customer register read back: \\x1b")), cleared.describe());
+        checkPrintable(cleared, "read-back");
+
+        // A database's own error text: a trigger that refuses every record with an escape sequence.
+        const QString file = data.filePath(QStringLiteral("line.sqlite"));
+        r->unplug(3);
+        QVERIFY(r->addModule(3, module("KV003002", QStringLiteral("PLAIN"))));
+        const CliRun made = runCli({"scan", "-p", "3", "--no-store", "--db", "sqlite:" + file});
+        QVERIFY2(made.finished && made.exitCode == 0, made.describe());
+        // RAISE takes a literal only: the bytes themselves.
+        QVERIFY(runSql(file, QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON module_record BEGIN "
+                                            "SELECT RAISE(ABORT, '%1'); END")
+                                 .arg(kEscape)));
+        const CliRun refused = runCli({"scan", "-p", "3", "--no-store", "--db", "sqlite:" + file});
+        QVERIFY2(refused.finished && refused.exitCode == 13, refused.describe());
+        checkPrintable(refused, "database");
+
+        // The name of another program that holds the port.
+        DeviceHolder holder(QStringLiteral("flock"), r->addModule(4, module("KV003003", "HELD"))->slavePath());
+        holder.setProgramName(kEscape.toLatin1());
+        QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+        const CliRun held = runCli({"scan", "-p", "4", "--no-store"});
+        QVERIFY2(held.finished && held.exitCode != 0, held.describe());
+        QVERIFY2(held.errors().contains(QLatin1String("held by another program")), held.describe());
+        checkPrintable(held, "holder");
+
+        // The first line of a records file, quoted when it is no header.
+        const QString csv = data.filePath(QStringLiteral("line.csv"));
+        writeFile(csv, kEscape.toUtf8() + ",serial\n");
+        const CliRun quoted = runCli({"watch", "--csv", csv, "-p", "3", "--count", "1", "--no-store"});
+        QVERIFY2(quoted.finished && quoted.exitCode != 0, quoted.describe());
+        checkPrintable(quoted, "file line");
+    }
+
+private:
+    std::unique_ptr<WindowRig> r;
+};
+
+QTEST_MAIN(TestSafeOutput)
+#include "tst_safe_output.moc"
