@@ -34,7 +34,8 @@ Readable readable(const CliOptions &options, ConsoleOutput &output)
     QString error;
     result.address = DatabaseAddress::parse(options.dbUrl, error);
     if (!result.address) {
-        result.status = refuse(options, output, Outcome::DbBadUrl, QStringLiteral("--db %1: %2").arg(options.dbUrl, error));
+        result.status = refuse(options, output, Outcome::DbBadUrl,
+                               QStringLiteral("--db %1: %2").arg(DatabaseAddress::shownForm(options.dbUrl), error));
         return result;
     }
     result.db = std::make_unique<RecordDatabase>(*result.address);
@@ -151,7 +152,8 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     QString error;
     const std::optional<DatabaseAddress> address = DatabaseAddress::parse(options.dbUrl, error);
     if (!address)
-        return refuse(options, output, Outcome::DbBadUrl, QStringLiteral("--db %1: %2").arg(options.dbUrl, error));
+        return refuse(options, output, Outcome::DbBadUrl,
+                      QStringLiteral("--db %1: %2").arg(DatabaseAddress::shownForm(options.dbUrl), error));
     QJsonObject final;
     if (!address->isServer()) {
         // Records for a SQLite file go there directly: nothing ever waits.
