@@ -23,8 +23,7 @@ QStringList changeLines(const ChangeReport &change, bool baudRate, const QString
                                           .arg(target, place, stores ? QStringLiteral("; stored") : QString())
                                     : QStringLiteral("no answer at %1 on %2 within %3 s of the change, nor at the old "
                                                      "line settings; nothing stored")
-                                          .arg(target, place)
-                                          .arg(kMoveConfirmWindowMs / 1000));
+                                          .arg(target, place, QString::number(kMoveConfirmWindowMs / 1000)));
     }
     if (!baudRate && change.customerRegister)
         lines << QStringLiteral("customer register read back: ") + printable(*change.customerRegister);

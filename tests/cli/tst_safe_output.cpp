@@ -146,6 +146,30 @@ private slots:
         }
     }
 
+    // A stored or received value is put in as it is: a % in it is no place for another value.
+    void valuesArePrintedAsTheyAre()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const QString db = QStringLiteral("sqlite:") + data.filePath(QStringLiteral("line.sqlite"));
+        QVERIFY(r->addModule(3, module("KV003101", QStringLiteral("RED%1 %2"))));
+        const CliRun made = runCli({"scan", "-p", "3", "--no-store", "--db", db, "--station", "st%1x"});
+        QVERIFY2(made.finished && made.exitCode == 0, made.describe());
+        const CliRun history = runCli({"history", "KV003101", "--db", db});
+        QVERIFY2(history.text().contains(QLatin1String("  st%1x  COM3  ")), history.describe());
+        QVERIFY2(history.text().contains(QLatin1String("RED%1 %2")), history.describe());
+        const CliRun summary = runCli({"records", "summary", "--db", db});
+        QVERIFY2(summary.text().contains(QLatin1String("st%1x ")), summary.describe());
+
+        DeviceHolder holder(QStringLiteral("flock"), r->addModule(4, module("KV003102", "HELD"))->slavePath());
+        holder.setProgramName("held%1by%2");
+        QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
+        const CliRun held = runCli({"scan", "-p", "4", "--no-store"});
+        QVERIFY2(held.errors().contains(QStringLiteral("(held%1by%2, process ") + QString::number(holder.pid()) + ')'),
+                 held.describe());
+    }
+
 private:
     std::unique_ptr<WindowRig> r;
 };
