@@ -53,7 +53,12 @@ int main(int argc, char *argv[])
     const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1), rawArguments(argc, argv));
     switch (parsed.kind) {
     case ParsedArguments::Kind::Help:
-        writeShownText(stdout, helpText());
+        if (parsed.json) {
+            writeObject(finalObject(QJsonValue(QJsonValue::Null), Outcome::Ok, QStringLiteral("the program's help"),
+                                    {{QStringLiteral("help"), helpText()}}));
+        } else {
+            writeShownText(stdout, helpText());
+        }
         markFinished();
         return exitStatusOf(Outcome::Ok);
     case ParsedArguments::Kind::Version:

@@ -170,6 +170,38 @@ private slots:
                  held.describe());
     }
 
+    // --since is a date, or a date with a time and an offset that exist; anything else is bad usage. --help
+    // --json is a JSON object as every other result.
+    void unreadableInputsAreBadUsage()
+    {
+        r = std::make_unique<WindowRig>();
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const QString db = QStringLiteral("sqlite:") + data.filePath(QStringLiteral("line.sqlite"));
+        const CliRun made = runCli({"scan", "-p", "3", "--no-store", "--db", db});
+        QVERIFY2(made.finished, made.describe());
+        for (const char *refused : {"2026-12-10T25:00", "2026-12-10T16:30+99:00", "2026-12-10T99", "2026-02-30",
+                                    "2026-12-10T06:60", "2026-12-10 06:00", "2026-12-10T06:00:00+01", "tomorrow"}) {
+            const CliRun run = runCli({"records", "summary", "--db", db, "--since", refused, "--json"});
+            QVERIFY2(run.finished && run.exitCode == 2, qPrintable(QLatin1String(refused) + run.describe()));
+        }
+        const QList<QPair<QString, QString>> taken{{"2026-12-10T06:00:30Z", "2026-12-10T06:00:30"},
+                                                   {"2026-12-10T06:00+01:00", "2026-12-10T05:00:00"},
+                                                   {"2026-12-10T06:00:00.5-02:30", "2026-12-10T08:30:00"}};
+        for (const auto &[given, since] : taken) {
+            const CliRun run = runCli({"records", "summary", "--db", db, "--since", given, "--json"});
+            QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+            QVERIFY2(run.records().last().value("since").toString().startsWith(since), run.describe());
+        }
+        const CliRun local = runCli({"records", "summary", "--db", db, "--since", "2026-12-10"});
+        QVERIFY2(local.finished && local.exitCode == 0, local.describe());
+
+        const CliRun help = runCli({"--help", "--json"});
+        QVERIFY2(help.finished && help.exitCode == 0 && help.records().size() == 1, help.describe());
+        QCOMPARE(help.records().first().value("outcome").toString(), QStringLiteral("ok"));
+        QVERIFY(help.records().first().value("help").toString().contains(QLatin1String("--since TIME")));
+    }
+
 private:
     std::unique_ptr<WindowRig> r;
 };
