@@ -277,6 +277,18 @@ bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QStri
     if (folder < 0)
         return true; // nothing to look at: SQLite says why it cannot open the file
     const auto closeFolder = qScopeGuard([folder] { ::close(folder); });
+    // SQLite makes its journal and its write-ahead files beside the file, by name: a link already planted under
+    // one of their names is refused as the file's own would be. (One planted later, between two transactions,
+    // is not seen here.)
+    for (const char *companion : {"-journal", "-wal", "-shm"}) {
+        struct stat entry {};
+        const QByteArray companionName = base + companion;
+        if (::fstatat(folder, companionName.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode)
+            && !mayFollowLink(folder, companionName, error)) {
+            error = QFile::decodeName(companionName) + QLatin1Char(' ') + error;
+            return false;
+        }
+    }
     // Twice at most: a file made by another process between the look and the making is looked at once more.
     for (int attempt = 0; attempt < 2; ++attempt) {
         struct stat entry {};

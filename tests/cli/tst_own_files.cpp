@@ -65,17 +65,20 @@ private slots:
                                                                                 | QFile::ExeOwner));
         const QString missing = temporary.filePath(QStringLiteral("root-only/made.sqlite"));
         QString error;
-        QVERIFY2(runAsNobody(QStringLiteral("ln -s '%1' '%2/c.sqlite' && ln -s '%3' '%2/d.sqlite' && mkdir '%2/home'")
+        QVERIFY2(runAsNobody(QStringLiteral("ln -s '%1' '%2/c.sqlite' && ln -s '%3' '%2/d.sqlite' && "
+                                            "ln -s '%1' '%2/e.sqlite-journal' && mkdir '%2/home'")
                                  .arg(target, shared, missing),
                              &error),
                  qPrintable(error));
-        for (const QString &name : {QStringLiteral("c.sqlite"), QStringLiteral("d.sqlite")}) {
-            const CliRun run = runCli({"scan", "-p", "3", "--no-store", "--db", "sqlite:" + shared + "/" + name}, 20000);
+        for (const char *name : {"c.sqlite", "d.sqlite", "e.sqlite"}) {
+            const QString db = QStringLiteral("sqlite:") + shared + QLatin1Char('/') + QLatin1String(name);
+            const CliRun run = runCli({"scan", "-p", "3", "--no-store", "--db", db}, 20000);
             QVERIFY2(run.finished && run.exitCode == 13, run.describe());
             QCOMPARE(run.errors().count('\n'), 1);
         }
         QCOMPARE(QFileInfo(target).size(), qint64(0));
         QVERIFY(!QFileInfo::exists(missing));
+        QVERIFY(!QFileInfo::exists(shared + QStringLiteral("/e.sqlite")));
 
         // The station's own file with XDG_DATA_HOME in another user's folder: nothing made there...
         const QString otherHome = shared + QStringLiteral("/home");
@@ -109,7 +112,8 @@ private slots:
         QVERIFY(module.start());
         const QString shared = makeStickyFolder(temporary.path(), QStringLiteral("shared"));
         QString error;
-        QVERIFY2(runAsNobody(QStringLiteral("mkdir -p '%1/config/KAVOR/ports' && ln -s '%2' '%1/config/KAVOR/ports/COM3'")
+        QVERIFY2(runAsNobody(QStringLiteral("mkdir -p '%1/config/KAVOR/ports' && "
+                                            "ln -s '%2' '%1/config/KAVOR/ports/COM3'")
                                  .arg(shared, module.slavePath()),
                              &error),
                  qPrintable(error));
