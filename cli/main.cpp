@@ -71,7 +71,8 @@ int main(int argc, char *argv[])
         markFinished();
         return exitStatusOf(Outcome::Ok);
     case ParsedArguments::Kind::Usage:
-        writeShownText(stderr, QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
+        writeShownText(stderr,
+                       QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
         if (parsed.json) {
             // A script reading the results still gets its one final object; an unknown command is none.
             writeObject(finalObject(parsed.commandName.isEmpty() ? QJsonValue(QJsonValue::Null)

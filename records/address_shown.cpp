@@ -60,8 +60,9 @@ QString withoutQueryPasswords(const QString &text)
 }
 
 // user:password@ in a URL, read generously: from the first ':' after the scheme (and its slashes, however
-// many; no scheme without one) to the last '@' of the whole value. A value whose password holds a '/', '?' or '@' the user did not
-// encode still shows none of it; an address that is no URL at all loses at most some of its words.
+// many; no scheme without one) to the last '@' of the whole value. A value whose password holds a '/', '?' or
+// '@' the user did not encode still shows none of it; an address that is no URL at all loses at most some of
+// its words.
 QString withoutUserPassword(const QString &text)
 {
     const qsizetype at = text.lastIndexOf(QLatin1Char('@'));
@@ -73,7 +74,8 @@ QString withoutUserPassword(const QString &text)
                            || text.at(scheme) == QLatin1Char('.') || text.at(scheme) == QLatin1Char('-')))
         ++scheme;
     // A scheme is followed by at least one slash; without one the first ':' may be the user's own.
-    if (scheme > 0 && scheme + 1 < at && text.at(scheme) == QLatin1Char(':') && text.at(scheme + 1) == QLatin1Char('/')) {
+    if (scheme > 0 && scheme + 1 < at && text.at(scheme) == QLatin1Char(':')
+        && text.at(scheme + 1) == QLatin1Char('/')) {
         start = scheme + 1;
         while (start < at && text.at(start) == QLatin1Char('/'))
             ++start;

@@ -45,11 +45,12 @@ void check(const QByteArray &bytes)
     int offset = 0;
     if (text.endsWith(QLatin1Char('Z'))) {
         offset = 0;
-    } else if (text.size() >= 22 && (text.at(text.size() - 6) == QLatin1Char('+') || text.at(text.size() - 6) == QLatin1Char('-'))) {
+    } else if (const QChar sign = text.at(text.size() - 6);
+               text.size() >= 22 && (sign == QLatin1Char('+') || sign == QLatin1Char('-'))) {
         const int hours = text.mid(text.size() - 5, 2).toInt();
         const int minutes = text.right(2).toInt();
         require(hours * 60 + minutes <= 14 * 60 && minutes < 60, "an offset out of range", text);
-        offset = (text.at(text.size() - 6) == QLatin1Char('-') ? -1 : 1) * (hours * 3600 + minutes * 60);
+        offset = (sign == QLatin1Char('-') ? -1 : 1) * (hours * 3600 + minutes * 60);
     } else {
         return; // local time: a time in a change to summer time moves on
     }
