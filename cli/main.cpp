@@ -36,7 +36,7 @@ void onQtMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
 
 void writeObject(const QJsonObject &record)
 {
-    writeText(stdout, QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+    writeText(stdout, jsonLine(record) + QLatin1Char('\n'));
 }
 
 } // namespace

@@ -50,10 +50,29 @@ void writeLine(std::FILE *stream, const QString &line)
     writeText(stream, printable(line) + QLatin1Char('\n'));
 }
 
+} // namespace
+
+QString jsonLine(const QJsonObject &record)
+{
+    const QString text = QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact));
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        // Only inside strings, where \uXXXX is the same character.
+        const char16_t unit = c.unicode();
+        if (unit == 0x7F || (unit >= 0x80 && unit < 0xA0) || c.category() == QChar::Other_Format)
+            line += QStringLiteral("\\u%1").arg(unsigned(unit), 4, 16, QLatin1Char('0'));
+        else
+            line += c;
+    }
+    return line;
+}
+
+namespace {
+
 void writeJson(const QJsonObject &record)
 {
-    // JSON keeps the values exact; its own escapes keep control characters off the terminal.
-    writeText(stdout, QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+    writeText(stdout, jsonLine(record) + QLatin1Char('\n'));
 }
 
 } // namespace

@@ -15,6 +15,9 @@ QString printable(const QByteArray &value); // one character a byte (Latin-1), a
 QString printable(const QString &value);
 // Text of several lines for standard output or standard error, each line through the gate.
 void writeShownText(std::FILE *stream, const QString &text);
+// One JSON object on one line, its values exact: JSON's own escapes for C0, and \uXXXX for DEL, C1 and format
+// characters too, which JSON would leave as they are, so that no terminal acts on them either.
+QString jsonLine(const QJsonObject &record);
 
 // Results on standard output (text or one JSON object per line), progress and diagnostics on
 // standard error, each line written out at once so a pipe or a log sees it as it happens. Several fixtures

@@ -11,12 +11,18 @@
 
 namespace {
 
-const QString kEscape = QStringLiteral("\x1b]0;PWNED\x07\x1b[5m");
+const QString kEscape = QStringLiteral("\x1b]0;PWNED\x07\x1b[5m") + QChar(0x9B) + QStringLiteral("2J\x7f");
+
+// The register's 30 bytes, which the module takes as the text's UTF-8 (so U+009B goes out as C2 9B).
+QString register30(const QString &customer)
+{
+    return customer + QString(30 - int(customer.toUtf8().size()), QLatin1Char(' '));
+}
 
 QStringList module(const QString &serial, const QString &customer, const QStringList &more = {})
 {
     return QStringList{QStringLiteral("--serial"), serial, QStringLiteral("--firmware"), QStringLiteral("03.20-01"),
-                       QStringLiteral("--customer"), customer.leftJustified(30, QLatin1Char(' '), true)}
+                       QStringLiteral("--customer"), register30(customer)}
            + more;
 }
 
@@ -41,6 +47,7 @@ void checkPrintable(const CliRun &run, const char *source)
         const auto byte = static_cast<unsigned char>(c);
         QVERIFY2((byte >= 0x20 && byte != 0x7F) || byte == '\n', said.constData());
     }
+    QVERIFY2(!both.contains("\xc2\x9b"), said.constData()); // C1's CSI, as UTF-8
     QVERIFY2(both.contains("\\x1b]0;PWNED\\x07"), said.constData());
 }
 
@@ -62,6 +69,12 @@ private slots:
         const CliRun cleared = runCli({"clear", "-p", "3", "--no-store"});
         QVERIFY2(cleared.text().contains(QLatin1String("customer register read back: \\x1b")), cleared.describe());
         checkPrintable(cleared, "read-back");
+        // JSON: the value exact, escaped as JSON does, and DEL and C1 escaped too.
+        const CliRun json = runCli({"scan", "-p", "3", "--no-store", "--json"});
+        QVERIFY2(!json.out.contains('\x1b') && !json.out.contains('\x7f') && !json.out.contains("\xc2\x9b"),
+                 json.describe());
+        QCOMPARE(json.records().first().value("customer_register").toString(),
+                 QString::fromLatin1(register30(kEscape).toUtf8()));
 
         // A database's own error text: a trigger that refuses every record with an escape sequence.
         const QString file = data.filePath(QStringLiteral("line.sqlite"));
@@ -79,7 +92,7 @@ private slots:
 
         // The name of another program that holds the port.
         DeviceHolder holder(QStringLiteral("flock"), r->addModule(4, module("KV003003", "HELD"))->slavePath());
-        holder.setProgramName(kEscape.toLatin1());
+        holder.setProgramName(kEscape.toUtf8());
         QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
         const CliRun held = runCli({"scan", "-p", "4", "--no-store"});
         QVERIFY2(held.finished && held.exitCode != 0, held.describe());
