@@ -34,7 +34,8 @@ Readable readable(const CliOptions &options, ConsoleOutput &output)
     QString error;
     result.address = DatabaseAddress::parse(options.dbUrl, error);
     if (!result.address) {
-        result.status = refuse(options, output, Outcome::DbBadUrl, QStringLiteral("--db %1: %2").arg(options.dbUrl, error));
+        result.status = refuse(options, output, Outcome::DbBadUrl,
+                               QStringLiteral("--db %1: %2").arg(DatabaseAddress::shownForm(options.dbUrl), error));
         return result;
     }
     result.db = std::make_unique<RecordDatabase>(*result.address);
@@ -151,7 +152,8 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     QString error;
     const std::optional<DatabaseAddress> address = DatabaseAddress::parse(options.dbUrl, error);
     if (!address)
-        return refuse(options, output, Outcome::DbBadUrl, QStringLiteral("--db %1: %2").arg(options.dbUrl, error));
+        return refuse(options, output, Outcome::DbBadUrl,
+                      QStringLiteral("--db %1: %2").arg(DatabaseAddress::shownForm(options.dbUrl), error));
     QJsonObject final;
     if (!address->isServer()) {
         // Records for a SQLite file go there directly: nothing ever waits.
@@ -171,12 +173,10 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     const Outcome outcome = waiting > 0 ? Outcome::DbUnreachable : Outcome::Ok;
     final.insert(QStringLiteral("sent_count"), sent);
     final.insert(QStringLiteral("records_waiting"), waiting);
+    // One pass: a % in the address is no place for a count.
     const QString said = QStringLiteral("%1 record%2 sent to %3; %4 wait%5")
-                             .arg(sent)
-                             .arg(sent == 1 ? QString() : QStringLiteral("s"))
-                             .arg(address->shown())
-                             .arg(waiting)
-                             .arg(waiting == 1 ? QStringLiteral("s") : QString());
+                             .arg(QString::number(sent), sent == 1 ? QString() : QStringLiteral("s"), address->shown(),
+                                  QString::number(waiting), waiting == 1 ? QStringLiteral("s") : QString());
     output.result(finalObject(options.command, outcome, said, final), {said});
     return exitStatusOf(outcome);
 }

@@ -1,5 +1,6 @@
 #include "record_database.h"
 
+#include "record_file.h"
 #include "record_tables.h"
 
 #include <QDir>
@@ -121,8 +122,9 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
             error = QStringLiteral("no such file");
             return DatabaseProblem::Refused;
         }
-        if (use == Use::Write && m_address.path == DatabaseAddress::defaultSqlitePath())
-            QDir().mkpath(file.absolutePath());
+        if (!prepareDatabaseFile(m_address.path, use == Use::Write,
+                                 m_address.path == DatabaseAddress::defaultSqlitePath(), error))
+            return DatabaseProblem::Refused;
         db.setDatabaseName(m_address.path);
         QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
         if (use == Use::Read)
