@@ -66,6 +66,10 @@ ConfirmedCommand confirmThenCommand(SerialDevice &port, ModuleCommands &commands
             break;
         }
         confirmed.reply = command();
+        CommandAttempt &sent = confirmed.attempts.each[static_cast<std::size_t>(attempt)];
+        sent.sent = true;
+        sent.acknowledged = confirmed.reply.ok;
+        sent.reply = confirmed.reply.reply;
         confirmed.outcome = confirmed.reply.ok ? ChangeOutcome::Accepted : ChangeOutcome::Refused;
         confirmed.failedReply = confirmed.reply.ok ? FrameReply::Kind::Good : confirmed.reply.reply;
     }
