@@ -43,6 +43,7 @@ ConfirmedCommand confirmThenCommand(SerialDevice &port, ModuleCommands &commands
     ConfirmedCommand confirmed;
     if (!port.open(portNumber, lineSettings))
         return confirmed;
+    commands.portOpened();
     confirmed.outcome = ChangeOutcome::ModuleNotConfirmed;
     for (int attempt = 0; attempt < 2 && confirmed.outcome != ChangeOutcome::Accepted; ++attempt) {
         clock.sleep(kPauseMs);

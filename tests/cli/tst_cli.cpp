@@ -510,8 +510,8 @@ private slots:
                  QStringLiteral("the module accepted the baud-rate change but did not answer at the new line settings"));
         QList<QByteArray> heard = requestsHeard(*lost);
         QCOMPARE(heard.mid(0, 5), QList<QByteArray>({"S01", "V01", "G06", "S01", "E019"}));
-        // Asked again and again at the new setting for the whole bound, 200 ms apart.
-        QVERIFY2(heard.mid(5).size() >= 5 && heard.mid(5).count("S01") == heard.size() - 5, heard.join(' '));
+        // Asked again and again at the new setting for the whole bound, each request waited for up to a second.
+        QVERIFY2(heard.mid(5).size() >= 3 && heard.mid(5).count("S01") == heard.size() - 5, heard.join(' '));
         QCOMPARE(r->storedValues().value("ScanCommNo"), QStringLiteral("4"));
         QCOMPARE(r->storedValues().value("ScanBaudRate"), QStringLiteral("19200,e,8,1"));
         r->unplug(4);
