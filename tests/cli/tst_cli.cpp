@@ -3,6 +3,7 @@
 // compared, the real window offscreen on the same settings store.
 #include "cli_process.h"
 #include "outcomes.h"
+#include "scripted_terminal.h"
 #include "settings_store.h"
 #include "window_rig.h"
 
@@ -488,6 +489,47 @@ private slots:
                                  + "\nVER : not read\nCustomer : not read\nBaudRate : 19200,e,8,1\n");
         // The window refuses a baud-rate change after such a scan: nothing but the scan was sent.
         QCOMPARE(requestsHeard(*module), QList<QByteArray>({"S01", "V01", "V01"}));
+
+        // A clearing never acknowledged, and a register read back that still holds its text, an asterisk in it:
+        // refused, not cleared.
+        const QString starred = QStringLiteral("ACME*WAREHOUSE NORTH 012345678");
+        SimProcess *kept = r->addModule(5, {"--serial", kSerial, "--firmware", kVersion, "--customer", starred,
+                                            "--ignore", "F06"});
+        QVERIFY2(kept, qPrintable(r->lastError()));
+        run = runCli({"clear", "--port", "5", "--json"});
+        QVERIFY2(run.finished && run.exitCode == 5, run.describe());
+        QCOMPARE(run.records().first().value("outcome").toString(), QStringLiteral("clear-refused"));
+        QCOMPARE(run.records().first().value("customer_register_read_back").toString(), starred);
+    }
+
+    // A value a zero byte cut short was not read completely, and a port refused for permission may have held a
+    // module: neither is a run that went well.
+    void whatWasNotReadOrSearchedIsNeverOk()
+    {
+        r = std::make_unique<WindowRig>();
+        // "KV", a zero byte, then the rest of the serial number: bytes the virtual module cannot send.
+        ScriptedTerminal module({{"S01", QByteArray("S01KV\0" "24011", 11)},
+                                 {"V01", "V01" + kVersion.toLatin1()},
+                                 {"G06", "G06" + kCustomer.toLatin1()}});
+        QVERIFY(module.start());
+        r->linkPort(3, module.slavePath());
+        const CliRun run = runCli({"scan", "--port", "3", "--json"});
+        QVERIFY2(run.finished && run.exitCode == 4, run.describe());
+        const QJsonObject record = run.records().first();
+        QCOMPARE(record.value("outcome").toString(), QStringLiteral("information-error"));
+        QCOMPARE(record.value("cut_at_zero_byte").toArray(), QJsonArray({"serial_number"}));
+
+        // Refused for permission, as for a user outside the device's group: a port scan --all did not search.
+        ScanPortEntry refused;
+        refused.status.portNumber = 5;
+        refused.status.problem = PortProblem::PermissionDenied;
+        ScanPortEntry absent;
+        absent.status.portNumber = 6;
+        absent.status.problem = PortProblem::NoSuchPort;
+        const ScanReport report{refused, absent};
+        const QList<const ScanPortEntry *> unsearched = unsearchedPorts(report);
+        QCOMPARE(unsearched.size(), 1);
+        QCOMPARE(unsearched.first()->status.portNumber, 5);
     }
 
     void setBaudLooksForTheModuleAtTheNewSettingsAndTheNextRunFindsItThere()
@@ -927,7 +969,8 @@ private slots:
 
         const QString csv = folder.filePath(QStringLiteral("line.csv"));
         CliProcess cli;
-        QVERIFY(cli.start({"watch", "--csv", csv}));
+        // With its progress lines, to see where the stop ended it.
+        QVERIFY(cli.start({"watch", "--csv", csv, "--verbose"}));
         QVERIFY(waitFor([&] { return fileLines(csv).size() == 2; }, 15000));
         // The first look after the read has sent its request and waits for the slow reply: stop now.
         QVERIFY(waitFor([&] { return requestsHeard(module).size() == 4; }, 5000));
@@ -945,6 +988,8 @@ private slots:
         DeviceHolder holder(QStringLiteral("flock"), module.slavePath());
         QVERIFY2(holder.start(), qPrintable(holder.errorOutput()));
         QCOMPARE(run.text().count(QLatin1Char('\n')), 1);
+        // The stop ended the loop where it came: no wait for another module began.
+        QCOMPARE(run.errors().count(QLatin1String("waiting for a module")), 1);
     }
 
     void watchClearsAndMovesEachModuleThenFindsTheNextAtTheStoredSetting()
@@ -1016,6 +1061,10 @@ private slots:
         const CliRun refused = runCli({"clear", "--serial", "KV000777", "--port", "3", "--json"});
         QVERIFY2(refused.finished && refused.exitCode == 9, refused.describe());
         QCOMPARE(refused.records().first().value("outcome").toString(), QStringLiteral("wrong-module"));
+        const CliRun lineRefused =
+            runCli({"watch", "--clear", "--serial", "KV000777", "--port", "3", "--count", "1", "--json"});
+        QVERIFY2(lineRefused.finished, lineRefused.describe());
+        QCOMPARE(lineRefused.records().first().value("outcome").toString(), QStringLiteral("wrong-module"));
 
         // The production line: the module read is recorded as changed under it, the other one read before its
         // register is cleared.
@@ -1092,11 +1141,14 @@ private slots:
         CliProcess watch;
         QVERIFY(watch.start({"watch", "--port", "4", "--csv", csv}));
         QVERIFY2(waitFor([&] { return fileLines(csv).size() >= 2; }, 30000), qPrintable(fileLines(csv).join('\n')));
-        QTest::qWait(60000);
+        // Looked at for several times the second after which a silent module counts as gone.
+        const int before = int(requestsHeard(*module).size());
+        QVERIFY(waitFor([&] { return requestsHeard(*module).size() >= before + 12; }, 30000));
         watch.signal(SIGINT);
         const CliRun run = watch.wait(10000);
         QVERIFY2(run.finished, run.describe());
         QCOMPARE(fileLines(csv).size(), 2);
+        QVERIFY2(!requestsHeard(*module).mid(before).contains("V01"), qPrintable(module->log()));
     }
 
     // A station script's own terms: nothing read from the store or written to it, the setting to look at and
