@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -1149,6 +1150,28 @@ private slots:
         QVERIFY2(run.finished, run.describe());
         QCOMPARE(fileLines(csv).size(), 2);
         QVERIFY2(!requestsHeard(*module).mid(before).contains("V01"), qPrintable(module->log()));
+        r->unplug(4);
+
+        // Once read, silent at every other look: each answer begins the count of its silence afresh.
+        std::atomic<int> serialRequests{0};
+        std::atomic<bool> read{false};
+        ScriptedTerminal fitful({{"S01", "S01" + kSerial.toLatin1()},
+                                 {"V01", "V01" + kVersion.toLatin1()},
+                                 {"G06", "G06" + kCustomer.toLatin1()}});
+        fitful.setAnswers([&](const QByteArray &request) {
+            if (request.startsWith("G06"))
+                read = true;
+            return !read || !request.startsWith("S01") || ++serialRequests % 3 == 0;
+        });
+        QVERIFY(fitful.start());
+        r->linkPort(4, fitful.slavePath());
+        const QString fitfulCsv = folder.filePath(QStringLiteral("fitful.csv"));
+        CliProcess fitfulWatch;
+        QVERIFY(fitfulWatch.start({"watch", "--port", "4", "--csv", fitfulCsv}));
+        QVERIFY(waitFor([&] { return serialRequests >= 15; }, 30000));
+        fitfulWatch.signal(SIGINT);
+        QVERIFY(fitfulWatch.wait(10000).finished);
+        QCOMPARE(fileLines(fitfulCsv).size(), 2);
     }
 
     // A station script's own terms: nothing read from the store or written to it, the setting to look at and
@@ -1199,6 +1222,18 @@ private slots:
         const CliRun json = runCli({"scan", "--port", "3", "--json"});
         QCOMPARE(json.records().first().value("customer_register").toString(), hostile);
         QCOMPARE(json.records().first().value("control_characters").toArray(), QJsonArray({"customer_register"}));
+
+        // A C1 control (0x9B opens an escape sequence as ESC [ does): bytes the virtual module cannot send.
+        r->unplug(3);
+        ScriptedTerminal c1({{"S01", "S01" + kSerial.toLatin1()},
+                             {"V01", "V01" + kVersion.toLatin1()},
+                             {"G06", "G06\x9b" "31mRED" + QByteArray(24, '.')}});
+        QVERIFY(c1.start());
+        r->linkPort(3, c1.slavePath());
+        const CliRun c1Text = runCli({"scan", "--port", "3"});
+        QVERIFY2(c1Text.finished && c1Text.exitCode == 0, c1Text.describe());
+        QVERIFY2(!c1Text.out.contains('\x9b'), c1Text.out);
+        QVERIFY2(c1Text.text().contains(QLatin1String("Customer : \\x9b31mRED.")), c1Text.out);
     }
 
 private:

@@ -69,7 +69,7 @@ void ScriptedTerminal::serve()
                 continue;
             const QByteArray text = frame.mid(1, frame.size() - 4);
             const auto reply = m_replies.constFind(text.left(3));
-            if (reply != m_replies.constEnd()) {
+            if (reply != m_replies.constEnd() && (!m_answers || m_answers(text))) {
                 const QByteArray bytes = framed(*reply);
                 if (::write(m_master, bytes.constData(), size_t(bytes.size())) != bytes.size())
                     break;

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 // A module that answers from a script, on a pseudo-terminal of its own: for replies the virtual module
@@ -17,6 +18,9 @@ public:
     ScriptedTerminal(const ScriptedTerminal &) = delete;
     ScriptedTerminal &operator=(const ScriptedTerminal &) = delete;
 
+    // Asked on the terminal's own thread for each request with a scripted reply, before start: false leaves it
+    // unanswered (a module that answers only now and then).
+    void setAnswers(std::function<bool(const QByteArray &request)> answers) { m_answers = std::move(answers); }
     // False when no pseudo-terminal could be had.
     bool start();
     // The device the program opens.
@@ -27,6 +31,7 @@ private:
     void serve();
 
     QHash<QByteArray, QByteArray> m_replies;
+    std::function<bool(const QByteArray &)> m_answers;
     QString m_slavePath;
     int m_master = -1;
     int m_slave = -1; // kept open, so that the line stays up between the program's opens
