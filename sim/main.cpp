@@ -109,7 +109,9 @@ int main(int argc, char *argv[])
                         "a link that was there comes back)."),
          QStringLiteral("N")},
         {QStringLiteral("log"), QStringLiteral("Log the traffic to FILE, or to stderr with -."), QStringLiteral("FILE")},
-        {QStringLiteral("exit-on-eof"), QStringLiteral("End when stdin reaches its end.")},
+        {QStringLiteral("exit-on-eof"),
+         QStringLiteral("End when stdin reaches its end; each byte read before it gets \"logged\" on stdout once the "
+                        "log holds every line before it.")},
         {QStringLiteral("silent"), QStringLiteral("Fault: never answer.")},
         {QStringLiteral("bad-check"), QStringLiteral("Fault: replies carry a wrong check.")},
         {QStringLiteral("lowercase-check"),

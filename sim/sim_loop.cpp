@@ -267,9 +267,13 @@ int SimLoop::run()
         else if (fds[0].revents & (POLLHUP | POLLERR))
             waitUntil(nowNs() + 10 * kNsPerMs);
         if (count > 1 && fds[1].revents) {
+            // Each byte that comes on stdin asks whether the log holds everything so far.
             char sink[256];
-            if (::read(STDIN_FILENO, sink, sizeof sink) <= 0)
+            const ssize_t got = ::read(STDIN_FILENO, sink, sizeof sink);
+            if (got <= 0)
                 m_stop = true;
+            for (ssize_t i = 0; i < got; ++i)
+                m_log.mark();
         }
         if (m_config.stream && nowNs() >= m_nextBurstNs)
             sendStreamBurst();
