@@ -79,9 +79,9 @@ private:
 QString deviceNodeLike(const QString &device, const QString &folder);
 
 // One modulebench-sim process; its slave path is read from its first line of output.
-// The sim gets --exit-on-eof, so it also ends when the test process dies. It runs at a higher scheduling
-// priority (nice -10) where the test may set one (as root): beside a build or a disk that syncs, its replies
-// must keep the protocol's 250 ms as a module's do. Its log is written by a thread of its own, off the reply
+// The sim gets --exit-on-eof, so it also ends when the test process dies. It runs at the lowest real-time
+// scheduling priority (or else nice -10) where the test may set one (as root): beside a build or a disk that
+// syncs, its replies must keep the protocol's 250 ms as a module's do. Its log is written by a thread of its own, off the reply
 // path; log() asks it first whether the file holds everything so far.
 class SimProcess {
 public:
