@@ -107,8 +107,9 @@ ChangeReport ConsoleTool::changeBaudRate(int index, bool store)
             report.outcome = Outcome::SetBaudUnconfirmed;
             report.message = outcomeMeaning(report.outcome);
         }
-    } else if (result.outcome == ChangeOutcome::Refused) {
-        // No acknowledgement is not a refusal yet: the module may have moved all the same.
+    } else if (result.attempts.unacknowledged() && result.outcome != ChangeOutcome::ModuleChanged) {
+        // The command went out, in either attempt, and no acknowledgement came: that is no refusal yet, the
+        // module may have moved all the same. A refusal is only a module that answers where it was.
         switch (m_session.findUnacknowledgedMove(index, store)) {
         case MovedTo::NewLineSettings:
             report.outcome = Outcome::Ok;
@@ -117,6 +118,8 @@ ChangeReport ConsoleTool::changeBaudRate(int index, bool store)
             report.message = message(Message::SetBaudRateOk);
             break;
         case MovedTo::OldLineSettings:
+            report.outcome = Outcome::SetBaudRefused;
+            report.message = message(Message::SetBaudRateError);
             break;
         case MovedTo::Nowhere:
             report.outcome = Outcome::SetBaudUnconfirmed;
@@ -138,7 +141,8 @@ ChangeReport ConsoleTool::clearCustomerRegister()
     ChangeReport report = reportOf(result.outcome, Outcome::ClearRefused, result.message, result.failedReply,
                                    result.answeredSerialNumber);
     report.place = before;
-    if (!result.accepted() && result.outcome != ChangeOutcome::Refused)
+    // Nothing to verify when the command never went out, or when another module answers there now.
+    if (!result.accepted() && (!result.attempts.unacknowledged() || result.outcome == ChangeOutcome::ModuleChanged))
         return report;
     // Verified after the write: an acknowledged clearing must show in the register, and one whose
     // acknowledgement never came may have cleared it all the same.

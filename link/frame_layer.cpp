@@ -27,6 +27,11 @@ void logFrame(const char *direction, const QByteArray &bytes, const char *note =
 
 FrameLayer::FrameLayer(SerialDevice &port, Clock &clock) : m_port(port), m_clock(clock) {}
 
+FrameLayer::FrameLayer(SerialDevice &port, Clock &clock, std::uint32_t waitMs, bool ownRepliesOnly)
+    : m_port(port), m_clock(clock), m_waitMs(waitMs), m_ownRepliesOnly(ownRepliesOnly)
+{
+}
+
 void FrameLayer::setIdleCallback(std::function<void()> callback)
 {
     m_idle = std::move(callback);
@@ -60,9 +65,53 @@ QByteArray FrameLayer::buildFrame(const QByteArray &text)
     return frame;
 }
 
+int FrameLayer::requestCodeIndex(const QByteArray &code)
+{
+    static const char *const kCodes[kRequestCodes] = {"S01", "V01", "G06", "E01", "F06"};
+    for (int i = 0; i < kRequestCodes; ++i) {
+        if (code == kCodes[i])
+            return i;
+    }
+    return -1;
+}
+
 bool FrameLayer::isRequestCode(const QByteArray &code)
 {
-    return code == "S01" || code == "V01" || code == "G06" || code == "E01" || code == "F06";
+    return requestCodeIndex(code) >= 0;
+}
+
+bool FrameLayer::takeByte(char byte, QByteArray &text)
+{
+    if (byte == kStartByte)
+        m_replyLength = 0;
+    m_replyBuffer[static_cast<std::size_t>(m_replyLength)] = byte;
+    if (++m_replyLength == kReplyBufferSize)
+        m_replyLength = 0;
+    if (byte != kEndByte || m_replyBuffer[0] != kStartByte)
+        return false;
+    m_replyBuffer[static_cast<std::size_t>(m_replyLength)] = 0;
+    const auto end = std::find(m_replyBuffer.begin(), m_replyBuffer.end(), '\0');
+    text = QByteArray(m_replyBuffer.data(), static_cast<int>(end - m_replyBuffer.begin()));
+    return true;
+}
+
+void FrameLayer::settleOwedReplies()
+{
+    char byte = 0;
+    QByteArray text;
+    // Only what is there already: each byte that waits comes at once, the first missing one ends it.
+    for (int taken = 0; taken < kReplyBufferSize * 4; ++taken) {
+        const std::uint32_t before = m_clock.milliseconds();
+        if (!m_port.readByte(byte) || m_clock.milliseconds() != before)
+            break;
+        if (!takeByte(byte, text))
+            continue;
+        const int index = requestCodeIndex(text.mid(1, 3));
+        if (index >= 0 && m_owed[static_cast<std::size_t>(index)] > 0)
+            --m_owed[static_cast<std::size_t>(index)];
+        forgetFrame();
+    }
+    m_port.discardInput();
 }
 
 void FrameLayer::forgetFrame()
@@ -78,18 +127,26 @@ FrameReply FrameLayer::request(const QByteArray &command)
     if (command.size() > kMaxCommandLength)
         return reply;
 
-    forgetFrame();
     const QByteArray digits = checkDigits(frameCheck(command));
     const QByteArray ownCode = command.left(3);
+    const int ownIndex = requestCodeIndex(ownCode);
 
     // A late reply to an earlier command must not pass for this one's.
-    m_port.discardInput();
+    if (m_ownRepliesOnly)
+        settleOwedReplies();
+    else
+        m_port.discardInput();
+    forgetFrame();
     m_port.writeByte(kStartByte);
     m_port.writeBlock(command.constData(), static_cast<int>(command.size()));
     m_port.writeByte(digits[0]);
     m_port.writeByte(digits[1]);
     // Nothing that arrives before the end byte went out can answer this request.
-    m_port.discardInput();
+    if (m_ownRepliesOnly)
+        settleOwedReplies();
+    else
+        m_port.discardInput();
+    forgetFrame();
     m_port.writeByte(kEndByte);
     // Read once per command: a disabled category costs one test here, none in the byte loop.
     const bool logging = lcLink().isDebugEnabled();
@@ -103,22 +160,20 @@ FrameReply FrameLayer::request(const QByteArray &command)
         // window's events) is waiting when it looks again: the look after the time-out still takes bytes
         // that are there already, and ends at the first one it has to wait for.
         const std::uint32_t before = m_clock.milliseconds();
-        const bool timedOut = before - start >= kReplyTimeoutMs;
+        const bool timedOut = before - start >= m_waitMs;
         char byte = 0;
         const bool got = m_port.readByte(byte);
         const bool alreadyThere = got && m_clock.milliseconds() == before;
+        QByteArray text;
         if (got) {
-            if (byte == kStartByte)
-                m_replyLength = 0;
-            m_replyBuffer[static_cast<std::size_t>(m_replyLength)] = byte;
-            if (++m_replyLength == kReplyBufferSize)
-                m_replyLength = 0;
-            if (byte == kEndByte && m_replyBuffer[0] == kStartByte) {
-                m_replyBuffer[static_cast<std::size_t>(m_replyLength)] = 0;
-                const auto end = std::find(m_replyBuffer.begin(), m_replyBuffer.end(), '\0');
-                const QByteArray text(m_replyBuffer.data(), static_cast<int>(end - m_replyBuffer.begin()));
+            if (takeByte(byte, text)) {
                 const QByteArray code = text.mid(1, 3);
-                if (code != ownCode && isRequestCode(code)) {
+                const int index = requestCodeIndex(code);
+                // With ownRepliesOnly, the first frame of this code answers the earlier request still owed one.
+                const bool owed = m_ownRepliesOnly && index >= 0 && m_owed[static_cast<std::size_t>(index)] > 0;
+                if (owed)
+                    --m_owed[static_cast<std::size_t>(index)];
+                if (owed || (code != ownCode && index >= 0)) {
                     // The reply to an earlier request that came too late for it: this one's may still come.
                     if (logging)
                         logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength), " answers another request");
@@ -142,7 +197,11 @@ FrameReply FrameLayer::request(const QByteArray &command)
             break;
     }
     if (logging)
-        logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength), " no complete reply within 250 ms");
+        logFrame("rx", QByteArray(m_replyBuffer.data(), m_replyLength),
+                 qPrintable(QStringLiteral(" no complete reply within %1 ms").arg(m_waitMs)));
+    // Its reply may still come: the next frame of its code is that one's.
+    if (m_ownRepliesOnly && ownIndex >= 0)
+        ++m_owed[static_cast<std::size_t>(ownIndex)];
     reply.kind = otherRequestAnswered ? FrameReply::Kind::OtherRequest : FrameReply::Kind::TimedOut;
     reply.length = m_replyLength;
     return reply;

@@ -40,7 +40,15 @@ public:
     static constexpr int kMaxCommandLength = 255;
     static constexpr std::uint32_t kReplyTimeoutMs = 250;
 
+    // How a look after a change waits: for the frame that answers its own request, longer than the
+    // time-out, and never taking the reply an earlier request was still owed.
+    static constexpr std::uint32_t kLookReplyDeadlineMs = 1000;
+
     FrameLayer(SerialDevice &port, Clock &clock);
+    // waitMs instead of the 250 ms time-out. With ownRepliesOnly, a request that ended without its reply
+    // is owed one: the next frame with its code, whenever it comes (in this request or a later one, before
+    // the port is opened afresh), answers that request and is passed over.
+    FrameLayer(SerialDevice &port, Clock &clock, std::uint32_t waitMs, bool ownRepliesOnly);
 
     // Runs after every read that found nothing; the window processes its pending messages here.
     void setIdleCallback(std::function<void()> callback);
@@ -51,6 +59,9 @@ public:
     // its end are still read (a thread held up past the time-out must not lose a reply that came within
     // it). A command longer than 255 characters is not sent.
     FrameReply request(const QByteArray &command);
+
+    // The port was opened afresh: whatever an earlier request was owed was lost with the old opening.
+    void forgetOwedReplies() { m_owed.fill(0); }
 
     // The request codes of this module: the first three characters of every reply to them.
     static bool isRequestCode(const QByteArray &code);
@@ -63,13 +74,24 @@ public:
     static QByteArray buildFrame(const QByteArray &text);
 
 private:
+    static constexpr int kRequestCodes = 5;
+    // Index of a request code (S01, V01, G06, E01, F06), -1 for any other text.
+    static int requestCodeIndex(const QByteArray &code);
     bool replyCheckHolds() const;
     // The receive buffer emptied, so the next frame starts afresh.
     void forgetFrame();
+    // One received byte into the buffer; true when it completed a frame (its text in text).
+    bool takeByte(char byte, QByteArray &text);
+    // Instead of dropping what waits before a request (ownRepliesOnly): every frame already there pays
+    // what its request was owed.
+    void settleOwedReplies();
 
     SerialDevice &m_port;
     Clock &m_clock;
     std::function<void()> m_idle;
     std::array<char, kReplyBufferSize> m_replyBuffer{};
     int m_replyLength = 0;
+    std::uint32_t m_waitMs = kReplyTimeoutMs;
+    bool m_ownRepliesOnly = false;
+    std::array<int, kRequestCodes> m_owed{}; // per request code: replies still to come for earlier requests
 };

@@ -27,6 +27,9 @@ public:
     CommandResult setModuleBaudRate(int index); // "E01" + code; index outside 0..11 sends nothing
     CommandResult clearCustomerRegister();      // "F06" + 32 asterisks
 
+    // The port was opened afresh: no earlier request is owed a reply (see FrameLayer::forgetOwedReplies).
+    void portOpened() { m_frames.forgetOwedReplies(); }
+
     // "E010" .. "E019", "E01A", "E01B"; empty for an index outside 0..11.
     static QByteArray baudRateCommand(int index);
 

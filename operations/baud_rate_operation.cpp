@@ -33,6 +33,7 @@ BaudRateResult BaudRateOperation::run()
         result.outcome = confirmed.outcome;
         result.failedReply = confirmed.failedReply;
         result.answeredSerialNumber = confirmed.answeredSerialNumber;
+        result.attempts = confirmed.attempts;
         const bool ok = result.accepted();
         if (ok) {
             // The module is at the new line settings from now on; in memory only: the store is written by a

@@ -21,6 +21,7 @@ ClearResult ClearOperation::run()
         result.outcome = confirmed.outcome;
         result.failedReply = confirmed.failedReply;
         result.answeredSerialNumber = confirmed.answeredSerialNumber;
+        result.attempts = confirmed.attempts;
         // Another module than the one shown: a new scan must read it first.
         result.message = result.outcome == ChangeOutcome::ModuleChanged ? message(Message::ScanFirst)
                          : message(result.accepted() ? Message::ClearOk : Message::ClearError);

@@ -24,6 +24,7 @@ LookResult lookAtPlace(SerialDevice &port, ModuleCommands &commands, int portNum
             return LookResult::PortUnavailable;
         }
     }
+    commands.portOpened();
     LookResult result = LookResult::Silent;
     for (int attempt = 0; attempt < kLookAttempts; ++attempt) {
         const CommandResult reply = commands.readSerialNumber();

@@ -20,6 +20,7 @@ struct ConfirmedCommand {
     FrameReply::Kind failedReply = FrameReply::Kind::Good;
     QByteArray answeredSerialNumber; // for ModuleChanged
     CommandResult reply;             // the command's last reply, once it was sent
+    CommandAttempts attempts;        // the command in each attempt: sent, acknowledged
 };
 
 // Opens the port, then up to 2 times: pause, serial-number request, pause, command (a command not answered

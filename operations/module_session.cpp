@@ -20,6 +20,10 @@ ModuleSession::ModuleSession(Parts parts, std::unique_ptr<OwnParts> own)
     , m_device(parts.port ? parts.port : ownPort(parts, *m_own, *m_clock))
     , m_frames(*m_device, *m_clock)
     , m_commands(m_frames)
+    , m_lookFrames(*m_device, *m_clock, FrameLayer::kLookReplyDeadlineMs, true)
+    , m_lookCommands(m_lookFrames)
+    , m_watchFrames(*m_device, *m_clock, FrameLayer::kReplyTimeoutMs, true)
+    , m_watchCommands(m_watchFrames)
     , m_frontPort(std::move(parts.frontPort))
     , m_searchPorts(std::move(parts.searchPorts))
     , m_stop(parts.stop ? parts.stop : &m_own->stop)
@@ -104,12 +108,12 @@ ClearResult ModuleSession::clearCustomerRegister(ModuleView &view)
 
 MoveConfirmation ModuleSession::confirmMove(const MoveTarget &target)
 {
-    return confirmMovedModule(*m_device, m_commands, *m_clock, target);
+    return confirmMovedModule(*m_device, m_lookCommands, *m_clock, target);
 }
 
 LookResult ModuleSession::lookAgain(const Place &place, const QByteArray &serialNumber)
 {
-    return lookAtPlace(*m_device, m_commands, place.portNumber, place.lineSettings, serialNumber);
+    return lookAtPlace(*m_device, m_watchCommands, place.portNumber, place.lineSettings, serialNumber);
 }
 
 MoveConfirmation ModuleSession::findMovedModule(int lineSettingsIndex, bool store)
@@ -135,7 +139,7 @@ MovedTo ModuleSession::findUnacknowledgedMove(int lineSettingsIndex, bool store)
     const Place before = m_inHand.place;
     if (findMovedModule(lineSettingsIndex, store).confirmed)
         return MovedTo::NewLineSettings;
-    const LookResult old = lookAtPlace(*m_device, m_commands, before.portNumber, before.lineSettings,
+    const LookResult old = lookAtPlace(*m_device, m_lookCommands, before.portNumber, before.lineSettings,
                                        m_inHand.serialNumber);
     return old == LookResult::SameModule ? MovedTo::OldLineSettings : MovedTo::Nowhere;
 }
@@ -144,8 +148,8 @@ RegisterReadBack ModuleSession::readBackCustomerRegister()
 {
     const Place &place = m_inHand.place;
     const ConfirmedCommand read =
-        confirmThenCommand(*m_device, m_commands, *m_clock, place.portNumber, place.lineSettings,
-                           m_inHand.serialNumber, {}, [this] { return m_commands.readCustomerRegister(); });
+        confirmThenCommand(*m_device, m_lookCommands, *m_clock, place.portNumber, place.lineSettings,
+                           m_inHand.serialNumber, {}, [this] { return m_lookCommands.readCustomerRegister(); });
     RegisterReadBack back;
     back.failedReply = read.failedReply;
     switch (read.outcome) {

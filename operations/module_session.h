@@ -70,7 +70,7 @@ public:
     MovedTo findUnacknowledgedMove(int lineSettingsIndex, bool store);
     // After a clearing: the customer register read from the module the scan read, at its place.
     RegisterReadBack readBackCustomerRegister();
-    // One look at a place where a module was.
+    // One look at a place where a module was; a late reply is something there, never the next request's answer.
     LookResult lookAgain(const Place &place, const QByteArray &serialNumber);
 
     // The stored settings, as at a start of the tool: no module in hand.
@@ -120,6 +120,14 @@ private:
     SerialDevice *m_device;
     FrameLayer m_frames;
     ModuleCommands m_commands;
+    // The console program's looks after a change (the move confirmation, the read-back, the look at the old
+    // line settings): each waits up to a second for the frame that answers its own request.
+    FrameLayer m_lookFrames;
+    ModuleCommands m_lookCommands;
+    // The production line's looks at a module left on its fixture: the 250 ms time-out, but a late reply
+    // answers its own request, never the next one.
+    FrameLayer m_watchFrames;
+    ModuleCommands m_watchCommands;
     SettingsStore m_settings;
     MessageTable m_messages;
     TonePlayer m_tones;

@@ -24,6 +24,7 @@ MoveConfirmation confirmMovedModule(SerialDevice &port, ModuleCommands &commands
         result.lastOpen = port.lastOpenStatus();
         result.lastOpen.portNumber = portNumber;
         if (opened) {
+            commands.portOpened();
             const CommandResult reply = commands.readSerialNumber();
             ++result.requests;
             port.close();

@@ -10,8 +10,9 @@ class SerialDevice;
 
 // A module that accepted a baud-rate change resets and comes back at the new line settings. It is
 // asked for its serial number there, a 200 ms pause before each request, until it answers or 3 s
-// have passed since the first pause began; the last request may still take its 250 ms time-out, so
-// giving up takes at most about 3.3 s (seven requests when the port opens every time).
+// have passed since the first pause began. Each request waits as long as the commands given let it: the
+// console program's wait for the frame that answers it up to a second, so a module that answers late is
+// still found; giving up then takes at most about 3.6 s (three requests when nothing answers).
 constexpr int kMoveConfirmWindowMs = 3000;
 constexpr int kMoveConfirmPauseMs = 200;
 

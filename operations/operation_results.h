@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -84,6 +85,25 @@ enum class ChangeOutcome {
     ModuleChanged,          // another module answered the confirmation: nothing was sent; a new scan is needed
 };
 
+// One attempt of a change: whether its command went out, and whether the module acknowledged it in time.
+struct CommandAttempt {
+    bool sent = false;
+    bool acknowledged = false;
+    FrameReply::Kind reply = FrameReply::Kind::TimedOut; // what came for the command, once sent
+};
+
+// A change's two attempts, in order; an attempt that stopped before its command (the serial number
+// unanswered, a stop request) sent nothing.
+struct CommandAttempts {
+    std::array<CommandAttempt, 2> each{};
+
+    bool sent() const { return each[0].sent || each[1].sent; }
+    bool acknowledged() const { return each[0].acknowledged || each[1].acknowledged; }
+    // The command went out, and no acknowledgement came for it in either attempt: what the module did is
+    // not known from its replies and has to be looked at.
+    bool unacknowledged() const { return sent() && !acknowledged(); }
+};
+
 // Where a module that did not acknowledge its baud-rate change answers afterwards.
 enum class MovedTo {
     NewLineSettings, // it moved: the acknowledgement was lost or late
@@ -120,6 +140,7 @@ struct BaudRateResult {
     QByteArray previousLineSettings; // where the module was
     FrameReply::Kind failedReply = FrameReply::Kind::Good; // for ModuleNotConfirmed and Refused
     QByteArray answeredSerialNumber; // for ModuleChanged: the module that answered instead
+    CommandAttempts attempts;        // whether the E01 command went out and was acknowledged, in each attempt
     QString message; // the status panel's text at the end
 
     bool accepted() const { return outcome == ChangeOutcome::Accepted; }
@@ -130,6 +151,7 @@ struct ClearResult {
     int portNumber = 0;
     FrameReply::Kind failedReply = FrameReply::Kind::Good; // for ModuleNotConfirmed and Refused
     QByteArray answeredSerialNumber; // for ModuleChanged: the module that answered instead
+    CommandAttempts attempts;        // whether the F06 command went out and was acknowledged, in each attempt
     QString message; // the status panel's text at the end
 
     bool accepted() const { return outcome == ChangeOutcome::Accepted; }

@@ -43,6 +43,7 @@ ConfirmedCommand confirmThenCommand(SerialDevice &port, ModuleCommands &commands
     ConfirmedCommand confirmed;
     if (!port.open(portNumber, lineSettings))
         return confirmed;
+    commands.portOpened();
     confirmed.outcome = ChangeOutcome::ModuleNotConfirmed;
     for (int attempt = 0; attempt < 2 && confirmed.outcome != ChangeOutcome::Accepted; ++attempt) {
         clock.sleep(kPauseMs);
@@ -66,6 +67,10 @@ ConfirmedCommand confirmThenCommand(SerialDevice &port, ModuleCommands &commands
             break;
         }
         confirmed.reply = command();
+        CommandAttempt &sent = confirmed.attempts.each[static_cast<std::size_t>(attempt)];
+        sent.sent = true;
+        sent.acknowledged = confirmed.reply.ok;
+        sent.reply = confirmed.reply.reply;
         confirmed.outcome = confirmed.reply.ok ? ChangeOutcome::Accepted : ChangeOutcome::Refused;
         confirmed.failedReply = confirmed.reply.ok ? FrameReply::Kind::Good : confirmed.reply.reply;
     }

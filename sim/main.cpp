@@ -74,6 +74,9 @@ bool readConfig(const QCommandLineParser &parser, SimConfig &config)
         faults.ignoredCommands.append(command.toLatin1());
     }
     faults.silentAfter = parser.value(QStringLiteral("silent-after")).toLatin1();
+    config.lateFrom = parser.value(QStringLiteral("late-from")).toLatin1();
+    if (parser.isSet(QStringLiteral("late-from")) && config.lateFrom.isEmpty())
+        return fail(QStringLiteral("--late-from needs a command"));
     config.stream = parser.isSet(QStringLiteral("stream"));
     config.exitOnEof = parser.isSet(QStringLiteral("exit-on-eof"));
     config.logTarget = parser.value(QStringLiteral("log"));
@@ -106,7 +109,9 @@ int main(int argc, char *argv[])
                         "a link that was there comes back)."),
          QStringLiteral("N")},
         {QStringLiteral("log"), QStringLiteral("Log the traffic to FILE, or to stderr with -."), QStringLiteral("FILE")},
-        {QStringLiteral("exit-on-eof"), QStringLiteral("End when stdin reaches its end.")},
+        {QStringLiteral("exit-on-eof"),
+         QStringLiteral("End when stdin reaches its end; each byte read before it gets \"logged\" on stdout once the "
+                        "log holds every line before it.")},
         {QStringLiteral("silent"), QStringLiteral("Fault: never answer.")},
         {QStringLiteral("bad-check"), QStringLiteral("Fault: replies carry a wrong check.")},
         {QStringLiteral("lowercase-check"),
@@ -115,6 +120,10 @@ int main(int argc, char *argv[])
          QStringLiteral("N")},
         {QStringLiteral("noise"), QStringLiteral("Fault: stray bytes (no 0x0F) before each reply.")},
         {QStringLiteral("delay"), QStringLiteral("Fault: wait MS milliseconds before answering."), QStringLiteral("MS")},
+        {QStringLiteral("late-from"),
+         QStringLiteral("Fault: with --delay, answer on time until a request starting with CMD (e.g. E01), and late "
+                        "from that one on, as a module that resets or sits on a marginal cable."),
+         QStringLiteral("CMD")},
         {QStringLiteral("reset"),
          QStringLiteral("After a baud-rate change, answer nothing for MS milliseconds while resetting (default 0)."),
          QStringLiteral("MS")},

@@ -47,6 +47,7 @@ public:
     explicit SimLoop(const SimConfig &config)
         : m_config(config)
         , m_module(config.identity, config.faults)
+        , m_late(config.lateFrom.isEmpty())
     {
     }
 
@@ -73,6 +74,7 @@ private:
     std::int64_t m_resetUntilNs = 0;
     int m_streamPosition = 0;
     bool m_stop = false;
+    bool m_late = false; // the delay applies from now on
 };
 
 LineSettings SimLoop::moduleSettings() const
@@ -157,12 +159,14 @@ void SimLoop::handle(const Request &request)
                    TrafficLog::nowMs());
         return;
     }
+    if (!m_late && request.text.startsWith(m_config.lateFrom))
+        m_late = true;
     const Answer answer = m_module.answer(request.text);
     if (answer.bytes.isEmpty()) {
         m_log.note("no answer: " + answer.note, TrafficLog::nowMs());
         return;
     }
-    if (m_config.delayMs > 0 && !waitUntil(nowNs() + m_config.delayMs * kNsPerMs))
+    if (m_late && m_config.delayMs > 0 && !waitUntil(nowNs() + m_config.delayMs * kNsPerMs))
         return;
     sendReply(answer);
     if (!answer.note.isEmpty())
@@ -263,9 +267,13 @@ int SimLoop::run()
         else if (fds[0].revents & (POLLHUP | POLLERR))
             waitUntil(nowNs() + 10 * kNsPerMs);
         if (count > 1 && fds[1].revents) {
+            // Each byte that comes on stdin asks whether the log holds everything so far.
             char sink[256];
-            if (::read(STDIN_FILENO, sink, sizeof sink) <= 0)
+            const ssize_t got = ::read(STDIN_FILENO, sink, sizeof sink);
+            if (got <= 0)
                 m_stop = true;
+            for (ssize_t i = 0; i < got; ++i)
+                m_log.mark();
         }
         if (m_config.stream && nowNs() >= m_nextBurstNs)
             sendStreamBurst();

@@ -8,6 +8,7 @@ struct SimConfig {
     ModuleIdentity identity;
     ModuleFaults faults;
     int delayMs = 0;
+    QByteArray lateFrom; // the delay only from the first request starting with this on; empty: always
     int resetMs = 0; // after a baud-rate change: how long the module answers nothing while it resets
     bool stream = false;
     int comNumber = 0; // 0: no link in the port folder

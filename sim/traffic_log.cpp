@@ -3,11 +3,41 @@
 #include <QFile>
 
 #include <ctime>
+#include <utility>
 
 TrafficLog::~TrafficLog()
 {
+    if (m_writer.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_closing = true;
+        }
+        m_wake.notify_one();
+        m_writer.join();
+    }
     if (m_ownsFile)
         std::fclose(m_file);
+}
+
+void TrafficLog::writeLoop()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_closing || !m_pending.isEmpty() || m_marks > 0; });
+        if (m_pending.isEmpty() && m_marks == 0 && m_closing)
+            return;
+        const QByteArray lines = std::move(m_pending);
+        m_pending.clear();
+        const int marks = std::exchange(m_marks, 0);
+        // The disk may be slow: the sim's loop goes on adding lines meanwhile.
+        lock.unlock();
+        std::fwrite(lines.constData(), 1, size_t(lines.size()), m_file);
+        std::fflush(m_file);
+        for (int i = 0; i < marks; ++i)
+            std::fputs("logged\n", stdout);
+        std::fflush(stdout);
+        lock.lock();
+    }
 }
 
 bool TrafficLog::open(const QString &target)
@@ -16,10 +46,12 @@ bool TrafficLog::open(const QString &target)
         return true;
     if (target == QLatin1String("-")) {
         m_file = stderr;
-        return true;
+    } else {
+        m_file = std::fopen(QFile::encodeName(target).constData(), "w");
+        m_ownsFile = m_file != nullptr;
     }
-    m_file = std::fopen(QFile::encodeName(target).constData(), "w");
-    m_ownsFile = m_file != nullptr;
+    if (m_file)
+        m_writer = std::thread([this] { writeLoop(); });
     return m_file != nullptr;
 }
 
@@ -55,10 +87,30 @@ void TrafficLog::note(const QByteArray &text, double timeMs)
     line("--", text, timeMs);
 }
 
+void TrafficLog::mark()
+{
+    if (!m_file) {
+        std::fputs("logged\n", stdout);
+        std::fflush(stdout);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++m_marks;
+    }
+    m_wake.notify_one();
+}
+
 void TrafficLog::line(const char *direction, const QByteArray &body, double timeMs)
 {
     if (!m_file)
         return;
-    std::fprintf(m_file, "%.3f %s %s\n", timeMs, direction, body.constData());
-    std::fflush(m_file);
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f ", timeMs);
+    const QByteArray text = time + QByteArray(direction) + ' ' + body + '\n';
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending += text;
+    }
+    m_wake.notify_one();
 }

@@ -82,6 +82,7 @@ private slots:
         QTest::newRow("terminal escape") << "\x1b[31mRED\x07" << "\\x1b[31mRED\\x07";
         QTest::newRow("line end inside") << "A\nB" << "A\\x0aB";
         QTest::newRow("C1 control") << QString(QChar(0x9b)) + "2J" << "\\x9b2J";
+        QTest::newRow("last C1 control") << QString(QChar(0x9f)) + "X" << "\\x9fX";
         QTest::newRow("delete") << "A\x7f" << "A\\x7f";
         QTest::newRow("plain text") << "DEMO CUSTOMER REGISTER 0000001" << "DEMO CUSTOMER REGISTER 0000001";
         QTest::newRow("empty") << "" << "";

@@ -46,6 +46,8 @@ public:
             deliver();
     }
     void reply(const QByteArray &bytes) { arriveAfterWrite(m_writes + kAfterRequest, bytes); }
+    // Bytes that become readable once the clock has reached atMs (a reply that comes late).
+    void arriveAt(std::uint32_t atMs, const QByteArray &bytes) { m_timedArrivals.append({atMs, bytes}); }
     // After the scripted bytes run out, this pattern repeats for ever (a device that never pauses).
     void streamForever(const QByteArray &pattern) { m_stream = pattern; }
     // The clock moves this much per byte read (the line's speed) and per empty read.
@@ -67,6 +69,8 @@ public:
     bool readByte(char &value) override
     {
         ++m_reads;
+        while (!m_timedArrivals.isEmpty() && m_clock.milliseconds() >= m_timedArrivals.front().first)
+            m_pending += m_timedArrivals.takeFirst().second;
         if (m_pending.isEmpty() && !m_stream.isEmpty())
             m_pending = m_stream;
         if (m_pending.isEmpty()) {
@@ -122,6 +126,7 @@ private:
 
     FakeClock &m_clock;
     QMap<int, QByteArray> m_arrivals;
+    QList<QPair<std::uint32_t, QByteArray>> m_timedArrivals; // in the order of their times
     QByteArray m_pending;
     QByteArray m_stream;
     QList<Event> m_events;

@@ -36,6 +36,7 @@ private slots:
     void overlongCommandIsRefusedUnsent();
     void replyToAnotherRequestIsPassedOver_data();
     void replyToAnotherRequestIsPassedOver();
+    void aLookTakesItsOwnLateReplyAndNoOther();
 
 private:
     FrameReply reply; // the last request's
@@ -419,6 +420,47 @@ void TestFrameLayer::replyToAnotherRequestIsPassedOver()
     // Passed over, the late frame does not end the wait: only this request's reply or the time-out does.
     if (reply.kind == FrameReply::Kind::OtherRequest)
         QVERIFY(clock.milliseconds() - before > FrameLayer::kReplyTimeoutMs);
+}
+
+// The console program's looks after a change: a reply later than 250 ms still answers its own request, within
+// the look's deadline; one later than that answers no later request of its code.
+void TestFrameLayer::aLookTakesItsOwnLateReplyAndNoOther()
+{
+    FakeClock clock;
+    ScriptedPort port(clock);
+    FrameLayer look(port, clock, FrameLayer::kLookReplyDeadlineMs, true);
+    FrameLayer window(port, clock);
+    port.arriveAt(clock.milliseconds() + 400, replyFrame("S01KV240117"));
+    QCOMPARE(int(look.request("S01").kind), int(FrameReply::Kind::Good));
+    port.arriveAt(clock.milliseconds() + 400, replyFrame("S01KV240117"));
+    QCOMPARE(int(window.request("S01").kind), int(FrameReply::Kind::TimedOut));
+    clock.advance(500);
+
+    // Past the deadline, during the next request of its code: passed over, and the next one's own reply taken.
+    std::uint32_t start = clock.milliseconds();
+    port.arriveAt(start + 1200, replyFrame("S01EARLIER"));
+    port.arriveAt(start + 1400, replyFrame("S01OWNREPLY"));
+    QCOMPARE(int(look.request("S01").kind), int(FrameReply::Kind::TimedOut));
+    reply = look.request("S01");
+    QCOMPARE(int(reply.kind), int(FrameReply::Kind::Good));
+    QCOMPARE(reply.text, replyFrame("S01OWNREPLY"));
+
+    // Waiting when the next request goes out, or coming during another command's wait, it pays the same.
+    for (const QByteArray &next : {QByteArray("S01"), QByteArray("G06")}) {
+        QCOMPARE(int(look.request("S01").kind), int(FrameReply::Kind::TimedOut));
+        start = clock.milliseconds();
+        port.arriveAt(next == "S01" ? start : start + 50, replyFrame("S01EARLIER"));
+        port.arriveAt(start + 300, replyFrame(next + "OWNREPLY"));
+        reply = look.request(next);
+        QCOMPARE(int(reply.kind), int(FrameReply::Kind::Good));
+        QVERIFY2(reply.text.contains("OWNREPLY"), reply.text.constData());
+    }
+
+    // A reply that never comes is owed until the port is opened afresh.
+    QCOMPARE(int(look.request("S01").kind), int(FrameReply::Kind::TimedOut));
+    look.forgetOwedReplies();
+    port.arriveAt(clock.milliseconds() + 100, replyFrame("S01KV240117"));
+    QCOMPARE(int(look.request("S01").kind), int(FrameReply::Kind::Good));
 }
 
 QTEST_GUILESS_MAIN(TestFrameLayer)

@@ -159,11 +159,6 @@ void TestMessageTable::languageNames()
     QFETCH(QString, name);
     QFETCH(int, index);
     QCOMPARE(languageIndexForName(name), index);
-
-    SettingsStore store;
-    store.selectLanguage(languageIndexForName(name), name);
-    QCOMPARE(store.languageIndex(), index);
-    QCOMPARE(store.languageName(), name);
 }
 
 QTEST_GUILESS_MAIN(TestMessageTable)

@@ -14,16 +14,26 @@ enum class Operation { BaudRate, Clear };
 struct Change {
     ChangeOutcome outcome;
     FrameReply::Kind failedReply;
+    CommandAttempts attempts;
+
+    // Per attempt: "-" nothing sent, "sent" without an acknowledgement, "acknowledged".
+    QStringList attemptsSaid() const
+    {
+        QStringList said;
+        for (const CommandAttempt &attempt : attempts.each)
+            said << (attempt.acknowledged ? "acknowledged" : attempt.sent ? "sent" : "-");
+        return said;
+    }
 };
 
 Change changeOf(const BaudRateResult &result)
 {
-    return {result.outcome, result.failedReply};
+    return {result.outcome, result.failedReply, result.attempts};
 }
 
 Change changeOf(const ClearResult &result)
 {
-    return {result.outcome, result.failedReply};
+    return {result.outcome, result.failedReply, result.attempts};
 }
 
 } // namespace
@@ -168,9 +178,11 @@ private slots:
         r->view.selected = 8;
         r->module.neverAnswered.insert(command.left(3));
         const Change change = run(operation);
-        // Confirmed, then silent to the command: refused, not unconfirmed.
+        // Confirmed, then silent to the command: refused, not unconfirmed; sent twice, never acknowledged.
         QCOMPARE(change.outcome, ChangeOutcome::Refused);
         QCOMPARE(change.failedReply, FrameReply::Kind::TimedOut);
+        QCOMPARE(change.attemptsSaid(), QStringList({"sent", "sent"}));
+        QVERIFY(change.attempts.unacknowledged());
         const QString send = "send " + QString::fromLatin1(command);
         QCOMPARE(r->only({"open", "close", "send", "sleep"}),
                  QStringList({"open 7 19200,e,8,1", "sleep 200", "send S01", "sleep 200", send, "sleep 200",
@@ -198,6 +210,8 @@ private slots:
         const Change change = run(operation);
         QCOMPARE(change.outcome, ChangeOutcome::ModuleNotConfirmed);
         QCOMPARE(change.failedReply, FrameReply::Kind::TimedOut);
+        QCOMPARE(change.attemptsSaid(), QStringList({"-", "-"}));
+        QVERIFY(!change.attempts.unacknowledged());
         QCOMPARE(r->only({"open", "close", "send", "sleep"}),
                  QStringList({"open 7 19200,e,8,1", "sleep 200", "send S01", "sleep 200", "send S01", "close"}));
         QCOMPARE(r->texts(InfoPanel::Msg).last(), failure);
@@ -214,6 +228,7 @@ private slots:
         // The first request's silence is forgotten once the module answers.
         QCOMPARE(change.outcome, ChangeOutcome::Accepted);
         QCOMPARE(change.failedReply, FrameReply::Kind::Good);
+        QCOMPARE(change.attemptsSaid(), QStringList({"-", "acknowledged"}));
         QCOMPARE(r->only({"send", "sleep"}),
                  QStringList({"sleep 200", "send S01", "sleep 200", "send S01", "sleep 200",
                               "send " + QString::fromLatin1(command)}));

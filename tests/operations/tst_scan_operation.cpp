@@ -192,7 +192,6 @@ private slots:
         }
         QCOMPARE(r->only({"open"}), expected);
         QCOMPARE(r->module.count("S01"), int(present.size()) * 12 * 2);
-        QVERIFY(r->module.count("S01") <= 384);
         QCOMPARE(r->texts(InfoPanel::Msg).last(), QStringLiteral("Module Not Find"));
         QCOMPARE(r->view.selected, 5);
         QCOMPARE(r->settings.lineSettingsIndex(), 5);

@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -155,6 +156,7 @@ private slots:
     void sameFileAsQtSettings();
     void valuesEditedWhereTheyStand();
     void concurrentSavesTakeTurns();
+    void aReaderLooksAgainWhileTheStoreIsReplaced();
     void saveWaitsForABriefLock();
     void saveGivesUpOnAStuckLockAndSaysSo();
     void leftoverOfACutSaveRemoved();
@@ -796,6 +798,26 @@ void TestSettingsStore::concurrentSavesTakeTurns()
     qInfo("%d reads of the store during 225 saves from 6 processes", reads);
 }
 
+void TestSettingsStore::aReaderLooksAgainWhileTheStoreIsReplaced()
+{
+    // Another process renames a new store over the old one without a pause, as saves in a row do: a reader
+    // that finds another file at its open than at its look before reads again, and never takes the defaults.
+    writeFile(userFile(), "ScanCommNo=4\n");
+    QProcess replacer;
+    replacer.start(QCoreApplication::applicationFilePath(),
+                   {QStringLiteral("--replace-loop"), userFile(), QStringLiteral("1500")});
+    QVERIFY(replacer.waitForStarted());
+    int reads = 0;
+    while (replacer.state() != QProcess::NotRunning && reads < 100000) {
+        const int port = loaded().portNumber();
+        QVERIFY2(port == 4 || port == 5, qPrintable(QStringLiteral("read %1: port %2").arg(reads).arg(port)));
+        ++reads;
+    }
+    QVERIFY(replacer.waitForFinished(10000));
+    QCOMPARE(replacer.exitCode(), 0);
+    qInfo("%d reads while the store was replaced", reads);
+}
+
 void TestSettingsStore::saveWaitsForABriefLock()
 {
     // A copy that holds the lock for a moment delays the save; the value is not lost.
@@ -862,6 +884,10 @@ void TestSettingsStore::storeOfAnotherUserIsReadNeverWritten()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(bare));
     QVERIFY(!store.saveScanSettings());
     QCOMPARE(entriesUnder(bare), QStringList());
+    // Nor a folder of its own made inside hers.
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(bare + QStringLiteral("/not/yet")));
+    QVERIFY(!store.saveScanSettings());
+    QCOMPARE(entriesUnder(bare), QStringList());
 }
 
 void TestSettingsStore::leftoverOfACutSaveRemoved()
@@ -893,6 +919,7 @@ void TestSettingsStore::leftoverOfACutSaveRemoved()
 //   --save-loop window|cli ID ROUNDS   saves ROUNDS times as the window (language, then scan values) or the
 //                                      console program (scan values) would; exit status: saves that failed
 //   --hold-lock FOLDER MS              holds the folder's lock for MS ms ("held" once it does)
+//   --replace-loop FILE MS             renames a new file (ScanCommNo 4 or 5) over FILE again and again for MS ms
 //   --exit                             ends at once (a process id that is gone)
 int main(int argc, char **argv)
 {
@@ -918,6 +945,19 @@ int main(int argc, char **argv)
         std::printf("held\n");
         std::fflush(stdout);
         ::usleep(useconds_t(QByteArray(argv[3]).toInt()) * 1000);
+        return 0;
+    }
+    if (argc == 4 && qstrcmp(argv[1], "--replace-loop") == 0) {
+        const QByteArray next = QByteArray(argv[2]) + ".next";
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; timer.elapsed() < QByteArray(argv[3]).toInt(); ++i) {
+            const QByteArray bytes = "ScanCommNo=" + QByteArray::number(4 + i % 2) + "\n";
+            const int fd = ::open(next.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (fd < 0 || ::write(fd, bytes.constData(), size_t(bytes.size())) != bytes.size() || ::close(fd) != 0
+                || ::rename(next.constData(), argv[2]) != 0)
+                return 1;
+        }
         return 0;
     }
     if (argc == 2 && qstrcmp(argv[1], "--exit") == 0)

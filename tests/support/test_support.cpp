@@ -13,6 +13,8 @@
 #include <csignal>
 #include <cstring>
 #include <sys/prctl.h>
+#include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -258,6 +260,14 @@ bool SimProcess::start()
     m_process->setProgram(executablePath());
     m_process->setArguments(m_args + QStringList{QStringLiteral("--exit-on-eof")});
     m_process->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    // The lowest real-time priority: a module's reply never waits for a build's compiler. The sim only ever
+    // waits in ppoll, and the kernel's real-time throttling leaves the rest of the machine its share even so.
+    // Without the right to it, a higher share (nice -10); without that either, the test's own priority.
+    m_process->setChildSetup([] {
+        const sched_param lowest{1};
+        if (::sched_setscheduler(0, SCHED_RR, &lowest) != 0)
+            ::setpriority(PRIO_PROCESS, 0, -10);
+    });
     m_process->start();
     if (!m_process->waitForStarted(kStartTimeoutMs))
         return false;
@@ -306,6 +316,16 @@ QString SimProcess::log() const
 {
     if (m_logFile.isEmpty())
         return {};
+    if (m_process && m_process->state() == QProcess::Running && m_process->write("\n") == 1) {
+        // The sim answers "logged" once every line before the question is in the file.
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray answer;
+        while (!answer.contains("logged\n") && timer.elapsed() < 5000 && m_process->state() == QProcess::Running) {
+            m_process->waitForReadyRead(int(5000 - timer.elapsed()));
+            answer += m_process->readAllStandardOutput();
+        }
+    }
     QFile file(m_logFile);
     if (!file.open(QIODevice::ReadOnly))
         return {};

@@ -79,7 +79,10 @@ private:
 QString deviceNodeLike(const QString &device, const QString &folder);
 
 // One modulebench-sim process; its slave path is read from its first line of output.
-// The sim gets --exit-on-eof, so it also ends when the test process dies.
+// The sim gets --exit-on-eof, so it also ends when the test process dies. It runs at the lowest real-time
+// scheduling priority (or else nice -10) where the test may set one (as root): beside a build or a disk that
+// syncs, its replies must keep the protocol's 250 ms as a module's do. Its log is written by a thread of its own, off the reply
+// path; log() asks it first whether the file holds everything so far.
 class SimProcess {
 public:
     explicit SimProcess(const QStringList &args);
@@ -95,7 +98,8 @@ public:
     bool isRunning() const;
     int exitCode() const;
 
-    // The contents of the --log FILE given in the arguments; empty without one.
+    // The contents of the --log FILE given in the arguments, with every line the running sim had logged when
+    // asked (at most 5 s of waiting for a busy disk); empty without one.
     QString log() const;
     QString logFile() const { return m_logFile; }
     // Everything the sim wrote to stderr so far (its errors, or its log with --log -).
