@@ -52,9 +52,9 @@ bool keepModuleRecord(RecordKeeper &keeper, const ModuleRecord &record, ConsoleO
     return false;
 }
 
-void finishRecords(RecordKeeper &keeper, ConsoleOutput &output, QJsonObject &finalObject)
+void finishRecords(RecordKeeper &keeper, ConsoleOutput &output, QJsonObject &finalObject, bool stopped)
 {
-    const qint64 waiting = keeper.finish();
+    const qint64 waiting = keeper.finish(stopped);
     if (!keeper.address().isServer())
         return;
     finalObject.insert(QStringLiteral("records_waiting"), waiting);

@@ -348,7 +348,7 @@ int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
     output.diagnostic(summary);
     QJsonObject record;
     if (line.records)
-        finishRecords(*line.records, output, record);
+        finishRecords(*line.records, output, record, stop.requested());
     int total = 0;
     QJsonObject counts;
     for (const auto &[each, count] : line.outcomes) {

@@ -38,8 +38,10 @@ QString errorText(const QSqlError &error)
 
 } // namespace
 
-RecordDatabase::RecordDatabase(const DatabaseAddress &address)
-    : m_address(address), m_connection(QStringLiteral("records-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
+RecordDatabase::RecordDatabase(const DatabaseAddress &address, std::shared_ptr<ConnectionGuard> guard)
+    : m_address(address),
+      m_guard(guard || !address.isServer() ? std::move(guard) : std::make_shared<ConnectionGuard>()),
+      m_connection(QStringLiteral("records-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
 }
 
@@ -52,6 +54,8 @@ void RecordDatabase::close()
 {
     if (!QSqlDatabase::contains(m_connection))
         return;
+    if (m_guard)
+        m_guard->detach();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         db.close();
@@ -62,6 +66,15 @@ void RecordDatabase::close()
 QString RecordDatabase::noteError(const QSqlError &error)
 {
     m_failure = error;
+    if (m_guard && m_guard->timedOut()) {
+        // Cut off for its time: the broken connection's own words would only say it broke.
+        m_failure = QSqlError(error.driverText(), QString(), QSqlError::ConnectionError);
+        return QStringLiteral("no answer within %1 s").arg(m_answerLimit.count() / 1000.0);
+    }
+    if (m_guard && m_guard->isCutForGood()) {
+        m_failure = QSqlError(error.driverText(), QString(), QSqlError::ConnectionError);
+        return QStringLiteral("the program is ending");
+    }
     return errorText(error);
 }
 
@@ -147,6 +160,10 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
         error = noteError(db.lastError());
         return problemOf(m_failure);
     }
+    if (m_guard)
+        m_guard->attach(db.driver()->handle());
+    // The connection is made (within its connect time-out); what follows is held to the answer limit.
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     if (m_address.kind == DatabaseAddress::Kind::SQLite) {
         QSqlQuery pragma(db);
         // A file that is no SQLite database (a text file, a CSV file given by mistake) says so here.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "connection_guard.h"
 #include "database_address.h"
 #include "module_record.h"
 
@@ -9,7 +10,9 @@
 
 #include <QSqlError>
 
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 // Why a database could not be used.
@@ -28,12 +31,17 @@ struct RecordCount {
     qint64 count = 0;
 };
 
+// How long a server gets to answer one thing asked of it, unless told otherwise.
+constexpr int kServerAnswerLimitMs = 15000;
+
 // One connection to a records database, used only in the thread that made it (as Qt SQL wants).
 class RecordDatabase {
 public:
     enum class Use { Read, Write };
 
-    explicit RecordDatabase(const DatabaseAddress &address);
+    // guard: what holds a server connection to its time limits, shared with whoever may have to cut it off (a
+    // connection of its own when none is given).
+    explicit RecordDatabase(const DatabaseAddress &address, std::shared_ptr<ConnectionGuard> guard = {});
     ~RecordDatabase();
     RecordDatabase(const RecordDatabase &) = delete;
     RecordDatabase &operator=(const RecordDatabase &) = delete;
@@ -45,6 +53,9 @@ public:
     void close();
     bool isOpen() const;
     const DatabaseAddress &address() const { return m_address; }
+    // How long a server gets for each thing asked of it (a statement, a transaction of records) before the
+    // connection is cut off and the server counts as unreachable.
+    void setAnswerLimit(std::chrono::milliseconds limit) { m_answerLimit = limit; }
 
     // Adds the records in one transaction; a record whose id is there already is left as it is.
     bool insert(const QList<ModuleRecord> &records, QString &error);
@@ -75,6 +86,8 @@ private:
     QString noteError(const QSqlError &error);
 
     DatabaseAddress m_address;
+    std::shared_ptr<ConnectionGuard> m_guard;
+    std::chrono::milliseconds m_answerLimit{kServerAnswerLimitMs};
     QString m_connection;
     bool m_hasTable = false;
     QSqlError m_failure; // the last error a statement or the connection gave

@@ -66,11 +66,58 @@ void DatabaseWorker::run(const std::function<void(RecordDatabase &)> &job)
     done.get();
 }
 
+struct RecordKeeper::Sender {
+    std::function<void(const QString &)> say;
+    DatabaseAddress address;
+    DatabaseAddress fileAddress;
+    // The server connection's, for cutting it off when the program is to end at once.
+    std::shared_ptr<ConnectionGuard> guard = std::make_shared<ConnectionGuard>();
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable endedWake;
+    bool newRecord = false;
+    bool finishing = false;
+    bool now = false;   // the program is to end at once
+    bool ended = false; // the thread has left its loop
+    bool away = false;  // the server could not be reached, and that was said (the thread's own)
+
+    std::mutex sayMutex;
+    bool leftBehind = false; // the keeper went on without the thread: it says nothing more
+
+    void tell(const QString &text)
+    {
+        std::lock_guard<std::mutex> lock(sayMutex);
+        if (!leftBehind)
+            say(text);
+    }
+    bool stoppedNow()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return now;
+    }
+};
+
+namespace {
+
+// How long a sender told to stop at once is waited for: it returns at once from a statement (cut off), not
+// from a connection being made.
+constexpr auto kStopWait = std::chrono::milliseconds(1000);
+
+std::atomic<bool> g_senderLeftBehind{false};
+
+} // namespace
+
 RecordKeeper::RecordKeeper(std::function<void(const QString &)> say) : m_say(std::move(say)) {}
 
 RecordKeeper::~RecordKeeper()
 {
     finish();
+}
+
+bool RecordKeeper::senderLeftBehind()
+{
+    return g_senderLeftBehind;
 }
 
 QString RecordKeeper::stationFile() const
@@ -102,6 +149,10 @@ DatabaseProblem RecordKeeper::open(const DatabaseAddress &address, QString &erro
     if (!address.isServer())
         return DatabaseProblem::None;
 
+    m_sender = std::make_shared<Sender>();
+    m_sender->say = m_say;
+    m_sender->address = address;
+    m_sender->fileAddress = m_fileAddress;
     {
         RecordDatabase server(address);
         QString why;
@@ -111,13 +162,20 @@ DatabaseProblem RecordKeeper::open(const DatabaseAddress &address, QString &erro
             return problem;
         }
         if (problem == DatabaseProblem::Unreachable) {
-            m_away = true;
+            m_sender->away = true;
             m_say(QStringLiteral("records: %1 cannot be reached (%2); the records wait in %3 and are sent when it "
                                  "is back")
                       .arg(address.shown(), why, m_fileAddress.path));
         }
     }
-    m_sender = std::thread([this] { sendLoop(); });
+    m_thread = std::thread([sender = m_sender] {
+        sendLoop(sender);
+        {
+            std::lock_guard<std::mutex> lock(sender->mutex);
+            sender->ended = true;
+        }
+        sender->endedWake.notify_all();
+    });
     return DatabaseProblem::None;
 }
 
@@ -127,12 +185,12 @@ bool RecordKeeper::keep(const ModuleRecord &record, QString &error)
     m_file->run([&](RecordDatabase &db) {
         kept = m_address.isServer() ? db.keepForServer(record, m_address.shown(), error) : db.insert({record}, error);
     });
-    if (kept && m_address.isServer()) {
+    if (kept && m_sender) {
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_newRecord = true;
+            std::lock_guard<std::mutex> lock(m_sender->mutex);
+            m_sender->newRecord = true;
         }
-        m_wake.notify_one();
+        m_sender->wake.notify_one();
     }
     return kept;
 }
@@ -169,30 +227,58 @@ qint64 RecordKeeper::waiting()
     return count.value_or(-1);
 }
 
-qint64 RecordKeeper::finish()
+qint64 RecordKeeper::finish(bool now)
 {
-    if (m_sender.joinable()) {
+    if (m_thread.joinable()) {
+        Sender &sender = *m_sender;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_finishing = true;
+            std::lock_guard<std::mutex> lock(sender.mutex);
+            sender.finishing = true;
+            sender.now = sender.now || now;
         }
-        m_wake.notify_one();
-        m_sender.join();
+        sender.wake.notify_all();
+        if (now)
+            sender.guard->cutForGood();
+        bool ended = true;
+        {
+            std::unique_lock<std::mutex> lock(sender.mutex);
+            if (now)
+                ended = sender.endedWake.wait_for(lock, kStopWait, [&sender] { return sender.ended; });
+            else
+                sender.endedWake.wait(lock, [&sender] { return sender.ended; });
+        }
+        if (ended) {
+            m_thread.join();
+        } else {
+            {
+                std::lock_guard<std::mutex> lock(sender.sayMutex);
+                sender.leftBehind = true;
+            }
+            m_thread.detach();
+            g_senderLeftBehind = true;
+            m_say(QStringLiteral("records: %1 was still being connected to; the program ends without waiting for "
+                                 "it")
+                      .arg(m_address.shown()));
+        }
     }
     return waiting();
 }
 
 // Sends the waiting records in batches; the number sent. sendFailed: the server could not take them.
-int RecordKeeper::sendWaiting(RecordDatabase &file, RecordDatabase &server, bool &sendFailed)
+int RecordKeeper::sendWaiting(Sender &sender, RecordDatabase &file, RecordDatabase &server, bool &sendFailed)
 {
-    const QString key = m_address.shown();
+    const QString key = sender.address.shown();
     int sent = 0;
     QString error;
     sendFailed = false;
     for (;;) {
+        if (sender.stoppedNow()) {
+            sendFailed = true;
+            return sent;
+        }
         const std::optional<QList<ModuleRecord>> batch = file.waitingFor(key, kBatch, error);
         if (!batch) {
-            m_say(QStringLiteral("records: %1 could not be read (%2)").arg(m_fileAddress.path, error));
+            sender.tell(QStringLiteral("records: %1 could not be read (%2)").arg(sender.fileAddress.path, error));
             sendFailed = true;
             return sent;
         }
@@ -206,33 +292,37 @@ int RecordKeeper::sendWaiting(RecordDatabase &file, RecordDatabase &server, bool
         } else {
             // On the server now; a record sent again after a crash here is one the server has, and keeps once.
             if (!file.markSent(*batch, key, error))
-                m_say(QStringLiteral("records: %1 could not be updated (%2)").arg(m_fileAddress.path, error));
+                sender.tell(QStringLiteral("records: %1 could not be updated (%2)").arg(sender.fileAddress.path, error));
             sent += int(batch->size());
             continue;
         }
-        if (!m_away) {
-            m_away = true;
-            m_say(QStringLiteral("records: %1 cannot be reached (%2); the records wait in %3 and are sent when it "
-                                 "is back")
-                      .arg(m_address.shown(), error, m_fileAddress.path));
+        if (!sender.away && !sender.stoppedNow()) {
+            sender.away = true;
+            sender.tell(QStringLiteral("records: %1 cannot be reached (%2); the records wait in %3 and are sent "
+                                       "when it is back")
+                            .arg(key, error, sender.fileAddress.path));
         }
         sendFailed = true;
         return sent;
     }
 }
 
-void RecordKeeper::sendLoop()
+void RecordKeeper::sendLoop(const std::shared_ptr<Sender> &sender)
 {
-    RecordDatabase file(m_fileAddress);
-    RecordDatabase server(m_address);
+    Sender &s = *sender;
+    RecordDatabase file(s.fileAddress);
+    RecordDatabase server(s.address, s.guard);
     int sentSinceAway = 0;
     bool fileSaid = false;
     for (;;) {
-        // A pass begun once the end was asked for is the last, and sees every record kept before it.
+        // A pass begun once the end was asked for is the last, and sees every record kept before it; none
+        // when the program is to end at once.
         bool finishing = false;
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            finishing = m_finishing;
+            std::lock_guard<std::mutex> lock(s.mutex);
+            if (s.now)
+                return;
+            finishing = s.finishing;
         }
         bool failed = false;
         int sent = 0;
@@ -242,28 +332,28 @@ void RecordKeeper::sendLoop()
             file.close();
             failed = true;
             if (!fileSaid)
-                m_say(QStringLiteral("records: %1 could not be opened to send its records (%2); trying again")
-                          .arg(m_fileAddress.path, error));
+                s.tell(QStringLiteral("records: %1 could not be opened to send its records (%2); trying again")
+                           .arg(s.fileAddress.path, error));
             fileSaid = true;
         } else {
-            sent = sendWaiting(file, server, failed);
+            sent = sendWaiting(s, file, server, failed);
         }
         sentSinceAway += sent;
         // Back only once it has taken records again.
-        if (!failed && m_away && server.isOpen()) {
-            m_away = false;
-            m_say(QStringLiteral("records: %1 is back; %2 waiting record%3 sent")
-                      .arg(m_address.shown())
-                      .arg(sentSinceAway)
-                      .arg(sentSinceAway == 1 ? QString() : QStringLiteral("s")));
+        if (!failed && s.away && server.isOpen()) {
+            s.away = false;
+            s.tell(QStringLiteral("records: %1 is back; %2 waiting record%3 sent")
+                       .arg(s.address.shown())
+                       .arg(sentSinceAway)
+                       .arg(sentSinceAway == 1 ? QString() : QStringLiteral("s")));
         }
-        if (!m_away)
+        if (!s.away)
             sentSinceAway = 0;
         if (finishing)
             return;
-        std::unique_lock<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(s.mutex);
         // A new record wakes the sender; while the server is away it is tried again every little while.
-        m_wake.wait_for(lock, kRetry, [this] { return m_newRecord || m_finishing; });
-        m_newRecord = false;
+        s.wake.wait_for(lock, kRetry, [&s] { return s.newRecord || s.finishing; });
+        s.newRecord = false;
     }
 }

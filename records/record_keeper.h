@@ -53,25 +53,31 @@ public:
     // Whether the module has been recorded ok (or already set) before: on the server and in the station's
     // own file (a record may still wait there). Any thread.
     bool succeededBefore(const QString &serialNumber);
-    // Sends what waits once more, then ends the sending. How many records still wait.
-    qint64 finish();
+    // Ends the sending: what waits is sent once more first (each thing asked of the server within its time
+    // limit), unless now, when the program is to end at once (Ctrl-C, SIGTERM, its time up): then the sending
+    // stops where it is, a statement the server has not answered is cut off, and what was not sent waits in
+    // the station's file. How many records wait.
+    qint64 finish(bool now = false);
     // How many records wait for the server now.
     qint64 waiting();
 
-private:
-    void sendLoop();
-    int sendWaiting(RecordDatabase &file, RecordDatabase &server, bool &sendFailed);
+    // Whether a sender had to be left inside the server's client library (making a connection, which nothing
+    // cuts short before its connect time-out) when the program was to end at once: the process then ends by
+    // std::_Exit once its output is written, so that no exit handler runs under that thread.
+    static bool senderLeftBehind();
 
-    std::function<void(const QString &)> m_say;
+private:
+    // What the sending thread shares with the keeper; the thread holds it too, so that one left behind
+    // never touches a keeper that has gone.
+    struct Sender;
+    static void sendLoop(const std::shared_ptr<Sender> &sender);
+    static int sendWaiting(Sender &sender, RecordDatabase &file, RecordDatabase &server, bool &sendFailed);
+
     DatabaseAddress m_address;
     DatabaseAddress m_fileAddress;
     std::unique_ptr<DatabaseWorker> m_file;
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_newRecord = false;
-    bool m_finishing = false;
-    bool m_away = false;           // the server could not be reached, and that was said
+    std::shared_ptr<Sender> m_sender;
+    std::thread m_thread;
+    std::function<void(const QString &)> m_say;
     std::atomic<bool> m_askSaid{false}; // --once-per-module fell back to the station's own records, and said so
-    std::thread m_sender;
 };

@@ -100,6 +100,7 @@ bool RecordDatabase::insertOne(const ModuleRecord &record, QString &error)
 
 bool RecordDatabase::insert(const QList<ModuleRecord> &records, QString &error)
 {
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     return inTransaction([&] {
         for (const ModuleRecord &record : records) {
             if (!insertOne(record, error))
@@ -111,6 +112,7 @@ bool RecordDatabase::insert(const QList<ModuleRecord> &records, QString &error)
 
 std::optional<QList<ModuleRecord>> RecordDatabase::history(const QString &serialNumber, QString &error)
 {
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     QList<ModuleRecord> records;
     if (!m_hasTable)
         return records;
@@ -129,6 +131,7 @@ std::optional<QList<ModuleRecord>> RecordDatabase::history(const QString &serial
 
 std::optional<QList<RecordCount>> RecordDatabase::summary(const QDateTime &since, QString &error)
 {
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     QList<RecordCount> counts;
     if (!m_hasTable)
         return counts;
@@ -150,6 +153,7 @@ std::optional<QList<RecordCount>> RecordDatabase::summary(const QDateTime &since
 
 std::optional<bool> RecordDatabase::succeededBefore(const QString &serialNumber, QString &error)
 {
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     if (!m_hasTable)
         return false;
     QSqlQuery query(QSqlDatabase::database(m_connection, false));

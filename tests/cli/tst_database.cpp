@@ -18,6 +18,8 @@
 #include <QUuid>
 #include <QtTest>
 
+#include <csignal>
+
 #include <sys/stat.h>
 
 namespace {
@@ -331,6 +333,81 @@ private slots:
         QVERIFY2(history.finished && history.exitCode == 0, history.describe());
         QCOMPARE(history.records().first().value("station").toString(), QStringLiteral("S1"));
         QCOMPARE(history.records().first().value("outcome").toString(), QStringLiteral("ok"));
+    }
+
+    // A server whose processes all stop (a server or a network that no longer answers, without a reset) holds
+    // no stop up: Ctrl-C ends watch within a few seconds, whether its sender waits for a statement on an open
+    // connection or for a connection being made; the record not sent waits in the station's file, counted in
+    // the final object, and reaches the server once the server goes on.
+    void ctrlCEndsWatchWhileTheServerHangs()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QTemporaryDir data;
+        const QString open = data.filePath(QStringLiteral("open"));
+        const QString connecting = data.filePath(QStringLiteral("connecting"));
+        const auto kept = [&](const QString &home) {
+            return rowsOf(home + QStringLiteral("/KAVOR/ModuleBench/records.sqlite")).size();
+        };
+        const auto stopped = [&](CliProcess &cli, const char *what) {
+            QElapsedTimer took;
+            took.start();
+            cli.signal(SIGINT);
+            const CliRun run = cli.wait(10000);
+            const qint64 ms = took.elapsed();
+            qInfo("%s: ended %lld ms after Ctrl-C", what, ms);
+            return std::make_pair(run, ms);
+        };
+
+        CliProcess first;
+        {
+            const ScopedVariable dataHome("XDG_DATA_HOME", open);
+            QVERIFY(r->addModule(3, module("KV001101", "FIRST")));
+            QVERIFY(first.start({"watch", "--db", station, "--station", "S1", "-p", "3", "--clear", "--json"}));
+        }
+        QVERIFY(waitFor([&] { return onServer(server) == 1; }, 15000));
+        QVERIFY2(server.pause(&error), qPrintable(error));
+        r->unplug(3);
+        QVERIFY(r->addModule(3, module("KV001102", "SECOND")));
+        QVERIFY(waitFor([&] { return kept(open) == 2; }, 15000));
+        // Its sender has sent the record's transaction on the open connection by now, and waits for an answer.
+        QThread::msleep(1000);
+        const auto [run, ms] = stopped(first, "a statement waited for");
+        QVERIFY2(run.finished && run.exitCode == 0 && ms < 5000, run.describe());
+        QCOMPARE(run.records().last().value("records_waiting").toInt(-1), 1);
+        // Cut off at the server, the sender ended with the program: not left behind.
+        QVERIFY2(!run.errors().contains(QLatin1String("was still being connected to")), run.err);
+
+        // Started while the server hangs: its sender tries connection after connection, each waited for until
+        // the connect time-out.
+        CliProcess second;
+        {
+            const ScopedVariable dataHome("XDG_DATA_HOME", connecting);
+            QVERIFY(r->addModule(4, module("KV001103", "THIRD")));
+            QVERIFY(second.start({"watch", "--db", station, "--station", "S2", "-p", "4", "--clear", "--json"}));
+        }
+        QVERIFY(waitFor([&] { return kept(connecting) == 1; }, 30000));
+        QThread::msleep(1000);
+        const auto [late, lateMs] = stopped(second, "a connection being made");
+        // Ended by the program itself (no crash under the sender left in libpq), in its own time.
+        QVERIFY2(late.finished && late.exitCode == 0 && lateMs < 5000, late.describe());
+        QVERIFY2(late.errors().contains(QLatin1String("was still being connected to")), late.err);
+        QCOMPARE(late.records().last().value("records_waiting").toInt(-1), 1);
+
+        server.resume();
+        for (const QString &home : {open, connecting}) {
+            const ScopedVariable dataHome("XDG_DATA_HOME", home);
+            const CliRun sync = runCli({"records", "sync", "--db", station, "--json"});
+            QVERIFY2(sync.finished && sync.exitCode == 0, sync.describe());
+        }
+        QCOMPARE(onServer(server), 3);
     }
 
     // Wrong credentials, a database that is not there, a role that may only read and a server that is away

@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
@@ -116,6 +117,8 @@ PostgresServer::PostgresServer() = default;
 
 PostgresServer::~PostgresServer()
 {
+    // A server left stopped would hold its keeper's immediate stop up.
+    resume();
     if (m_commands >= 0) {
         // No more commands: the keeper stops the server and removes the folder; its side of the socket
         // closes when it has done so.
@@ -592,4 +595,50 @@ bool PostgresServer::sql(const QString &statement, QString *error, QString *outp
     if (output)
         *output = out;
     return true;
+}
+
+namespace {
+
+// The parent of a process, from /proc/PID/stat (the field after the name, which is in parentheses and may hold
+// any character); 0 when it cannot be read.
+qint64 parentOf(const QString &pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const int end = text.lastIndexOf(')');
+    if (end < 0)
+        return 0;
+    const QList<QByteArray> fields = text.mid(end + 2).split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() : 0;
+}
+
+} // namespace
+
+bool PostgresServer::pause(QString *error)
+{
+    const qint64 postmaster = serverPid();
+    if (postmaster <= 0 || ::kill(pid_t(postmaster), SIGSTOP) != 0) {
+        *error = QStringLiteral("no server to stop");
+        return false;
+    }
+    // The postmaster first: stopped, it starts no new process while its children are looked for.
+    m_paused << postmaster;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (isPid && parentOf(entry) == postmaster && ::kill(pid_t(pid), SIGSTOP) == 0)
+            m_paused << pid;
+    }
+    return true;
+}
+
+void PostgresServer::resume()
+{
+    // The children first, so that the postmaster finds them going on.
+    for (auto pid = m_paused.crbegin(); pid != m_paused.crend(); ++pid)
+        ::kill(pid_t(*pid), SIGCONT);
+    m_paused.clear();
 }

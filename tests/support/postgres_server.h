@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -62,6 +63,13 @@ public:
     // The postmaster's process id while it runs (from postmaster.pid), 0 otherwise.
     qint64 serverPid() const;
 
+    // Stops the server's processes (SIGSTOP: the postmaster and each of its children), as a server or a network
+    // that stops answering without a reset looks; resume() continues them. false with *error when there was
+    // none to stop. Connections stay open, nothing answers; a test resumes the server before it ends.
+    bool pause(QString *error);
+    void resume();
+    bool isPaused() const { return !m_paused.isEmpty(); }
+
     // Runs SQL through psql as the superuser, on `database` (databaseName() when empty), one transaction for
     // the whole text; false with *error (psql's message) when it failed. *output, when given, gets psql's
     // unaligned rows (fields separated by '|', one row a line).
@@ -89,4 +97,5 @@ private:
     bool m_started = false;
     bool m_running = false;
     bool m_durable = false;
+    QList<qint64> m_paused;
 };

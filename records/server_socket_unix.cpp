@@ -1,0 +1,52 @@
+#include "server_socket.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+using SocketOf = int (*)(const void *);
+
+// libpq's PQsocket, from the copy Qt's PostgreSQL driver has loaded already (the program links no libpq).
+SocketOf pqSocket()
+{
+    static const SocketOf function = [] {
+        void *library = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+        return library ? reinterpret_cast<SocketOf>(::dlsym(library, "PQsocket")) : nullptr;
+    }();
+    return function;
+}
+
+} // namespace
+
+std::intptr_t holdServerSocket(const QVariant &handle)
+{
+    // Qt names libpq's PGconn by its struct's name.
+    if (!handle.isValid()
+        || (std::strcmp(handle.typeName(), "pg_conn*") != 0 && std::strcmp(handle.typeName(), "PGconn*") != 0))
+        return -1;
+    const void *connection = *static_cast<void *const *>(handle.constData());
+    const SocketOf socketOf = pqSocket();
+    if (!connection || !socketOf)
+        return -1;
+    const int fd = socketOf(connection);
+    // A descriptor of our own: shutting it reaches the socket, and the library's close of its own leaves it
+    // no number another file could get in the meantime.
+    return fd < 0 ? -1 : ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+}
+
+void cutServerSocket(std::intptr_t socket)
+{
+    if (socket >= 0)
+        ::shutdown(int(socket), SHUT_RDWR);
+}
+
+void releaseServerSocket(std::intptr_t socket)
+{
+    if (socket >= 0)
+        ::close(int(socket));
+}

@@ -1,0 +1,46 @@
+#include "server_socket.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstring>
+
+namespace {
+
+using SocketOf = int(__cdecl *)(const void *);
+
+// libpq's PQsocket, from the copy Qt's PostgreSQL driver has loaded, when it has.
+SocketOf pqSocket()
+{
+    const HMODULE library = ::GetModuleHandleW(L"libpq.dll");
+    return library ? reinterpret_cast<SocketOf>(reinterpret_cast<void *>(::GetProcAddress(library, "PQsocket")))
+                   : nullptr;
+}
+
+} // namespace
+
+std::intptr_t holdServerSocket(const QVariant &handle)
+{
+    // Qt names libpq's PGconn by its struct's name.
+    if (!handle.isValid()
+        || (std::strcmp(handle.typeName(), "pg_conn*") != 0 && std::strcmp(handle.typeName(), "PGconn*") != 0))
+        return -1;
+    const void *connection = *static_cast<void *const *>(handle.constData());
+    const SocketOf socketOf = pqSocket();
+    if (!connection || !socketOf)
+        return -1;
+    // A socket is no descriptor to duplicate here: the library's own, which it closes only when the
+    // connection is closed, after detach.
+    const int socket = socketOf(connection);
+    return socket < 0 ? -1 : std::intptr_t(socket);
+}
+
+void cutServerSocket(std::intptr_t socket)
+{
+    if (socket >= 0)
+        ::shutdown(SOCKET(socket), SD_BOTH);
+}
+
+void releaseServerSocket(std::intptr_t)
+{
+}
