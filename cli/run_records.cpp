@@ -17,6 +17,8 @@ Outcome outcomeOf(DatabaseProblem problem)
         return Outcome::DbReadOnly;
     case DatabaseProblem::Unreachable:
         return Outcome::DbUnreachable;
+    case DatabaseProblem::Rejected:
+        return Outcome::DbRefused;
     }
     return Outcome::Failure;
 }

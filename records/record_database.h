@@ -10,6 +10,8 @@
 
 #include <QSqlError>
 
+class QSqlQuery;
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -22,7 +24,11 @@ enum class DatabaseProblem {
     Refused,     // the server or the file would not let us in: credentials, no such database, not a records file
     ReadOnly,    // it may be read, not written
     Unreachable, // no answer from the server: it is away, or the network is
+    Rejected,    // the server turned a record away for what it holds (a check, a trigger, a rule there)
 };
+
+// What a SQLSTATE (PostgreSQL's own, or the standard's through an ODBC driver) says of the database.
+DatabaseProblem problemOfState(const QString &state);
 
 // Records counted by station and outcome.
 struct RecordCount {
@@ -52,6 +58,8 @@ public:
     DatabaseProblem open(Use use, QString &error);
     void close();
     bool isOpen() const;
+    // What the last error of a statement or of the connection says of the database.
+    DatabaseProblem lastProblem() const { return problemOf(m_failure); }
     const DatabaseAddress &address() const { return m_address; }
     // How long a server gets for each thing asked of it (a statement, a transaction of records) before the
     // connection is cut off and the server counts as unreachable.
@@ -82,8 +90,12 @@ private:
     bool tryWrite(QString &error);
     DatabaseProblem problemOf(const QSqlError &error) const;
     bool insertOne(const ModuleRecord &record, QString &error);
-    // The error's text, kept for problemOf.
-    QString noteError(const QSqlError &error);
+    // The error's text, kept for problemOf; query: the statement that failed, when one did (an ODBC driver's
+    // SQLSTATE is read from its handle).
+    QString noteError(const QSqlError &error, const QSqlQuery *query = nullptr);
+
+    // The code of the error of an insert that changed no row without a record of its id being there.
+    static constexpr const char *kSwallowedCode = "swallowed";
 
     DatabaseAddress m_address;
     std::shared_ptr<ConnectionGuard> m_guard;
@@ -91,6 +103,7 @@ private:
     QString m_connection;
     bool m_hasTable = false;
     QSqlError m_failure; // the last error a statement or the connection gave
+    QString m_odbcState; // its SQLSTATE, from an ODBC driver
 };
 
 // The schema this version writes; a database with a newer one is only read.

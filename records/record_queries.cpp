@@ -76,7 +76,7 @@ bool RecordDatabase::insertOne(const ModuleRecord &record, QString &error)
         there.prepare(QStringLiteral("SELECT COUNT(*) FROM module_record WHERE id = ?"));
         there.addBindValue(record.id);
         if (!there.exec() || !there.next()) {
-            error = noteError(there.lastError());
+            error = noteError(there.lastError(), &there);
             return false;
         }
         if (there.value(0).toLongLong() > 0)
@@ -92,10 +92,29 @@ bool RecordDatabase::insertOne(const ModuleRecord &record, QString &error)
     for (const RecordField field : tableRecordFields())
         query.addBindValue(boundValue(record, field));
     if (!query.exec()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return false;
     }
-    return true;
+    const int changed = query.numRowsAffected();
+    if (changed == 1)
+        return true;
+    // None: a record with its id is there already (sent before), or a trigger or a rule took the record in
+    // without keeping it, which is no record kept.
+    QSqlQuery there(db);
+    there.prepare(QStringLiteral("SELECT COUNT(*) FROM module_record WHERE id = ?"));
+    there.addBindValue(record.id);
+    if (!there.exec() || !there.next()) {
+        error = noteError(there.lastError(), &there);
+        return false;
+    }
+    if (changed == 0 && there.value(0).toLongLong() == 1)
+        return true;
+    error = QStringLiteral("the database took the record in without keeping it (%1 rows changed): a trigger or a "
+                           "rule there swallows it")
+                .arg(changed);
+    m_failure = QSqlError(error, error, QSqlError::StatementError, QLatin1String(kSwallowedCode));
+    m_odbcState.clear();
+    return false;
 }
 
 bool RecordDatabase::insert(const QList<ModuleRecord> &records, QString &error)
@@ -121,7 +140,7 @@ std::optional<QList<ModuleRecord>> RecordDatabase::history(const QString &serial
     query.prepare(QStringLiteral("SELECT %1 FROM module_record WHERE serial_number = ? ORDER BY time").arg(tableColumnList()));
     query.addBindValue(serialNumber);
     if (!query.exec()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     while (query.next())
@@ -143,7 +162,7 @@ std::optional<QList<RecordCount>> RecordDatabase::summary(const QDateTime &since
     if (since.isValid())
         query.addBindValue(ModuleRecord::timeText(since));
     if (!query.exec()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     while (query.next())
@@ -161,7 +180,7 @@ std::optional<bool> RecordDatabase::succeededBefore(const QString &serialNumber,
                                  "AND outcome IN ('ok', 'already-set')"));
     query.addBindValue(serialNumber);
     if (!query.exec() || !query.next()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     return query.value(0).toLongLong() > 0;
@@ -177,7 +196,7 @@ bool RecordDatabase::keepForServer(const ModuleRecord &record, const QString &se
         waiting.addBindValue(record.id);
         waiting.addBindValue(server);
         if (!waiting.exec()) {
-            error = noteError(waiting.lastError());
+            error = noteError(waiting.lastError(), &waiting);
             return false;
         }
         return true;
@@ -194,7 +213,7 @@ std::optional<QList<ModuleRecord>> RecordDatabase::waitingFor(const QString &ser
     query.addBindValue(server);
     query.addBindValue(limit);
     if (!query.exec()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     QList<ModuleRecord> records;
@@ -212,7 +231,7 @@ bool RecordDatabase::markSent(const QList<ModuleRecord> &records, const QString 
             query.addBindValue(record.id);
             query.addBindValue(server);
             if (!query.exec()) {
-                error = noteError(query.lastError());
+                error = noteError(query.lastError(), &query);
                 return false;
             }
         }
@@ -226,7 +245,7 @@ std::optional<qint64> RecordDatabase::waitingCount(const QString &server, QStrin
     query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_outbox WHERE server = ?"));
     query.addBindValue(server);
     if (!query.exec() || !query.next()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     return query.value(0).toLongLong();

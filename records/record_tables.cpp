@@ -48,7 +48,7 @@ bool RecordDatabase::makeTables(QString &error)
         for (const QString &statement : statements) {
             QSqlQuery query(db);
             if (!query.exec(statement)) {
-                error = noteError(query.lastError());
+                error = noteError(query.lastError(), &query);
                 return false;
             }
         }

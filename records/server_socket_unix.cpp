@@ -1,6 +1,7 @@
 #include "server_socket.h"
 
-#include <dlfcn.h>
+#include "driver_library.h"
+
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,14 +12,9 @@ namespace {
 
 using SocketOf = int (*)(const void *);
 
-// libpq's PQsocket, from the copy Qt's PostgreSQL driver has loaded already (the program links no libpq).
 SocketOf pqSocket()
 {
-    static const SocketOf function = [] {
-        void *library = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
-        return library ? reinterpret_cast<SocketOf>(::dlsym(library, "PQsocket")) : nullptr;
-    }();
-    return function;
+    return reinterpret_cast<SocketOf>(libpqFunction("PQsocket"));
 }
 
 } // namespace

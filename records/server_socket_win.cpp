@@ -1,5 +1,7 @@
 #include "server_socket.h"
 
+#include "driver_library.h"
+
 #include <winsock2.h>
 #include <windows.h>
 
@@ -9,12 +11,9 @@ namespace {
 
 using SocketOf = int(__cdecl *)(const void *);
 
-// libpq's PQsocket, from the copy Qt's PostgreSQL driver has loaded, when it has.
 SocketOf pqSocket()
 {
-    const HMODULE library = ::GetModuleHandleW(L"libpq.dll");
-    return library ? reinterpret_cast<SocketOf>(reinterpret_cast<void *>(::GetProcAddress(library, "PQsocket")))
-                   : nullptr;
+    return reinterpret_cast<SocketOf>(libpqFunction("PQsocket"));
 }
 
 } // namespace

@@ -218,8 +218,19 @@ private slots:
                                      "customer_register TEXT, outcome TEXT, duration_ms INTEGER, tool_version TEXT)",
                                      "CREATE TABLE modulebench_schema (version INTEGER NOT NULL)",
                                      "INSERT INTO modulebench_schema VALUES (2)"}));
+        // A trigger that lets every insert pass without keeping its row.
+        const QString swallowing = data.filePath(QStringLiteral("swallowing.sqlite"));
+        QVERIFY(makeDatabase(swallowing, {"CREATE TABLE module_record (id TEXT PRIMARY KEY, time TEXT, station TEXT, "
+                                          "port TEXT, line_settings TEXT, serial_number TEXT, version TEXT, "
+                                          "customer_register TEXT, outcome TEXT, duration_ms INTEGER, "
+                                          "tool_version TEXT)",
+                                          "CREATE TABLE modulebench_schema (version INTEGER NOT NULL)",
+                                          "INSERT INTO modulebench_schema VALUES (1)",
+                                          "CREATE TRIGGER swallow BEFORE INSERT ON module_record "
+                                          "BEGIN SELECT RAISE(IGNORE); END"}));
         const QList<QPair<QStringList, int>> cases{
             {{"scan", "--db", "mysql://line/records"}, 12},
+            {{"scan", "--db", "sqlite:" + swallowing}, 13},
             {{"watch", "--db", "postgresql://station@line-server/"}, 12},
             {{"clear", "--db", "sqlite:" + text}, 13},
             {{"watch", "--db", "sqlite:" + fifo}, 13},
