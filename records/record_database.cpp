@@ -79,6 +79,13 @@ QString odbcDriverString(const QString &connectionString)
     return odbcTakenAsItIs(name) ? name : QStringLiteral("DSN=") + name;
 }
 
+// A connection the server itself turned away (credentials, no such database or role) holds the server's FATAL
+// report in libpq's words; one starting up or shutting down only asks to come back.
+bool turnedAwayByServer(const QString &text)
+{
+    return text.contains(QLatin1String("FATAL")) && !text.contains(QLatin1String("the database system is"));
+}
+
 QString driverOf(DatabaseAddress::Kind kind)
 {
     switch (kind) {
@@ -139,14 +146,17 @@ QString RecordDatabase::noteError(const QSqlError &error, const QSqlQuery *query
 {
     m_failure = error;
     m_odbcState.clear();
+    m_odbcText.clear();
     if (m_address.kind == DatabaseAddress::Kind::Odbc) {
         std::optional<OdbcDiagnostic> said;
         if (query && query->result())
             said = odbcStatementDiagnostic(query->result()->handle());
         if (!said && isOpen())
             said = odbcConnectionDiagnostic(QSqlDatabase::database(m_connection, false).driver()->handle());
-        if (said)
+        if (said) {
             m_odbcState = said->state;
+            m_odbcText = said->text;
+        }
     }
     if (m_guard && m_guard->timedOut()) {
         // Cut off for its time: the broken connection's own words would only say it broke.
@@ -183,15 +193,15 @@ DatabaseProblem RecordDatabase::problemOf(const QSqlError &error) const
         // A connection libpq could not make carries no code of the server's: turned away by the server itself
         // (credentials, no such database or role), it holds the server's FATAL report; a server starting up
         // or shutting down only asks to come back.
-        if (error.type() == QSqlError::ConnectionError) {
-            const QString text = errorText(error);
-            return text.contains(QLatin1String("FATAL")) && !text.contains(QLatin1String("the database system is"))
-                       ? DatabaseProblem::Refused
-                       : DatabaseProblem::Unreachable;
-        }
+        if (error.type() == QSqlError::ConnectionError)
+            return turnedAwayByServer(errorText(error)) ? DatabaseProblem::Refused : DatabaseProblem::Unreachable;
         // A statement without a code: the connection broke under it.
         return DatabaseProblem::Unreachable;
     case DatabaseAddress::Kind::Odbc:
+        // The PostgreSQL ODBC driver says 08001 of every connection it could not make, the server's own refusal
+        // among them, with libpq's words.
+        if (m_odbcState == QLatin1String("08001") && turnedAwayByServer(m_odbcText))
+            return DatabaseProblem::Refused;
         if (!m_odbcState.isEmpty())
             return problemOfState(m_odbcState);
         return error.type() == QSqlError::ConnectionError ? DatabaseProblem::Unreachable : DatabaseProblem::Refused;
@@ -272,6 +282,7 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
             if (const std::optional<OdbcDiagnostic> said =
                     odbcConnectDiagnostic(odbcDriverString(m_address.connectionString), kOdbcLoginTimeoutSeconds)) {
                 m_odbcState = said->state;
+                m_odbcText = said->text;
                 error = said->text;
             }
         }

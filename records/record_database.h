@@ -103,7 +103,8 @@ private:
     QString m_connection;
     bool m_hasTable = false;
     QSqlError m_failure; // the last error a statement or the connection gave
-    QString m_odbcState; // its SQLSTATE, from an ODBC driver
+    QString m_odbcState; // its SQLSTATE and words, from an ODBC driver
+    QString m_odbcText;
 };
 
 // The schema this version writes; a database with a newer one is only read.

@@ -421,6 +421,63 @@ private slots:
         QCOMPARE(onServer(server), 3);
     }
 
+    // The README's ODBC form, odbc:DSN=...;UID=...;PWD=..., reaches the line's server through unixODBC and the
+    // PostgreSQL ODBC driver (a data source of the test's own, ODBCSYSINI and ODBCINI); a data source that is
+    // not there and a wrong password are refusals said before any port is touched, never records that wait.
+    void odbcInTheReadmesFormSendsRecords()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        QString odbcDriver;
+        for (const QString &folder : QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString candidate = QStringLiteral("/usr/lib/%1/odbc/psqlodbcw.so").arg(folder);
+            if (QFileInfo::exists(candidate))
+                odbcDriver = candidate;
+        }
+        if (odbcDriver.isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
+            QSKIP("no PostgreSQL ODBC driver or no Qt ODBC driver (Debian: odbc-postgresql, libqt6sql6-odbc)");
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        QVERIFY(!lineRole(server).isEmpty());
+        QTemporaryDir odbc;
+        writeFile(odbc.filePath(QStringLiteral("odbcinst.ini")),
+                  QStringLiteral("[PostgreSQL Unicode]\nDriver=%1\n").arg(odbcDriver).toUtf8());
+        writeFile(odbc.filePath(QStringLiteral("odbc.ini")),
+                  QStringLiteral("[line]\nDriver=PostgreSQL Unicode\nServername=%1\nPort=5432\nDatabase=%2\n")
+                      .arg(server.socketFolder(), PostgresServer::databaseName())
+                      .toUtf8());
+        const ScopedVariable systemIni("ODBCSYSINI", odbc.path());
+        const ScopedVariable userIni("ODBCINI", odbc.filePath(QStringLiteral("odbc.ini")));
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+
+        SimProcess *sim = r->addModule(3, module("KV001201", "THROUGH ODBC"));
+        QVERIFY(sim);
+        const CliRun scan = runCli({"scan", "--db", "odbc:DSN=line;UID=station;PWD=station-secret", "-p", "3",
+                                    "--no-store", "--json"});
+        QVERIFY2(scan.finished && scan.exitCode == 0, scan.describe());
+        QCOMPARE(scan.records().last().value("records_waiting").toInt(-1), 0);
+        QCOMPARE(onServer(server), 1);
+        const int heard = requestsHeard(*sim).size();
+
+        const QList<QPair<QString, int>> cases{
+            {QStringLiteral("odbc:DSN=line;UID=station;PWD=not-the-password"), 13},
+            {QStringLiteral("odbc:DSN=no-such-line;UID=station;PWD=station-secret"), 13},
+        };
+        for (const auto &[url, status] : cases) {
+            const CliRun run = runCli({"scan", "--db", url, "-p", "3", "--no-store", "--json"}, 30000);
+            QVERIFY2(run.finished && run.exitCode == status, run.describe());
+            QCOMPARE(run.errors().count('\n'), 1);
+            QVERIFY2(!run.errors().contains(QLatin1String("secret")) && !run.errors().contains(QLatin1String("not-the")),
+                     run.err);
+        }
+        QCOMPARE(requestsHeard(*sim).size(), heard);
+        QCOMPARE(onServer(server), 1);
+    }
+
     // Wrong credentials, a database that is not there, a role that may only read and a server that is away
     // each give their own outcome and one line, before any port is touched.
     void aServerThatTurnsTheStationAwayIsSaidBeforeAnyPortIsTouched()
