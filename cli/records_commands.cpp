@@ -62,6 +62,20 @@ std::optional<qint64> waitingHere(const DatabaseAddress &server)
     return file.waitingCount(server.shown(), error);
 }
 
+// How many records the server turned away are set aside in this station's file.
+std::optional<qint64> setAsideHere(const DatabaseAddress &server)
+{
+    if (!server.isServer() || !QFileInfo::exists(DatabaseAddress::defaultSqlitePath()))
+        return std::nullopt;
+    DatabaseAddress fileAddress;
+    fileAddress.path = DatabaseAddress::defaultSqlitePath();
+    RecordDatabase file(fileAddress);
+    QString error;
+    if (file.open(RecordDatabase::Use::Read, error) != DatabaseProblem::None)
+        return std::nullopt;
+    return file.setAsideCount(server.shown(), error);
+}
+
 } // namespace
 
 int runHistory(const CliOptions &options, ConsoleOutput &output)
@@ -163,20 +177,27 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     }
     const std::optional<qint64> before = waitingHere(*address);
     RecordKeeper keeper([&output](const QString &text) { output.diagnostic(text); });
-    const DatabaseProblem problem = keeper.open(*address, error);
+    // What the server turned away before is sent again, after what waits: its cause may be mended.
+    const std::optional<qint64> asideBefore = setAsideHere(*address);
+    const DatabaseProblem problem = keeper.open(*address, error, true);
     if (problem != DatabaseProblem::None)
         return refuse(options, output, outcomeOf(problem), QStringLiteral("--db %1: %2").arg(address->shown(), error));
     const qint64 waiting = keeper.finish();
-    const qint64 sent = std::max<qint64>(0, before.value_or(0) - waiting);
-    const Outcome outcome = waiting > 0 ? Outcome::DbUnreachable : Outcome::Ok;
+    const qint64 setAside = keeper.setAside();
+    const qint64 sent = std::max<qint64>(0, before.value_or(0) + asideBefore.value_or(0) - waiting - setAside);
+    // Records that wait say the server could not take them; records only set aside, that it turned them away.
+    const Outcome outcome = waiting > 0 ? Outcome::DbUnreachable : setAside > 0 ? Outcome::DbRefused : Outcome::Ok;
     final.insert(QStringLiteral("sent_count"), sent);
     final.insert(QStringLiteral("records_waiting"), waiting);
-    const QString said = QStringLiteral("%1 record%2 sent to %3; %4 wait%5")
-                             .arg(sent)
-                             .arg(sent == 1 ? QString() : QStringLiteral("s"))
-                             .arg(address->shown())
-                             .arg(waiting)
-                             .arg(waiting == 1 ? QStringLiteral("s") : QString());
+    final.insert(QStringLiteral("records_set_aside"), setAside);
+    QString said = QStringLiteral("%1 record%2 sent to %3; %4 wait%5")
+                       .arg(sent)
+                       .arg(sent == 1 ? QString() : QStringLiteral("s"))
+                       .arg(address->shown())
+                       .arg(waiting)
+                       .arg(waiting == 1 ? QStringLiteral("s") : QString());
+    if (setAside > 0)
+        said += QStringLiteral("; %1 turned away, set aside").arg(setAside);
     output.result(finalObject(options.command, outcome, said, final), {said});
     return exitStatusOf(outcome);
 }

@@ -80,6 +80,11 @@ public:
     std::optional<QList<ModuleRecord>> waitingFor(const QString &server, int limit, QString &error);
     bool markSent(const QList<ModuleRecord> &records, const QString &server, QString &error);
     std::optional<qint64> waitingCount(const QString &server, QString &error);
+    // A record the server turned away for what it holds: no longer waiting, kept aside with the server's reason.
+    bool setAside(const ModuleRecord &record, const QString &server, const QString &reason, QString &error);
+    std::optional<qint64> setAsideCount(const QString &server, QString &error);
+    // The records set aside for the server wait again, after those that wait already.
+    bool waitAgain(const QString &server, QString &error);
 
 private:
     // Begins a transaction that will write.

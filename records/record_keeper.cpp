@@ -106,6 +106,15 @@ constexpr auto kStopWait = std::chrono::milliseconds(1000);
 
 std::atomic<bool> g_senderLeftBehind{false};
 
+// A text from a module or a server, for a line of standard error: control characters shown as '?'.
+QString shownText(const QString &text)
+{
+    QString shown;
+    for (const QChar c : text)
+        shown += c.isPrint() ? c : QLatin1Char('?');
+    return shown;
+}
+
 } // namespace
 
 RecordKeeper::RecordKeeper(std::function<void(const QString &)> say) : m_say(std::move(say)) {}
@@ -125,7 +134,7 @@ QString RecordKeeper::stationFile() const
     return m_fileAddress.path;
 }
 
-DatabaseProblem RecordKeeper::open(const DatabaseAddress &address, QString &error)
+DatabaseProblem RecordKeeper::open(const DatabaseAddress &address, QString &error, bool waitAgain)
 {
     // Qt looks for its SQL drivers the first time one is asked for; done here, on the program's own thread.
     // Done first on a thread of ours, it left that thread something that MinGW's runtime crashed on freeing
@@ -148,6 +157,12 @@ DatabaseProblem RecordKeeper::open(const DatabaseAddress &address, QString &erro
     }
     if (!address.isServer())
         return DatabaseProblem::None;
+    if (waitAgain) {
+        bool again = false;
+        m_file->run([&](RecordDatabase &db) { again = db.waitAgain(address.shown(), error); });
+        if (!again)
+            return DatabaseProblem::Refused;
+    }
 
     m_sender = std::make_shared<Sender>();
     m_sender->say = m_say;
@@ -227,6 +242,16 @@ qint64 RecordKeeper::waiting()
     return count.value_or(-1);
 }
 
+qint64 RecordKeeper::setAside()
+{
+    if (!m_file || !m_address.isServer())
+        return 0;
+    std::optional<qint64> count;
+    QString error;
+    m_file->run([&](RecordDatabase &db) { count = db.setAsideCount(m_address.shown(), error); });
+    return count.value_or(-1);
+}
+
 qint64 RecordKeeper::finish(bool now)
 {
     if (m_thread.joinable()) {
@@ -287,6 +312,14 @@ int RecordKeeper::sendWaiting(Sender &sender, RecordDatabase &file, RecordDataba
         if (!server.isOpen() && server.open(RecordDatabase::Use::Write, error) != DatabaseProblem::None) {
             server.close();
         } else if (!server.insert(*batch, error)) {
+            // A record the server turns away for what it holds: the batch goes one record at a time, and only
+            // that record is held back.
+            if (server.lastProblem() == DatabaseProblem::Rejected) {
+                sent += sendSingly(sender, file, server, *batch, sendFailed);
+                if (!sendFailed)
+                    continue;
+                return sent;
+            }
             // The connection may be gone with the server: a new one next time.
             server.close();
         } else {
@@ -305,6 +338,39 @@ int RecordKeeper::sendWaiting(Sender &sender, RecordDatabase &file, RecordDataba
         sendFailed = true;
         return sent;
     }
+}
+
+// The batch one record at a time: each sent, or set aside when the server turns it away (said once, as it is
+// set aside); the number sent. sendFailed: the server could not take a record for another reason.
+int RecordKeeper::sendSingly(Sender &sender, RecordDatabase &file, RecordDatabase &server,
+                             const QList<ModuleRecord> &batch, bool &sendFailed)
+{
+    const QString key = sender.address.shown();
+    int sent = 0;
+    for (const ModuleRecord &record : batch) {
+        QString error;
+        if (server.insert({record}, error)) {
+            if (!file.markSent({record}, key, error))
+                sender.tell(QStringLiteral("records: %1 could not be updated (%2)").arg(sender.fileAddress.path, error));
+            ++sent;
+            continue;
+        }
+        if (server.lastProblem() != DatabaseProblem::Rejected) {
+            server.close();
+            sendFailed = true;
+            return sent;
+        }
+        QString why;
+        if (!file.setAside(record, key, error, why)) {
+            sender.tell(QStringLiteral("records: %1 could not be updated (%2)").arg(sender.fileAddress.path, why));
+            sendFailed = true;
+            return sent;
+        }
+        sender.tell(QStringLiteral("records: %1 turned the record of module %2 away (%3); it is set aside in %4, "
+                                   "and records sync sends it again once that is mended")
+                        .arg(key, shownText(record.serialNumber), shownText(error), sender.fileAddress.path));
+    }
+    return sent;
 }
 
 void RecordKeeper::sendLoop(const std::shared_ptr<Sender> &sender)

@@ -44,7 +44,8 @@ public:
 
     // Opens the database and, for a server, the station's file: before any port is touched, so that a
     // database that cannot take records is known at once. A server that is away only means records wait.
-    DatabaseProblem open(const DatabaseAddress &address, QString &error);
+    // waitAgain: the records the server turned away before wait again (records sync), to be sent first.
+    DatabaseProblem open(const DatabaseAddress &address, QString &error, bool waitAgain = false);
     const DatabaseAddress &address() const { return m_address; }
     QString stationFile() const;
 
@@ -60,6 +61,8 @@ public:
     qint64 finish(bool now = false);
     // How many records wait for the server now.
     qint64 waiting();
+    // How many records the server turned away for what they hold, set aside in the station's file.
+    qint64 setAside();
 
     // Whether a sender had to be left inside the server's client library (making a connection, which nothing
     // cuts short before its connect time-out) when the program was to end at once: the process then ends by
@@ -72,6 +75,8 @@ private:
     struct Sender;
     static void sendLoop(const std::shared_ptr<Sender> &sender);
     static int sendWaiting(Sender &sender, RecordDatabase &file, RecordDatabase &server, bool &sendFailed);
+    static int sendSingly(Sender &sender, RecordDatabase &file, RecordDatabase &server,
+                          const QList<ModuleRecord> &batch, bool &sendFailed);
 
     DatabaseAddress m_address;
     DatabaseAddress m_fileAddress;

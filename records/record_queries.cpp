@@ -250,3 +250,63 @@ std::optional<qint64> RecordDatabase::waitingCount(const QString &server, QStrin
     }
     return query.value(0).toLongLong();
 }
+
+bool RecordDatabase::setAside(const ModuleRecord &record, const QString &server, const QString &reason, QString &error)
+{
+    return inTransaction([&] {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        QSqlQuery aside(db);
+        aside.prepare(QStringLiteral("INSERT OR REPLACE INTO record_set_aside (id, server, reason) VALUES (?, ?, ?)"));
+        aside.addBindValue(record.id);
+        aside.addBindValue(server);
+        aside.addBindValue(reason);
+        QSqlQuery waiting(db);
+        waiting.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND server = ?"));
+        waiting.addBindValue(record.id);
+        waiting.addBindValue(server);
+        if (!aside.exec()) {
+            error = noteError(aside.lastError(), &aside);
+            return false;
+        }
+        if (!waiting.exec()) {
+            error = noteError(waiting.lastError(), &waiting);
+            return false;
+        }
+        return true;
+    }, error);
+}
+
+std::optional<qint64> RecordDatabase::setAsideCount(const QString &server, QString &error)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_set_aside WHERE server = ?"));
+    query.addBindValue(server);
+    if (!query.exec() || !query.next()) {
+        error = noteError(query.lastError(), &query);
+        return std::nullopt;
+    }
+    return query.value(0).toLongLong();
+}
+
+bool RecordDatabase::waitAgain(const QString &server, QString &error)
+{
+    return inTransaction([&] {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        QSqlQuery again(db);
+        again.prepare(QStringLiteral("INSERT OR IGNORE INTO record_outbox (id, server) "
+                                     "SELECT id, server FROM record_set_aside WHERE server = ? ORDER BY rowid"));
+        again.addBindValue(server);
+        QSqlQuery gone(db);
+        gone.prepare(QStringLiteral("DELETE FROM record_set_aside WHERE server = ?"));
+        gone.addBindValue(server);
+        if (!again.exec()) {
+            error = noteError(again.lastError(), &again);
+            return false;
+        }
+        if (!gone.exec()) {
+            error = noteError(gone.lastError(), &gone);
+            return false;
+        }
+        return true;
+    }, error);
+}

@@ -21,7 +21,9 @@ bool RecordDatabase::makeTables(QString &error)
         statements << QStringLiteral("CREATE TABLE IF NOT EXISTS module_record (%1)")
                           .arg(tableColumnDefinitions(RecordDialect::SQLite))
                    << QStringLiteral("CREATE TABLE IF NOT EXISTS record_outbox (id TEXT NOT NULL, server TEXT NOT NULL, "
-                                     "PRIMARY KEY (id, server))");
+                                     "PRIMARY KEY (id, server))")
+                   << QStringLiteral("CREATE TABLE IF NOT EXISTS record_set_aside (id TEXT NOT NULL, server TEXT NOT NULL, "
+                                     "reason TEXT NOT NULL, PRIMARY KEY (id, server))");
         break;
     case DatabaseAddress::Kind::PostgreSQL:
         statements << QStringLiteral("CREATE TABLE IF NOT EXISTS module_record (%1)")

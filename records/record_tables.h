@@ -14,6 +14,8 @@ class QSqlQuery;
 inline const QString kRecordTable = QStringLiteral("module_record");
 inline const QString kSchemaTable = QStringLiteral("modulebench_schema");
 inline const QString kOutboxTable = QStringLiteral("record_outbox");
+// The station's records a server turned away for what they hold, with its reason.
+inline const QString kSetAsideTable = QStringLiteral("record_set_aside");
 
 // A text that may be missing, bound as NULL then.
 QVariant optionalText(const std::optional<QString> &value);

@@ -421,6 +421,61 @@ private slots:
         QCOMPARE(onServer(server), 3);
     }
 
+    // A record the server turns away for what it holds (a trigger raising an error on one serial number) is set
+    // aside in the station's file with the server's reason, said once and counted, and the records after it
+    // reach the server; once the cause is mended, records sync sends it.
+    void aRecordTheServerTurnsAwayIsSetAsideAndTheNextGoOn()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QVERIFY2(server.sql(QStringLiteral(
+                                "CREATE FUNCTION blocked() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                                "IF NEW.serial_number = 'KV001302' THEN RAISE EXCEPTION 'module % is blocked', "
+                                "NEW.serial_number; END IF; RETURN NEW; END $$; "
+                                "CREATE TRIGGER blocked BEFORE INSERT ON module_record FOR EACH ROW "
+                                "EXECUTE FUNCTION blocked()"),
+                            &error),
+                 qPrintable(error));
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", station, "--station", "S", "-p", "3", "--count", "3", "--json"}));
+        const QStringList serials{"KV001301", "KV001302", "KV001303"};
+        for (int i = 0; i < serials.size(); ++i) {
+            QVERIFY(r->addModule(3, module(serials.at(i), "LINE")));
+            QVERIFY(waitFor([&] { return rowsOf(file).size() == i + 1; }, 15000));
+            r->unplug(3);
+        }
+        const CliRun run = cli.wait(30000);
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        QCOMPARE(run.records().last().value("records_waiting").toInt(-1), 0);
+        QCOMPARE(run.records().last().value("records_set_aside").toInt(-1), 1);
+        QVERIFY2(run.errors().count(QLatin1String("module KV001302 is blocked")) == 1, run.err);
+        QVERIFY2(!run.errors().contains(QLatin1String("cannot be reached")), run.err);
+        QString rows;
+        QVERIFY(server.sql(QStringLiteral("SELECT serial_number FROM module_record ORDER BY time"), &error, &rows));
+        QCOMPARE(rows.trimmed().split(QLatin1Char('\n')), QStringList({"KV001301", "KV001303"}));
+
+        // Still turned away: set aside again, its own outcome.
+        const CliRun refused = runCli({"records", "sync", "--db", station, "--json"});
+        QVERIFY2(refused.finished && refused.exitCode == 13, refused.describe());
+        QCOMPARE(refused.records().last().value("records_set_aside").toInt(-1), 1);
+        QVERIFY(server.sql(QStringLiteral("DROP TRIGGER blocked ON module_record"), &error));
+        const CliRun sync = runCli({"records", "sync", "--db", station, "--json"});
+        QVERIFY2(sync.finished && sync.exitCode == 0, sync.describe());
+        QCOMPARE(sync.records().last().value("sent_count").toInt(-1), 1);
+        QCOMPARE(sync.records().last().value("records_set_aside").toInt(-1), 0);
+        QCOMPARE(onServer(server), 3);
+    }
+
     // The README's ODBC form, odbc:DSN=...;UID=...;PWD=..., reaches the line's server through unixODBC and the
     // PostgreSQL ODBC driver (a data source of the test's own, ODBCSYSINI and ODBCINI); a data source that is
     // not there and a wrong password are refusals said before any port is touched, never records that wait.
