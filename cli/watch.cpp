@@ -110,7 +110,7 @@ ModuleFate handleModule(ProductionLine &line, ConsoleTool &tool, const CliOption
         return module;
     }
     // A module the line has set up before (here or at another station) is read and recorded, never changed.
-    if (options.oncePerModule && line.records->succeededBefore(QString::fromLatin1(scan.serialNumber))) {
+    if (options.oncePerModule && line.records->succeededBefore(QString::fromLatin1(scan.serialNumber)).value_or(false)) {
         module.outcome = Outcome::SeenBefore;
         return module;
     }

@@ -210,7 +210,7 @@ bool RecordKeeper::keep(const ModuleRecord &record, QString &error)
     return kept;
 }
 
-bool RecordKeeper::succeededBefore(const QString &serialNumber)
+std::optional<bool> RecordKeeper::succeededBefore(const QString &serialNumber)
 {
     std::optional<bool> here;
     QString error;
@@ -218,18 +218,19 @@ bool RecordKeeper::succeededBefore(const QString &serialNumber)
     if (here.value_or(false))
         return true;
     if (!here)
-        m_say(QStringLiteral("records: %1 could not be asked about %2 (%3)").arg(m_fileAddress.path, serialNumber, error));
+        m_say(QStringLiteral("records: %1 could not be asked about %2 (%3)")
+                  .arg(m_fileAddress.path, shownText(serialNumber), error));
     if (!m_address.isServer())
-        return false;
-    RecordDatabase server(m_address);
-    std::optional<bool> there;
-    if (server.open(RecordDatabase::Use::Read, error) == DatabaseProblem::None)
-        there = server.succeededBefore(serialNumber, error);
-    if (!there && !m_askSaid.exchange(true))
-        m_say(QStringLiteral("records: %1 could not be asked whether a module was set up before (%2); until it "
-                             "can, only this station's own records are looked at")
-                  .arg(m_address.shown(), error));
-    return there.value_or(false);
+        return here;
+    RecordAsker *asker = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_askerMutex);
+        if (!m_asker)
+            m_asker = std::make_unique<RecordAsker>(m_address, m_say);
+        asker = m_asker.get();
+    }
+    const std::optional<bool> there = asker->succeededBefore(serialNumber);
+    return there.value_or(false) ? std::optional<bool>(true) : (there && here ? std::optional<bool>(false) : std::nullopt);
 }
 
 qint64 RecordKeeper::waiting()
@@ -254,6 +255,11 @@ qint64 RecordKeeper::setAside()
 
 qint64 RecordKeeper::finish(bool now)
 {
+    {
+        std::lock_guard<std::mutex> lock(m_askerMutex);
+        if (m_asker && m_asker->finish())
+            g_senderLeftBehind = true;
+    }
     if (m_thread.joinable()) {
         Sender &sender = *m_sender;
         {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "record_asker.h"
 #include "record_database.h"
 
 #include <QMutex>
@@ -51,9 +52,10 @@ public:
 
     // Commits the record to the station's file (a server gets it soon after). Any thread.
     bool keep(const ModuleRecord &record, QString &error);
-    // Whether the module has been recorded ok (or already set) before: on the server and in the station's
-    // own file (a record may still wait there). Any thread.
-    bool succeededBefore(const QString &serialNumber);
+    // Whether the module has been recorded ok (or already set) before: in the station's own file (a record may
+    // still wait there) and on the server. Nothing when the station's records say no and the server could not
+    // be asked within a moment (the fixture then goes on with the station's own records). Any thread.
+    std::optional<bool> succeededBefore(const QString &serialNumber);
     // Ends the sending: what waits is sent once more first (each thing asked of the server within its time
     // limit), unless now, when the program is to end at once (Ctrl-C, SIGTERM, its time up): then the sending
     // stops where it is, a statement the server has not answered is cut off, and what was not sent waits in
@@ -84,5 +86,6 @@ private:
     std::shared_ptr<Sender> m_sender;
     std::thread m_thread;
     std::function<void(const QString &)> m_say;
-    std::atomic<bool> m_askSaid{false}; // --once-per-module fell back to the station's own records, and said so
+    std::unique_ptr<RecordAsker> m_asker; // the server's questions, once one is asked
+    std::mutex m_askerMutex;
 };

@@ -421,6 +421,67 @@ private slots:
         QCOMPARE(onServer(server), 3);
     }
 
+    // With --once-per-module, a server that hangs holds no fixture up: each module's question gets a second at
+    // most, the station's own records answer meanwhile, and standard error says each time the server can no
+    // longer be asked and each time it can again. Every module recorded reaches the server once.
+    void fixturesNeverWaitOnAHungServer()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", station, "--station", "S", "-p", "3", "--once-per-module", "--clear",
+                           "--json"}));
+        // Paused (true) or going on while each module is served.
+        const QList<bool> hung{false, true, true, false, true};
+        for (int i = 0; i < hung.size(); ++i) {
+            if (hung.at(i) != server.isPaused()) {
+                if (hung.at(i))
+                    QVERIFY2(server.pause(&error), qPrintable(error));
+                else
+                    server.resume();
+            }
+            QVERIFY(r->addModule(3, module(QStringLiteral("KV00140%1").arg(i + 1), "LINE")));
+            QVERIFY(waitFor([&] { return rowsOf(file).size() == i + 1; }, 20000));
+            if (i == 3)
+                QVERIFY(waitFor([&] { return onServer(server) == 4; }, 20000));
+            r->unplug(3);
+        }
+        server.resume();
+        cli.signal(SIGINT);
+        const CliRun run = cli.wait(20000);
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        const QList<QJsonObject> modules = run.records().mid(0, hung.size());
+        QCOMPARE(modules.size(), hung.size());
+        for (int i = 0; i < hung.size(); ++i) {
+            const qint64 took = modules.at(i).value("duration_ms").toInteger();
+            qInfo("module %d (server %s): %lld ms", i + 1, hung.at(i) ? "stopped" : "going", took);
+            QCOMPARE(modules.at(i).value("outcome").toString(), QStringLiteral("ok"));
+            // A question's second and the module's own time; asked on a new connection each time, as before,
+            // a stopped server held each module up for the whole connect time-out (5 s) at least.
+            QVERIFY2(took < 4000, qPrintable(QString::number(took)));
+        }
+        QCOMPARE(run.errors().count(QLatin1String("could not be asked whether a module was set up before")), 2);
+        QCOMPARE(run.errors().count(QLatin1String("can be asked again")), 1);
+        const CliRun sync = runCli({"records", "sync", "--db", station, "--json"});
+        QVERIFY2(sync.finished && sync.exitCode == 0, sync.describe());
+        QString rows;
+        QVERIFY(server.sql(QStringLiteral("SELECT serial_number, count(*) FROM module_record GROUP BY serial_number "
+                                          "ORDER BY serial_number"),
+                           &error, &rows));
+        QCOMPARE(rows.trimmed().split(QLatin1Char('\n')),
+                 QStringList({"KV001401|1", "KV001402|1", "KV001403|1", "KV001404|1", "KV001405|1"}));
+    }
+
     // A record the server turns away for what it holds (a trigger raising an error on one serial number) is set
     // aside in the station's file with the server's reason, said once and counted, and the records after it
     // reach the server; once the cause is mended, records sync sends it.
