@@ -110,9 +110,17 @@ ModuleFate handleModule(ProductionLine &line, ConsoleTool &tool, const CliOption
         return module;
     }
     // A module the line has set up before (here or at another station) is read and recorded, never changed.
-    if (options.oncePerModule && line.records->succeededBefore(QString::fromLatin1(scan.serialNumber)).value_or(false)) {
-        module.outcome = Outcome::SeenBefore;
-        return module;
+    if (options.oncePerModule) {
+        const std::optional<bool> before = line.records->succeededBefore(QString::fromLatin1(scan.serialNumber));
+        if (before.value_or(false)) {
+            module.outcome = Outcome::SeenBefore;
+            return module;
+        }
+        // A line that must never change a module twice changes none whose history could not be had.
+        if (!before && options.oncePerModuleStrict) {
+            module.outcome = Outcome::HistoryUnknown;
+            return module;
+        }
     }
     if (options.clear) {
         const ChangeReport cleared = tool.clearCustomerRegister();

@@ -482,6 +482,48 @@ private slots:
                  QStringList({"KV001401|1", "KV001402|1", "KV001403|1", "KV001404|1", "KV001405|1"}));
     }
 
+    // --once-per-module=strict: while the server cannot be asked, a module is read and recorded with its own
+    // outcome, and nothing is sent to change it.
+    void strictOncePerModuleChangesNothingTheServerCannotBeAskedAbout()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", station, "--station", "S", "-p", "3", "--once-per-module=strict",
+                           "--clear", "--count", "2", "--json"}));
+        SimProcess *asked = r->addModule(3, module("KV001501", "ASKED"));
+        QVERIFY(asked);
+        QVERIFY(waitFor([&] { return rowsOf(file).size() == 1; }, 20000));
+        // Its log goes with it: the next module at COM3 logs under the same name.
+        QVERIFY(requestsHeard(*asked).contains("F06" + QByteArray(32, '*')));
+        r->unplug(3);
+        QVERIFY2(server.pause(&error), qPrintable(error));
+        SimProcess *unasked = r->addModule(3, module("KV001502", "NOT ASKED"));
+        QVERIFY(unasked);
+        QVERIFY(waitFor([&] { return rowsOf(file).size() == 2; }, 20000));
+        // Going on again, the server takes the last record at the run's end.
+        server.resume();
+        const CliRun run = cli.wait(30000);
+        QVERIFY2(run.finished && run.exitCode == 15, run.describe());
+        QCOMPARE(run.records().last().value("outcome_counts").toObject(),
+                 QJsonObject({{"ok", 1}, {"history-unknown", 1}}));
+        const QList<QByteArray> heard = requestsHeard(*unasked);
+        QVERIFY(!heard.isEmpty());
+        for (const QByteArray &request : heard)
+            QVERIFY2(!request.startsWith("F06") && !request.startsWith("E01"), request.constData());
+        QCOMPARE(rowsOf(file).last().value(QStringLiteral("outcome")).toString(), QStringLiteral("history-unknown"));
+    }
+
     // A record the server turns away for what it holds (a trigger raising an error on one serial number) is set
     // aside in the station's file with the server's reason, said once and counted, and the records after it
     // reach the server; once the cause is mended, records sync sends it.
