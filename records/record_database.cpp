@@ -314,7 +314,8 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
         return DatabaseProblem::None;
     }
     const bool needsOutbox = m_address.kind == DatabaseAddress::Kind::SQLite
-                             && (!tables.contains(kOutboxTable) || !tables.contains(kSetAsideTable));
+                             && (!tables.contains(kOutboxTable) || !tables.contains(kSetAsideTable)
+                                 || !tables.contains(kServerTable));
     if (!m_hasTable || !tables.contains(kSchemaTable) || needsOutbox) {
         if (m_hasTable && !tables.contains(kSchemaTable)) {
             error = QStringLiteral("it has a table %1 of another program's (no %2 beside it)").arg(kRecordTable, kSchemaTable);

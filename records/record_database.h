@@ -86,6 +86,17 @@ public:
     // The records set aside for the server wait again, after those that wait already.
     bool waitAgain(const QString &server, QString &error);
 
+    // A server: what identifies it whatever address reaches it. PostgreSQL's system identifier with the
+    // database's name; for other servers the address in a normal form.
+    QString serverIdentity();
+    // The spool: the address reaches the server identified so; what waits for that address, or for another
+    // address of the same server, waits for the server from now on.
+    bool learnServer(const QString &address, const QString &identity, QString &error);
+    // What the records for the address wait under: the server's identity once it is known, the address before.
+    QString waitingKey(const QString &address);
+    // The records that wait for other servers than this key's, by server.
+    std::optional<QList<QPair<QString, qint64>>> waitingElsewhere(const QString &key, QString &error);
+
 private:
     // Begins a transaction that will write.
     bool begin(QString &error);

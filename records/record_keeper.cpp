@@ -81,6 +81,20 @@ struct RecordKeeper::Sender {
     bool now = false;   // the program is to end at once
     bool ended = false; // the thread has left its loop
     bool away = false;  // the server could not be reached, and that was said (the thread's own)
+    std::atomic<qint64> sentTotal{0};
+    bool identified = false; // the server's identity is known (the thread's own, once it runs)
+    QString key;             // what the records wait under (under mutex)
+
+    QString currentKey()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return key;
+    }
+    void setKey(const QString &value)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        key = value;
+    }
 
     std::mutex sayMutex;
     bool leftBehind = false; // the keeper went on without the thread: it says nothing more
@@ -157,17 +171,12 @@ DatabaseProblem RecordKeeper::open(const DatabaseAddress &address, QString &erro
     }
     if (!address.isServer())
         return DatabaseProblem::None;
-    if (waitAgain) {
-        bool again = false;
-        m_file->run([&](RecordDatabase &db) { again = db.waitAgain(address.shown(), error); });
-        if (!again)
-            return DatabaseProblem::Refused;
-    }
-
     m_sender = std::make_shared<Sender>();
     m_sender->say = m_say;
     m_sender->address = address;
     m_sender->fileAddress = m_fileAddress;
+    QString key;
+    m_file->run([&](RecordDatabase &db) { key = db.waitingKey(address.shown()); });
     {
         RecordDatabase server(address);
         QString why;
@@ -175,6 +184,23 @@ DatabaseProblem RecordKeeper::open(const DatabaseAddress &address, QString &erro
         if (problem != DatabaseProblem::None && problem != DatabaseProblem::Unreachable) {
             error = why;
             return problem;
+        }
+        if (problem == DatabaseProblem::None) {
+            // Records wait for the server behind the address: another address of it finds them.
+            const QString identity = server.serverIdentity();
+            m_file->run([&](RecordDatabase &db) {
+                if (db.learnServer(address.shown(), identity, why)) {
+                    key = identity;
+                    m_sender->identified = true;
+                }
+            });
+        }
+        m_sender->key = key;
+        if (waitAgain) {
+            bool again = false;
+            m_file->run([&](RecordDatabase &db) { again = db.waitAgain(key, error); });
+            if (!again)
+                return DatabaseProblem::Refused;
         }
         if (problem == DatabaseProblem::Unreachable) {
             m_sender->away = true;
@@ -198,7 +224,7 @@ bool RecordKeeper::keep(const ModuleRecord &record, QString &error)
 {
     bool kept = false;
     m_file->run([&](RecordDatabase &db) {
-        kept = m_address.isServer() ? db.keepForServer(record, m_address.shown(), error) : db.insert({record}, error);
+        kept = m_sender ? db.keepForServer(record, m_sender->currentKey(), error) : db.insert({record}, error);
     });
     if (kept && m_sender) {
         {
@@ -239,8 +265,18 @@ qint64 RecordKeeper::waiting()
         return 0;
     std::optional<qint64> count;
     QString error;
-    m_file->run([&](RecordDatabase &db) { count = db.waitingCount(m_address.shown(), error); });
+    m_file->run([&](RecordDatabase &db) { count = db.waitingCount(waitingKey(), error); });
     return count.value_or(-1);
+}
+
+qint64 RecordKeeper::sentCount() const
+{
+    return m_sender ? m_sender->sentTotal.load() : 0;
+}
+
+QString RecordKeeper::waitingKey() const
+{
+    return m_sender ? m_sender->currentKey() : m_address.shown();
 }
 
 qint64 RecordKeeper::setAside()
@@ -249,7 +285,7 @@ qint64 RecordKeeper::setAside()
         return 0;
     std::optional<qint64> count;
     QString error;
-    m_file->run([&](RecordDatabase &db) { count = db.setAsideCount(m_address.shown(), error); });
+    m_file->run([&](RecordDatabase &db) { count = db.setAsideCount(waitingKey(), error); });
     return count.value_or(-1);
 }
 
@@ -298,7 +334,7 @@ qint64 RecordKeeper::finish(bool now)
 // Sends the waiting records in batches; the number sent. sendFailed: the server could not take them.
 int RecordKeeper::sendWaiting(Sender &sender, RecordDatabase &file, RecordDatabase &server, bool &sendFailed)
 {
-    const QString key = sender.address.shown();
+    QString key = sender.currentKey();
     int sent = 0;
     QString error;
     sendFailed = false;
@@ -317,6 +353,8 @@ int RecordKeeper::sendWaiting(Sender &sender, RecordDatabase &file, RecordDataba
             return sent;
         if (!server.isOpen() && server.open(RecordDatabase::Use::Write, error) != DatabaseProblem::None) {
             server.close();
+        } else if (!sender.identified && identify(sender, file, server, key)) {
+            continue; // what waited under the address waits under the server's identity now
         } else if (!server.insert(*batch, error)) {
             // A record the server turns away for what it holds: the batch goes one record at a time, and only
             // that record is held back.
@@ -333,6 +371,7 @@ int RecordKeeper::sendWaiting(Sender &sender, RecordDatabase &file, RecordDataba
             if (!file.markSent(*batch, key, error))
                 sender.tell(QStringLiteral("records: %1 could not be updated (%2)").arg(sender.fileAddress.path, error));
             sent += int(batch->size());
+            sender.sentTotal += batch->size();
             continue;
         }
         if (!sender.away && !sender.stoppedNow()) {
@@ -348,10 +387,23 @@ int RecordKeeper::sendWaiting(Sender &sender, RecordDatabase &file, RecordDataba
 
 // The batch one record at a time: each sent, or set aside when the server turns it away (said once, as it is
 // set aside); the number sent. sendFailed: the server could not take a record for another reason.
+// Learns what identifies the server now reached (first reached by this thread); whether the key changed.
+bool RecordKeeper::identify(Sender &sender, RecordDatabase &file, RecordDatabase &server, QString &key)
+{
+    sender.identified = true;
+    const QString identity = server.serverIdentity();
+    QString error;
+    if (identity == key || !file.learnServer(sender.address.shown(), identity, error))
+        return false;
+    sender.setKey(identity);
+    key = identity;
+    return true;
+}
+
 int RecordKeeper::sendSingly(Sender &sender, RecordDatabase &file, RecordDatabase &server,
                              const QList<ModuleRecord> &batch, bool &sendFailed)
 {
-    const QString key = sender.address.shown();
+    const QString key = sender.currentKey();
     int sent = 0;
     for (const ModuleRecord &record : batch) {
         QString error;
@@ -359,6 +411,7 @@ int RecordKeeper::sendSingly(Sender &sender, RecordDatabase &file, RecordDatabas
             if (!file.markSent({record}, key, error))
                 sender.tell(QStringLiteral("records: %1 could not be updated (%2)").arg(sender.fileAddress.path, error));
             ++sent;
+            ++sender.sentTotal;
             continue;
         }
         if (server.lastProblem() != DatabaseProblem::Rejected) {

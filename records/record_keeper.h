@@ -65,6 +65,10 @@ public:
     qint64 waiting();
     // How many records the server turned away for what they hold, set aside in the station's file.
     qint64 setAside();
+    // How many records this keeper has sent to the server.
+    qint64 sentCount() const;
+    // What the records wait under in the station's file: the server's identity once known, its address before.
+    QString waitingKey() const;
 
     // Whether a sender had to be left inside the server's client library (making a connection, which nothing
     // cuts short before its connect time-out) when the program was to end at once: the process then ends by
@@ -77,6 +81,7 @@ private:
     struct Sender;
     static void sendLoop(const std::shared_ptr<Sender> &sender);
     static int sendWaiting(Sender &sender, RecordDatabase &file, RecordDatabase &server, bool &sendFailed);
+    static bool identify(Sender &sender, RecordDatabase &file, RecordDatabase &server, QString &key);
     static int sendSingly(Sender &sender, RecordDatabase &file, RecordDatabase &server,
                           const QList<ModuleRecord> &batch, bool &sendFailed);
 

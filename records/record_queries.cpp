@@ -242,7 +242,10 @@ bool RecordDatabase::markSent(const QList<ModuleRecord> &records, const QString 
 std::optional<qint64> RecordDatabase::waitingCount(const QString &server, QString &error)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_outbox WHERE server = ?"));
+    // Under the key, and under any address of the same server not yet moved to it.
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_outbox WHERE server = ? "
+                                 "OR server IN (SELECT address FROM record_server WHERE identity = ?)"));
+    query.addBindValue(server);
     query.addBindValue(server);
     if (!query.exec() || !query.next()) {
         error = noteError(query.lastError(), &query);
@@ -279,7 +282,9 @@ bool RecordDatabase::setAside(const ModuleRecord &record, const QString &server,
 std::optional<qint64> RecordDatabase::setAsideCount(const QString &server, QString &error)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_set_aside WHERE server = ?"));
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_set_aside WHERE server = ? "
+                                 "OR server IN (SELECT address FROM record_server WHERE identity = ?)"));
+    query.addBindValue(server);
     query.addBindValue(server);
     if (!query.exec() || !query.next()) {
         error = noteError(query.lastError(), &query);

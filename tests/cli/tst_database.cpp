@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -577,6 +578,48 @@ private slots:
         QCOMPARE(sync.records().last().value("sent_count").toInt(-1), 1);
         QCOMPARE(sync.records().last().value("records_set_aside").toInt(-1), 0);
         QCOMPARE(onServer(server), 3);
+    }
+
+    // Records wait for a server, not for the text of its address: a record kept while the server was away,
+    // under its socket address, is sent by records sync through its TCP address; what waits for another server
+    // is said and counted.
+    void recordsWaitForTheServerNotItsAddress()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        server.setTcp(true);
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString socket = lineRole(server);
+        QVERIFY(!socket.isEmpty());
+        const QString tcp = server.tcpUrl("station", "station-secret", PostgresServer::databaseName());
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        QVERIFY(r->addModule(3, module("KV001601", "FIRST")));
+        const CliRun first = runCli({"scan", "--db", socket, "-p", "3", "--no-store", "--json"});
+        QVERIFY2(first.finished && first.exitCode == 0, first.describe());
+        QCOMPARE(onServer(server), 1);
+        QVERIFY2(server.stop(&error), qPrintable(error));
+        const CliRun second = runCli({"scan", "--db", socket, "-p", "3", "--no-store", "--json"});
+        QVERIFY2(second.finished && second.exitCode == 0, second.describe());
+        QCOMPARE(second.records().last().value("records_waiting").toInt(-1), 1);
+        QVERIFY2(server.startAgain(&error), qPrintable(error));
+        // A record of another server's, waiting in the same file.
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        QVERIFY(makeDatabase(file, {"INSERT INTO record_outbox (id, server) SELECT id, "
+                                    "'postgresql://station@other-line/records' FROM module_record LIMIT 1"}));
+
+        const CliRun sync = runCli({"records", "sync", "--db", tcp, "--json"});
+        QVERIFY2(sync.finished && sync.exitCode == 0, sync.describe());
+        QCOMPARE(sync.records().last().value("sent_count").toInt(-1), 1);
+        QCOMPARE(sync.records().last().value("records_waiting").toInt(-1), 0);
+        QCOMPARE(sync.records().last().value("waiting_for_other_servers").toArray(),
+                 QJsonArray({QJsonObject{{"server", "postgresql://station@other-line/records"}, {"count", 1}}}));
+        QVERIFY2(sync.text().contains(QLatin1String("waiting for other servers")), sync.out);
+        QCOMPARE(onServer(server), 2);
     }
 
     // The README's ODBC form, odbc:DSN=...;UID=...;PWD=..., reaches the line's server through unixODBC and the

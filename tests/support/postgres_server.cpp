@@ -18,6 +18,8 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -215,7 +217,16 @@ QString PostgresServer::url(const QString &user, const QString &password, const 
         text += QLatin1Char('@');
     }
     return text + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(database))
-        + QStringLiteral("?host=") + QString::fromLatin1(QUrl::toPercentEncoding(m_folder, "/"));
+        + QStringLiteral("?host=") + QString::fromLatin1(QUrl::toPercentEncoding(m_folder, "/"))
+        + (m_tcpPort > 0 ? QStringLiteral("&port=%1").arg(m_tcpPort) : QString());
+}
+
+QString PostgresServer::tcpUrl(const QString &user, const QString &password, const QString &database) const
+{
+    return QStringLiteral("postgresql://%1:%2@127.0.0.1:%3/%4")
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(user)), QString::fromLatin1(QUrl::toPercentEncoding(password)))
+        .arg(m_tcpPort)
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(database)));
 }
 
 QString PostgresServer::url() const
@@ -504,14 +515,33 @@ bool PostgresServer::configure(QString *error)
                                       : QStringLiteral("fsync = off\n"
                                                       "synchronous_commit = off\n"
                                                       "full_page_writes = off\n");
+    QString listen = QStringLiteral("listen_addresses = ''\n");
+    if (m_tcp) {
+        // A port free now: bound to and let go, for the server to take.
+        const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (probe < 0 || ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+            if (probe >= 0)
+                ::close(probe);
+            *error = QStringLiteral("no free TCP port");
+            return false;
+        }
+        m_tcpPort = ntohs(address.sin_port);
+        ::close(probe);
+        listen = QStringLiteral("listen_addresses = '127.0.0.1'\nport = %1\n").arg(m_tcpPort);
+    }
     QFile config(dataFolder() + QStringLiteral("/postgresql.conf"));
     if (!config.open(QIODevice::Append | QIODevice::Text)
         || config.write(QStringLiteral("\n# The test's own server.\n"
-                                       "listen_addresses = ''\n"
+                                       "%3"
                                        "unix_socket_directories = '%1'\n"
                                        "unix_socket_permissions = 0700\n"
                                        "%2")
-                            .arg(folder, syncing)
+                            .arg(folder, syncing, listen)
                             .toUtf8())
             <= 0) {
         *error = QStringLiteral("cannot write ") + config.fileName();
@@ -580,11 +610,13 @@ bool PostgresServer::sql(const QString &statement, QString *error, QString *outp
     TestProcess process;
     process.setProcessEnvironment(environment);
     // -X: no ~/.psqlrc; the whole text in one go, its first error ends it with a non-zero status.
-    process.start(binFolder() + QStringLiteral("/psql"),
-                  {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
-                   QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), m_folder,
-                   QStringLiteral("-U"), superuser(), QStringLiteral("-d"),
-                   database.isEmpty() ? databaseName() : database, QStringLiteral("-c"), statement});
+    QStringList arguments{QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
+                          QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), m_folder,
+                          QStringLiteral("-U"), superuser(), QStringLiteral("-d"),
+                          database.isEmpty() ? databaseName() : database, QStringLiteral("-c"), statement};
+    if (m_tcpPort > 0)
+        arguments << QStringLiteral("-p") << QString::number(m_tcpPort);
+    process.start(binFolder() + QStringLiteral("/psql"), arguments);
     const bool finished = process.waitForFinished(kProgramTimeoutMs);
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
     const QString err = QString::fromUtf8(process.readAllStandardError()).trimmed();
