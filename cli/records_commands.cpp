@@ -178,7 +178,7 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     const DatabaseProblem problem = keeper.open(*address, error, true);
     if (problem != DatabaseProblem::None)
         return refuse(options, output, outcomeOf(problem), QStringLiteral("--db %1: %2").arg(address->shown(), error));
-    const qint64 waiting = keeper.finish();
+    const qint64 waiting = keeper.finish(false, true);
     const qint64 setAside = keeper.setAside();
     const qint64 sent = keeper.sentCount();
     // Records that wait say the server could not take them; records only set aside, that it turned them away.

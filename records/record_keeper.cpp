@@ -117,6 +117,8 @@ namespace {
 // How long a sender told to stop at once is waited for: it returns at once from a statement (cut off), not
 // from a connection being made.
 constexpr auto kStopWait = std::chrono::milliseconds(1000);
+// How long the last pass of a run's end may take, a server that hangs included.
+constexpr auto kLastPassLimit = std::chrono::seconds(10);
 
 std::atomic<bool> g_senderLeftBehind{false};
 
@@ -289,7 +291,7 @@ qint64 RecordKeeper::setAside()
     return count.value_or(-1);
 }
 
-qint64 RecordKeeper::finish(bool now)
+qint64 RecordKeeper::finish(bool now, bool allTheWay)
 {
     {
         std::lock_guard<std::mutex> lock(m_askerMutex);
@@ -304,15 +306,30 @@ qint64 RecordKeeper::finish(bool now)
             sender.now = sender.now || now;
         }
         sender.wake.notify_all();
-        if (now)
-            sender.guard->cutForGood();
+        const auto hasEnded = [&sender] { return sender.ended; };
         bool ended = true;
-        {
+        if (!now) {
             std::unique_lock<std::mutex> lock(sender.mutex);
-            if (now)
-                ended = sender.endedWake.wait_for(lock, kStopWait, [&sender] { return sender.ended; });
-            else
-                sender.endedWake.wait(lock, [&sender] { return sender.ended; });
+            if (allTheWay) {
+                sender.endedWake.wait(lock, hasEnded);
+            } else if (!sender.endedWake.wait_for(lock, kLastPassLimit, hasEnded)) {
+                lock.unlock();
+                m_say(QStringLiteral("records: %1 did not take the waiting records within %2 s of the end; they "
+                                     "wait in %3")
+                          .arg(m_address.shown())
+                          .arg(std::chrono::seconds(kLastPassLimit).count())
+                          .arg(m_fileAddress.path));
+                now = true;
+            }
+        }
+        if (now) {
+            {
+                std::lock_guard<std::mutex> lock(sender.mutex);
+                sender.now = true;
+            }
+            sender.guard->cutForGood();
+            std::unique_lock<std::mutex> lock(sender.mutex);
+            ended = sender.endedWake.wait_for(lock, kStopWait, hasEnded);
         }
         if (ended) {
             m_thread.join();

@@ -57,10 +57,11 @@ public:
     // be asked within a moment (the fixture then goes on with the station's own records). Any thread.
     std::optional<bool> succeededBefore(const QString &serialNumber);
     // Ends the sending: what waits is sent once more first (each thing asked of the server within its time
-    // limit), unless now, when the program is to end at once (Ctrl-C, SIGTERM, its time up): then the sending
-    // stops where it is, a statement the server has not answered is cut off, and what was not sent waits in
-    // the station's file. How many records wait.
-    qint64 finish(bool now = false);
+    // limit; the whole of it within 10 s unless allTheWay, as records sync sends), unless now, when the
+    // program is to end at once (Ctrl-C, SIGTERM, its time up): then the sending stops where it is, a
+    // statement the server has not answered is cut off, and what was not sent waits in the station's file.
+    // How many records wait.
+    qint64 finish(bool now = false, bool allTheWay = false);
     // How many records wait for the server now.
     qint64 waiting();
     // How many records the server turned away for what they hold, set aside in the station's file.
