@@ -1,5 +1,6 @@
 #pragma once
 
+#include "database_worker.h"
 #include "record_asker.h"
 #include "record_database.h"
 
@@ -13,23 +14,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-
-// A thread of its own with one connection to a database: Qt SQL wants a connection used only by the thread
-// that made it, and the fixtures each run in a thread of their own.
-class DatabaseWorker {
-public:
-    explicit DatabaseWorker(const DatabaseAddress &address);
-    ~DatabaseWorker();
-    DatabaseWorker(const DatabaseWorker &) = delete;
-    DatabaseWorker &operator=(const DatabaseWorker &) = delete;
-
-    // Runs the job on the worker's thread, with its connection, and waits for it to end.
-    void run(const std::function<void(RecordDatabase &)> &job);
-
-private:
-    struct Private;
-    std::unique_ptr<Private> d;
-};
 
 // Where a station's records go (--db): a SQLite file, or a server with the station's own SQLite file in
 // front of it. Each record is committed to the file first, as durably as the CSV file's records, and only
