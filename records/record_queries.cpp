@@ -208,8 +208,11 @@ std::optional<QList<ModuleRecord>> RecordDatabase::waitingFor(const QString &ser
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT %1 FROM record_outbox o JOIN module_record r ON r.id = o.id "
-                                 "WHERE o.server = ? ORDER BY o.rowid LIMIT ?")
+                                 "WHERE o.server = ? OR o.server IN (SELECT address FROM record_server WHERE identity = ?) "
+                                 "ORDER BY o.rowid LIMIT ?")
                       .arg(tableColumnList(QStringLiteral("r."))));
+    // Under the key, and under an address of the same server (a record kept as the server was identified).
+    query.addBindValue(server);
     query.addBindValue(server);
     query.addBindValue(limit);
     if (!query.exec()) {
@@ -227,8 +230,10 @@ bool RecordDatabase::markSent(const QList<ModuleRecord> &records, const QString 
     return inTransaction([&] {
         for (const ModuleRecord &record : records) {
             QSqlQuery query(QSqlDatabase::database(m_connection, false));
-            query.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND server = ?"));
+            query.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND (server = ? OR server IN "
+                                         "(SELECT address FROM record_server WHERE identity = ?))"));
             query.addBindValue(record.id);
+            query.addBindValue(server);
             query.addBindValue(server);
             if (!query.exec()) {
                 error = noteError(query.lastError(), &query);
@@ -264,8 +269,10 @@ bool RecordDatabase::setAside(const ModuleRecord &record, const QString &server,
         aside.addBindValue(server);
         aside.addBindValue(reason);
         QSqlQuery waiting(db);
-        waiting.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND server = ?"));
+        waiting.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND (server = ? OR server IN "
+                                       "(SELECT address FROM record_server WHERE identity = ?))"));
         waiting.addBindValue(record.id);
+        waiting.addBindValue(server);
         waiting.addBindValue(server);
         if (!aside.exec()) {
             error = noteError(aside.lastError(), &aside);
