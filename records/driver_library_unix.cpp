@@ -2,10 +2,14 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
+
 void *libpqFunction(const char *name)
 {
-    // Only the copy Qt's PostgreSQL driver has loaded already.
-    static void *const library = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
+    // Only the copy Qt's PostgreSQL driver has loaded already: looked for until it has.
+    static std::atomic<void *> library{nullptr};
+    if (!library)
+        library = ::dlopen("libpq.so.5", RTLD_NOW | RTLD_NOLOAD);
     return library ? ::dlsym(library, name) : nullptr;
 }
 

@@ -1,5 +1,6 @@
 #include "record_database.h"
 
+#include "driver_library.h"
 #include "odbc_state.h"
 #include "record_tables.h"
 
@@ -43,6 +44,17 @@ QStringList odbcPairs(const QString &text)
     if (!pair.trimmed().isEmpty())
         pairs << pair;
     return pairs;
+}
+
+// libpq's notices (a server's WARNING as it shuts down...) go nowhere: they would reach standard error in
+// libpq's own words, without the program's prefix, and the error that follows says what became of the server.
+void quietNotices(const QVariant &handle)
+{
+    using Processor = void (*)(void *, const char *);
+    using SetProcessor = Processor (*)(void *, Processor, void *);
+    const auto setProcessor = reinterpret_cast<SetProcessor>(libpqFunction("PQsetNoticeProcessor"));
+    if (void *connection = libpqConnection(handle); connection && setProcessor)
+        setProcessor(connection, [](void *, const char *) {}, nullptr);
 }
 
 // Whether Qt's ODBC driver hands the connection string on as it is: it names a driver or a server, or a file DSN.
@@ -290,6 +302,8 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
     }
     if (m_guard)
         m_guard->attach(db.driver()->handle());
+    if (m_address.kind == DatabaseAddress::Kind::PostgreSQL)
+        quietNotices(db.driver()->handle());
     // The connection is made (within its connect time-out); what follows is held to the answer limit.
     const GuardedStatement limited(m_guard.get(), m_answerLimit);
     if (m_address.kind == DatabaseAddress::Kind::SQLite) {

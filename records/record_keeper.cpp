@@ -340,7 +340,7 @@ int RecordKeeper::sendWaiting(Sender &sender, RecordDatabase &file, RecordDataba
             sender.away = true;
             sender.tell(QStringLiteral("records: %1 cannot be reached (%2); the records wait in %3 and are sent "
                                        "when it is back")
-                            .arg(key, error, sender.fileAddress.path));
+                            .arg(sender.address.shown(), error, sender.fileAddress.path));
         }
         sendFailed = true;
         return sent;
@@ -389,7 +389,8 @@ int RecordKeeper::sendSingly(Sender &sender, RecordDatabase &file, RecordDatabas
         }
         sender.tell(QStringLiteral("records: %1 turned the record of module %2 away (%3); it is set aside in %4, "
                                    "and records sync sends it again once that is mended")
-                        .arg(key, shownText(record.serialNumber), shownText(error), sender.fileAddress.path));
+                        .arg(sender.address.shown(), shownText(record.serialNumber), shownText(error),
+                             sender.fileAddress.path));
     }
     return sent;
 }

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 
 namespace {
 
@@ -21,11 +20,7 @@ SocketOf pqSocket()
 
 std::intptr_t holdServerSocket(const QVariant &handle)
 {
-    // Qt names libpq's PGconn by its struct's name.
-    if (!handle.isValid()
-        || (std::strcmp(handle.typeName(), "pg_conn*") != 0 && std::strcmp(handle.typeName(), "PGconn*") != 0))
-        return -1;
-    const void *connection = *static_cast<void *const *>(handle.constData());
+    const void *connection = libpqConnection(handle);
     const SocketOf socketOf = pqSocket();
     if (!connection || !socketOf)
         return -1;

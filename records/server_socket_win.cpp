@@ -5,7 +5,6 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include <cstring>
 
 namespace {
 
@@ -20,11 +19,7 @@ SocketOf pqSocket()
 
 std::intptr_t holdServerSocket(const QVariant &handle)
 {
-    // Qt names libpq's PGconn by its struct's name.
-    if (!handle.isValid()
-        || (std::strcmp(handle.typeName(), "pg_conn*") != 0 && std::strcmp(handle.typeName(), "PGconn*") != 0))
-        return -1;
-    const void *connection = *static_cast<void *const *>(handle.constData());
+    const void *connection = libpqConnection(handle);
     const SocketOf socketOf = pqSocket();
     if (!connection || !socketOf)
         return -1;

@@ -422,6 +422,42 @@ private slots:
         QCOMPARE(onServer(server), 3);
     }
 
+    // A server stopped at once (an immediate shutdown: its processes tell each client so) while a station is
+    // connected: each line on standard error is the program's own, the server's words cleaned up.
+    void aServerStoppedAtOnceIsSaidInTheProgramsOwnLines()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", station, "--station", "S", "-p", "3", "--json"}));
+        QVERIFY(r->addModule(3, module("KV001701", "FIRST")));
+        QVERIFY(waitFor([&] { return onServer(server) == 1; }, 15000));
+        r->unplug(3);
+        QVERIFY2(server.stopAtOnce(&error), qPrintable(error));
+        QVERIFY(r->addModule(3, module("KV001702", "SECOND")));
+        QVERIFY(waitFor([&] { return rowsOf(file).size() == 2; }, 15000));
+        // The sender has tried the broken connection by now.
+        QThread::msleep(1500);
+        cli.signal(SIGINT);
+        const CliRun run = cli.wait(15000);
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        QVERIFY2(run.errors().contains(QLatin1String("cannot be reached")), run.err);
+        for (const QString &line : run.errors().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            QVERIFY2(line.startsWith(QLatin1String("modulebench-cli: ")), qPrintable(line));
+            QVERIFY2(!line.contains(QLatin1String("()")), qPrintable(line));
+        }
+    }
+
     // With --once-per-module, a server that hangs holds no fixture up: each module's question gets a second at
     // most, the station's own records answer meanwhile, and standard error says each time the server can no
     // longer be asked and each time it can again. Every module recorded reaches the server once.

@@ -57,6 +57,7 @@ while IFS= read -r command; do
     case $command in
     start) run "$bin/pg_ctl" start -w -t 60 -D "$data" -l "$folder/server.log"; echo "start $?" ;;
     stop) run "$bin/pg_ctl" stop -w -t 60 -D "$data" -m fast; echo "stop $?" ;;
+    crash) run "$bin/pg_ctl" stop -w -t 60 -D "$data" -m immediate; echo "crash $?" ;;
     *) echo "$command 2" ;;
     esac
 done
@@ -566,11 +567,21 @@ bool PostgresServer::startAgain(QString *error)
 
 bool PostgresServer::stop(QString *error)
 {
+    return stopWith("stop", error);
+}
+
+bool PostgresServer::stopAtOnce(QString *error)
+{
+    return stopWith("crash", error);
+}
+
+bool PostgresServer::stopWith(const QByteArray &command, QString *error)
+{
     if (!m_running)
         return true;
     const qint64 pid = serverPid();
     QString why;
-    if (!askKeeper("stop", kKeeperTimeoutMs, &why)) {
+    if (!askKeeper(command, kKeeperTimeoutMs, &why)) {
         if (error)
             *error = why;
         return false;

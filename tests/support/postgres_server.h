@@ -54,6 +54,8 @@ public:
     bool start(QString *error);
     // pg_ctl stop -m fast, until the server has gone.
     bool stop(QString *error = nullptr);
+    // pg_ctl stop -m immediate: the server's processes end at once, as at a crash, telling their clients so.
+    bool stopAtOnce(QString *error = nullptr);
     // The same cluster and socket again after stop().
     bool startAgain(QString *error);
     bool isRunning() const { return m_running; }
@@ -86,6 +88,7 @@ public:
 
 private:
     bool startKeeper(QString *error);
+    bool stopWith(const QByteArray &command, QString *error);
     bool askKeeper(const QByteArray &command, int timeoutMs, QString *error);
     static QStringList initdbOptions();
     // Where a fresh cluster is kept for the next server (in the build tree); empty when none is kept.
