@@ -2,6 +2,7 @@
 
 #include "line_settings.h"
 #include "port_names.h"
+#include "since_time.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -380,13 +381,12 @@ ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray>
         return usage(QStringLiteral("--station names the station in the records: it goes with --db"));
     if (parser.isSet(QStringLiteral("since"))) {
         const QString text = parser.value(QStringLiteral("since"));
-        options.since = QDateTime::fromString(text, Qt::ISODateWithMs);
-        if (!options.since.isValid())
-            options.since = QDateTime(QDate::fromString(text, Qt::ISODate), QTime(0, 0));
-        if (!options.since.isValid())
-            return usage(QStringLiteral("--since takes a date or a time such as 2026-12-10 or 2026-12-10T06:00, "
-                                        "not \"%1\"")
+        const std::optional<QDateTime> since = parseSinceTime(text);
+        if (!since)
+            return usage(QStringLiteral("--since takes a date or a time such as 2026-12-10, 2026-12-10T06:00 or "
+                                        "2026-12-10T06:00+01:00, not \"%1\"")
                              .arg(text));
+        options.since = *since;
     }
     if (options.command == CliCommand::History) {
         if (positional.size() != 1 || positional.first().isEmpty())

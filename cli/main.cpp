@@ -33,12 +33,12 @@ void onQtMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
     const bool ours = context.category && std::strncmp(context.category, "modulebench.", 12) == 0;
     if (!g_allMessages && !ours && type != QtCriticalMsg && type != QtFatalMsg)
         return;
-    writeText(stderr, qFormatLogMessage(type, context, message) + QLatin1Char('\n'));
+    writeShownText(stderr, qFormatLogMessage(type, context, message) + QLatin1Char('\n'));
 }
 
 void writeObject(const QJsonObject &record)
 {
-    writeText(stdout, QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+    writeText(stdout, jsonLine(record) + QLatin1Char('\n'));
 }
 
 } // namespace
@@ -55,7 +55,12 @@ int main(int argc, char *argv[])
     const ParsedArguments parsed = parseArguments(QCoreApplication::arguments().mid(1), rawArguments(argc, argv));
     switch (parsed.kind) {
     case ParsedArguments::Kind::Help:
-        writeText(stdout, helpText());
+        if (parsed.json) {
+            writeObject(finalObject(QJsonValue(QJsonValue::Null), Outcome::Ok, QStringLiteral("the program's help"),
+                                    {{QStringLiteral("help"), helpText()}}));
+        } else {
+            writeShownText(stdout, helpText());
+        }
         markFinished();
         return exitStatusOf(Outcome::Ok);
     case ParsedArguments::Kind::Version:
@@ -63,12 +68,13 @@ int main(int argc, char *argv[])
             writeObject(finalObject(QJsonValue(QJsonValue::Null), Outcome::Ok, versionText().trimmed(),
                                     {{QStringLiteral("version"), QStringLiteral(MB_VERSION)}}));
         } else {
-            writeText(stdout, versionText());
+            writeShownText(stdout, versionText());
         }
         markFinished();
         return exitStatusOf(Outcome::Ok);
     case ParsedArguments::Kind::Usage:
-        writeText(stderr, QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
+        writeShownText(stderr,
+                       QStringLiteral("modulebench-cli: %1\nTry 'modulebench-cli --help'.\n").arg(parsed.error));
         if (parsed.json) {
             // A script reading the results still gets its one final object; an unknown command is none.
             writeObject(finalObject(parsed.commandName.isEmpty() ? QJsonValue(QJsonValue::Null)

@@ -34,7 +34,8 @@ Readable readable(const CliOptions &options, ConsoleOutput &output)
     QString error;
     result.address = DatabaseAddress::parse(options.dbUrl, error);
     if (!result.address) {
-        result.status = refuse(options, output, Outcome::DbBadUrl, QStringLiteral("--db %1: %2").arg(options.dbUrl, error));
+        result.status = refuse(options, output, Outcome::DbBadUrl,
+                               QStringLiteral("--db %1: %2").arg(DatabaseAddress::shownForm(options.dbUrl), error));
         return result;
     }
     result.db = std::make_unique<RecordDatabase>(*result.address);
@@ -163,7 +164,8 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     QString error;
     const std::optional<DatabaseAddress> address = DatabaseAddress::parse(options.dbUrl, error);
     if (!address)
-        return refuse(options, output, Outcome::DbBadUrl, QStringLiteral("--db %1: %2").arg(options.dbUrl, error));
+        return refuse(options, output, Outcome::DbBadUrl,
+                      QStringLiteral("--db %1: %2").arg(DatabaseAddress::shownForm(options.dbUrl), error));
     QJsonObject final;
     if (!address->isServer()) {
         // Records for a SQLite file go there directly: nothing ever waits.
@@ -186,12 +188,10 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     final.insert(QStringLiteral("sent_count"), sent);
     final.insert(QStringLiteral("records_waiting"), waiting);
     final.insert(QStringLiteral("records_set_aside"), setAside);
+    // One pass: a % in the address is no place for a count.
     QString said = QStringLiteral("%1 record%2 sent to %3; %4 wait%5")
-                       .arg(sent)
-                       .arg(sent == 1 ? QString() : QStringLiteral("s"))
-                       .arg(address->shown())
-                       .arg(waiting)
-                       .arg(waiting == 1 ? QStringLiteral("s") : QString());
+                       .arg(QString::number(sent), sent == 1 ? QString() : QStringLiteral("s"), address->shown(),
+                            QString::number(waiting), waiting == 1 ? QStringLiteral("s") : QString());
     if (setAside > 0)
         said += QStringLiteral("; %1 turned away, set aside").arg(setAside);
     // A station whose server's address changed, or that served another server before.
@@ -199,7 +199,7 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
     QStringList others;
     for (const auto &[server, count] : waitingElsewhere(keeper.waitingKey())) {
         elsewhere.append(QJsonObject{{QStringLiteral("server"), server}, {QStringLiteral("count"), count}});
-        others << QStringLiteral("%1 for %2").arg(count).arg(server);
+        others << QStringLiteral("%1 for %2").arg(QString::number(count), server);
     }
     final.insert(QStringLiteral("waiting_for_other_servers"), elsewhere);
     if (!others.isEmpty())

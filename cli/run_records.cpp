@@ -29,7 +29,7 @@ std::optional<Outcome> openRecords(const CliOptions &options, ConsoleOutput &out
     QString error;
     const std::optional<DatabaseAddress> address = DatabaseAddress::parse(options.dbUrl, error);
     if (!address) {
-        message = QStringLiteral("--db %1: %2").arg(options.dbUrl, error);
+        message = QStringLiteral("--db %1: %2").arg(DatabaseAddress::shownForm(options.dbUrl), error);
         output.diagnostic(message);
         return Outcome::DbBadUrl;
     }

@@ -5,34 +5,6 @@
 #include "port_names.h"
 #include "scan_report.h"
 
-QString printable(const QByteArray &value)
-{
-    QString text;
-    text.reserve(value.size());
-    for (const char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0))
-            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
-        else
-            text += QChar::fromLatin1(c);
-    }
-    return text;
-}
-
-QString printable(const QString &value)
-{
-    QString text;
-    text.reserve(value.size());
-    for (const QChar c : value) {
-        const char16_t unit = c.unicode();
-        if (unit < 0x20 || unit == 0x7F || (unit >= 0x80 && unit < 0xA0) || c.category() == QChar::Other_Format)
-            text += QStringLiteral("\\x%1").arg(unsigned(unit), 2, 16, QLatin1Char('0'));
-        else
-            text += c;
-    }
-    return text;
-}
-
 QString shownValue(const std::optional<QByteArray> &value)
 {
     return value ? printable(*value) : QStringLiteral("not read");
@@ -51,11 +23,10 @@ QStringList changeLines(const ChangeReport &change, bool baudRate, const QString
                                           .arg(target, place, stores ? QStringLiteral("; stored") : QString())
                                     : QStringLiteral("no answer at %1 on %2 within %3 s of the change, nor at the old "
                                                      "line settings; nothing stored")
-                                          .arg(target, place)
-                                          .arg(kMoveConfirmWindowMs / 1000));
+                                          .arg(target, place, QString::number(kMoveConfirmWindowMs / 1000)));
     }
     if (!baudRate && change.customerRegister)
-        lines << QStringLiteral("customer register read back: %1").arg(QString::fromLatin1(*change.customerRegister));
+        lines << QStringLiteral("customer register read back: ") + printable(*change.customerRegister);
     else if (!baudRate && change.outcome == Outcome::ClearUnconfirmed)
         lines << QStringLiteral("customer register read back: not read");
     return lines;

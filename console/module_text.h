@@ -17,11 +17,8 @@ QStringList changeLines(const ChangeReport &change, bool baudRate, const QString
                         bool stores);
 // A value as the text shows it: read as it came, control characters (C0, DEL, C1) written as \xHH so that
 // nothing a module sends can move the cursor, change colours or ring; "not read" when not read.
+// printable() is the console output's (console_output.h).
 QString shownValue(const std::optional<QByteArray> &value);
-QString printable(const QByteArray &value);
-// The same for a text that came from elsewhere (a database): control and format characters (a bidi override)
-// as \xHH; the rest as it is.
-QString printable(const QString &value);
 // What the scan did at each port it came to, for a script.
 QJsonArray portRecords(const ScanReport &report, int language);
 // A scan that found nothing says on standard error what happened at each port, in the scan report's words.

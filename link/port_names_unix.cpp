@@ -3,10 +3,14 @@
 #include "config_folders.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
 #include <QStringList>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +30,21 @@ QString tablePath(int portNumber)
     if (portNumber >= 13 && portNumber <= 16)
         return QStringLiteral("/dev/ttyACM%1").arg(portNumber - 13);
     return {};
+}
+
+// Root follows only root's own links: a configuration folder of another user (HOME or XDG_CONFIG_HOME passed on
+// by sudo -E) could lead it to any terminal. Such a link still claims its number, and names no device.
+bool followsLinksIn(const QString &folder, const QString &linkName)
+{
+    if (::geteuid() != 0)
+        return true;
+    for (const QString &path : {folder, folder + QStringLiteral("/KAVOR"), folder + QStringLiteral("/KAVOR/ports"),
+                                folder + linkName}) {
+        struct stat entry {};
+        if (::lstat(QFile::encodeName(path).constData(), &entry) == 0 && entry.st_uid != 0)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -83,6 +102,8 @@ QString devicePathForPort(int portNumber)
     for (const QString &folder : folders) {
         const QFileInfo link(folder + linkName);
         // A link that leads nowhere still claims its number, so the table is never tried for it.
+        if ((link.isSymLink() || link.exists()) && !followsLinksIn(folder, linkName))
+            return {};
         if (link.isSymLink())
             return link.canonicalFilePath();
         if (link.exists())

@@ -107,6 +107,8 @@ private:
 
     ScanScope m_scope;
     ScanResult m_result;
+    // The information read the parallel search's answering port made while the ports before it finished.
+    std::optional<InformationRead> m_answerRead;
 };
 
 // Moves the module found by the last scan to the line settings selected in the list.

@@ -43,7 +43,8 @@ bool PortProbe::askSerialNumber(ScanPortEntry &entry, int attempts, QByteArray &
 }
 
 InformationRead PortProbe::readInformation(int portNumber, const QByteArray &lineSettings,
-                                           const std::function<void(const QByteArray &)> &versionRead)
+                                           const std::function<void(const QByteArray &)> &versionRead,
+                                           const std::function<bool()> &mayBegin)
 {
     InformationRead read;
     if (!m_port.open(portNumber, lineSettings))
@@ -51,6 +52,10 @@ InformationRead PortProbe::readInformation(int portNumber, const QByteArray &lin
     read.failure = ScanResult::InformationFailure::VersionUnanswered;
     for (int attempt = 0; attempt < kVersionAttempts; ++attempt) {
         m_clock.sleep(kPauseMs);
+        if (attempt == 0 && mayBegin && !mayBegin()) {
+            read.withdrawn = true;
+            break;
+        }
         const CommandResult version = m_commands.readFirmwareVersion();
         if (!version.ok) {
             read.failedReply = version.reply;

@@ -41,6 +41,8 @@ struct InformationRead {
     FrameReply::Kind failedReply = FrameReply::Kind::Good;
     bool versionCutAtZeroByte = false;
     bool customerCutAtZeroByte = false;
+    // Given up before the first request: the read was not this port's to make.
+    bool withdrawn = false;
 
     bool complete() const { return failure == ScanResult::InformationFailure::None; }
     // The values read, where they failed and what a zero byte cut short, into the scan's result.
@@ -82,9 +84,11 @@ public:
 
     // A new opening at the module's place, then up to twice: pause, version, and after a good version a
     // pause and the customer register once. versionRead, when given, sees the version as soon as it is
-    // read. Runs to its end whatever a stop request says: a module found is read completely.
+    // read. Runs to its end whatever a stop request says: a module found is read completely. mayBegin, when
+    // given, is asked after the first pause: false closes the port before any request.
     InformationRead readInformation(int portNumber, const QByteArray &lineSettings,
-                                    const std::function<void(const QByteArray &)> &versionRead = {});
+                                    const std::function<void(const QByteArray &)> &versionRead = {},
+                                    const std::function<bool()> &mayBegin = {});
 
 private:
     SerialDevice &m_port;

@@ -114,6 +114,11 @@ std::optional<ScanOperation::Found> ScanOperation::searchParallel()
     // The position in the list of the first port that answered: a port after it stops, one before it goes on,
     // so the answer is the one the serial search reaches first.
     std::atomic<int> firstFound{INT_MAX};
+    // Set as each port's search ends: the answering port of a plain search reads the module once every port
+    // before it has ended without an answer.
+    std::unique_ptr<std::atomic<bool>[]> searched(new std::atomic<bool>[size_t(count)]);
+    for (int i = 0; i < count; ++i)
+        searched[size_t(i)] = false;
 
     std::vector<std::unique_ptr<QThread>> threads;
     for (int i = 0; i < count; ++i) {
@@ -129,10 +134,26 @@ std::optional<ScanOperation::Found> ScanOperation::searchParallel()
                 }
             });
             turn.searched = searchPort(probe, port, turn.entry, walk);
-            // Every module found is read in its own thread; the one module of a plain search is read by the
-            // scan itself, as the serial search's is.
-            if (every && turn.searched.place)
-                turn.information = probe.readInformation(port, kLineSettingsTable[turn.searched.place->lineSettingsIndex]);
+            searched[size_t(i)] = true;
+            // Every module found is read in its own thread. The one module of a plain search is read by its
+            // port as soon as no port before it can answer any more: the port opens and makes its first pause
+            // while the ports before it wait out their last requests, and closes unasked if one of them
+            // answered after all.
+            const auto alone = [&] {
+                for (;;) {
+                    if (firstFound.load() < i || m_ctx.stop.requested())
+                        return false;
+                    bool before = true;
+                    for (int j = 0; j < i && before; ++j)
+                        before = searched[size_t(j)].load();
+                    if (before)
+                        return firstFound.load() == i;
+                    m_ctx.clock.sleep(1);
+                }
+            };
+            if (turn.searched.place)
+                turn.information = probe.readInformation(port, kLineSettingsTable[turn.searched.place->lineSettingsIndex],
+                                                         {}, every ? std::function<bool()>() : alone);
             turn.stopped = probe.stopped();
         }));
         threads.back()->start();
@@ -155,6 +176,8 @@ std::optional<ScanOperation::Found> ScanOperation::searchParallel()
 
     const Found &winner = *turns[size_t(first)].searched.place;
     remember(winner);
+    if (!every)
+        m_answerRead = turns[size_t(first)].information;
     if (every) {
         for (const Turn &turn : turns) {
             if (turn.searched.place)

@@ -104,6 +104,7 @@ ScanResult ScanOperation::run()
     view.setPanelText(InfoPanel::Customer, message(Message::Customer) + kCustomerPlaceholder);
     view.processMessages();
     m_result = ScanResult{};
+    m_answerRead.reset();
 
     m_ctx.inHand = ModuleInHand{};
     PortProbe probe(m_ctx.port, m_ctx.commands, m_ctx.clock, m_ctx.stop);
@@ -254,6 +255,10 @@ bool ScanOperation::readInformation(PortProbe &probe, const QByteArray &serial)
         read.failedReply = first.failedReply;
         read.versionCutAtZeroByte = first.cutAtZeroByte.version;
         read.customerCutAtZeroByte = first.cutAtZeroByte.customerRegister;
+        if (read.version)
+            showVersion(*read.version);
+    } else if (m_answerRead && !m_answerRead->withdrawn) {
+        read = *m_answerRead;
         if (read.version)
             showVersion(*read.version);
     } else {

@@ -134,9 +134,10 @@ QString portStateText(const ScanPortEntry &entry, int language)
         if (status.problem != PortProblem::None)
             what += QStringLiteral("; ") + reportText(textFor(status.problem), language);
     } else if (status.problem == PortProblem::Busy && status.holderPid > 0) {
+        // One pass: a % in the program's name is no place for the process number.
         what = reportText(ReportText::BusyBy, language)
-                   .arg(status.holderName.isEmpty() ? QStringLiteral("?") : status.holderName)
-                   .arg(status.holderPid);
+                   .arg(status.holderName.isEmpty() ? QStringLiteral("?") : status.holderName,
+                        QString::number(status.holderPid));
     } else if (status.problem == PortProblem::PermissionDenied) {
         what = permissionDeniedText(status, language);
     } else {

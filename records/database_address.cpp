@@ -1,6 +1,5 @@
 #include "database_address.h"
 
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QUrl>
@@ -36,6 +35,15 @@ QString conninfoValue(const QString &value)
 QString decoded(const QString &part)
 {
     return QUrl::fromPercentEncoding(part.toUtf8());
+}
+
+// A part of the address quoted in a message, only where the address as shown shows it too: a password the
+// user did not encode may have been read as a port or a key.
+QString quotedPart(const QString &url, const QString &part, const QString &otherwise)
+{
+    const QString visible = DatabaseAddress::withoutPasswords(url);
+    return visible.contains(part) && !part.contains(QLatin1String("***")) ? QLatin1Char('"') + part + QLatin1Char('"')
+                                                                           : otherwise;
 }
 
 // postgresql://[user[:password]@][host][:port][/database][?key=value&...], as libpq reads it.
@@ -91,8 +99,9 @@ std::optional<DatabaseAddress> parsePostgresUrl(const QString &url, QString &err
         } else if (kPassedOptions.contains(key)) {
             options << key + QLatin1Char('=') + conninfoValue(value);
         } else {
-            error = QStringLiteral("\"%1\" is no connection setting the tool passes on (%2)")
-                        .arg(key, kPassedOptions.join(QStringLiteral(", ")));
+            error = QStringLiteral("%1 is no connection setting the tool passes on (%2)")
+                        .arg(quotedPart(url, key, QStringLiteral("a query item")),
+                             kPassedOptions.join(QStringLiteral(", ")));
             return std::nullopt;
         }
     }
@@ -100,7 +109,7 @@ std::optional<DatabaseAddress> parsePostgresUrl(const QString &url, QString &err
         bool ok = false;
         address.port = portText.toInt(&ok);
         if (!ok || address.port < 1 || address.port > 65535) {
-            error = QStringLiteral("\"%1\" is no port number").arg(portText);
+            error = QStringLiteral("%1 is no port number").arg(quotedPart(url, portText, QStringLiteral("the port")));
             return std::nullopt;
         }
     }
@@ -139,13 +148,8 @@ QString DatabaseAddress::shown() const
             text += QStringLiteral("?host=") + host;
         return text;
     }
-    case Kind::Odbc: {
-        QString text = connectionString;
-        static const QRegularExpression secret(QStringLiteral("((?:PWD|PASSWORD)\\s*=)[^;]*"),
-                                               QRegularExpression::CaseInsensitiveOption);
-        text.replace(secret, QStringLiteral("\\1***"));
-        return QStringLiteral("odbc:") + text;
-    }
+    case Kind::Odbc:
+        return QStringLiteral("odbc:") + shownConnectionString(connectionString);
     }
     return {};
 }

@@ -2,6 +2,7 @@
 
 #include "driver_library.h"
 #include "odbc_state.h"
+#include "record_file.h"
 #include "record_tables.h"
 
 #include <QDir>
@@ -262,8 +263,9 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
             error = QStringLiteral("no such file");
             return DatabaseProblem::Refused;
         }
-        if (use == Use::Write && m_address.path == DatabaseAddress::defaultSqlitePath())
-            QDir().mkpath(file.absolutePath());
+        if (!prepareDatabaseFile(m_address.path, use == Use::Write,
+                                 m_address.path == DatabaseAddress::defaultSqlitePath(), error))
+            return DatabaseProblem::Refused;
         db.setDatabaseName(m_address.path);
         QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
         if (use == Use::Read)

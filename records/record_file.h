@@ -37,3 +37,11 @@ private:
     struct Private;
     std::unique_ptr<Private> d;
 };
+
+// Before SQLite opens a database file (which it does by name). A final link in a sticky folder is followed only
+// when it belongs to the running user, root or the folder's owner, as RecordFile::open has it; a file that is
+// to be written and is not there yet is made here, through no link, so that no one can plant one meanwhile.
+// stationOwn, for the station's own file: nothing of it (its folders, the file, a link's target) may belong to
+// another user, root's runs included, and the folders it needs are made 0700, the file 0600, whatever the
+// umask. False with the reason in error.
+bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QString &error);

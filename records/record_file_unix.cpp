@@ -211,3 +211,120 @@ bool RecordFile::appendWhole(const QByteArray &bytes, QString &error)
         error += QStringLiteral("; the part written could not be cut off: %1").arg(systemError(errno));
     return false;
 }
+
+namespace {
+
+// The station's own file: its folder and the folders above it up to the data folder, made where missing.
+// Nothing is made in, or written through, a folder or file of another user.
+bool prepareStationFolder(const QByteArray &dataFolder, const QByteArray &folder, QString &error)
+{
+    const uid_t self = ::geteuid();
+    const auto foreign = [&error](const QByteArray &path, uid_t owner) {
+        error = QStringLiteral("%1 belongs to another user (uid %2): the station's records are never written there")
+                    .arg(QFile::decodeName(path))
+                    .arg(owner);
+        return false;
+    };
+    // The nearest folder that is there, when the data folder is still to be made: it must be ours or root's.
+    QByteArray existing = dataFolder;
+    struct stat info {};
+    while (::stat(existing.constData(), &info) != 0 && existing.contains('/') && existing != "/")
+        existing = existing.lastIndexOf('/') > 0 ? existing.left(existing.lastIndexOf('/')) : QByteArray("/");
+    if (existing != dataFolder && info.st_uid != self && info.st_uid != 0)
+        return foreign(existing, info.st_uid);
+    // From the data folder down: each one ours (a link of ours leads to a folder of ours), or made now.
+    QList<QByteArray> steps{dataFolder};
+    for (const QByteArray &part : folder.mid(dataFolder.size()).split('/')) {
+        if (!part.isEmpty())
+            steps << steps.last() + '/' + part;
+    }
+    for (const QByteArray &step : steps) {
+        struct stat entry {};
+        if (::lstat(step.constData(), &entry) != 0) {
+            if (errno != ENOENT || (::mkdir(step.constData(), 0700) != 0 && errno != EEXIST)) {
+                error = QStringLiteral("%1: %2").arg(QFile::decodeName(step), systemError(errno));
+                return false;
+            }
+            if (::lstat(step.constData(), &entry) != 0) {
+                error = QStringLiteral("%1: %2").arg(QFile::decodeName(step), systemError(errno));
+                return false;
+            }
+        }
+        if (entry.st_uid != self)
+            return foreign(step, entry.st_uid);
+        struct stat target {};
+        if (S_ISLNK(entry.st_mode) && ::stat(step.constData(), &target) == 0 && target.st_uid != self)
+            return foreign(step, target.st_uid);
+    }
+    return true;
+}
+
+} // namespace
+
+bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QString &error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int slash = name.lastIndexOf('/');
+    const QByteArray folderPath = slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : name.left(slash);
+    const QByteArray base = name.mid(slash + 1);
+    if (stationOwn && write) {
+        // The data folder is the file's folder less KAVOR/ModuleBench.
+        const QByteArray dataFolder = folderPath.left(folderPath.lastIndexOf('/', folderPath.lastIndexOf('/') - 1));
+        if (!prepareStationFolder(dataFolder.isEmpty() ? QByteArray("/") : dataFolder, folderPath, error))
+            return false;
+    }
+    const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return true; // nothing to look at: SQLite says why it cannot open the file
+    const auto closeFolder = qScopeGuard([folder] { ::close(folder); });
+    // SQLite makes its journal and its write-ahead files beside the file, by name: a link already planted under
+    // one of their names is refused as the file's own would be. (One planted later, between two transactions,
+    // is not seen here.)
+    for (const char *companion : {"-journal", "-wal", "-shm"}) {
+        struct stat entry {};
+        const QByteArray companionName = base + companion;
+        if (::fstatat(folder, companionName.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(entry.st_mode)
+            && !mayFollowLink(folder, companionName, error)) {
+            error = QFile::decodeName(companionName) + QLatin1Char(' ') + error;
+            return false;
+        }
+    }
+    // Twice at most: a file made by another process between the look and the making is looked at once more.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        struct stat entry {};
+        if (::fstatat(folder, base.constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+            if (S_ISLNK(entry.st_mode) && !mayFollowLink(folder, base, error))
+                return false;
+            if (!stationOwn || !write)
+                return true;
+            struct stat target {};
+            const uid_t owner = S_ISLNK(entry.st_mode) && ::fstatat(folder, base.constData(), &target, 0) == 0
+                                    ? target.st_uid
+                                    : entry.st_uid;
+            if (entry.st_uid == ::geteuid() && owner == ::geteuid())
+                return true;
+            error = QStringLiteral("%1 belongs to another user (uid %2): the station's records are never written "
+                                   "there")
+                        .arg(path)
+                        .arg(entry.st_uid != ::geteuid() ? entry.st_uid : owner);
+            return false;
+        }
+        if (errno != ENOENT || !write)
+            return true;
+        // Made here, through no link (O_EXCL), and readable by its owner alone when it is the station's own.
+        const int fd = ::openat(folder, base.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                stationOwn ? 0600 : 0644);
+        if (fd >= 0) {
+            if (stationOwn)
+                ::fchmod(fd, 0600);
+            ::close(fd);
+            return true;
+        }
+        if (errno != EEXIST) {
+            error = systemError(errno);
+            return false;
+        }
+    }
+    error = QStringLiteral("another process keeps changing the file");
+    return false;
+}

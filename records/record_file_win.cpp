@@ -1,5 +1,6 @@
 #include "record_file.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -135,4 +136,12 @@ bool RecordFile::appendWhole(const QByteArray &bytes, QString &error)
     if (done > 0 && !d->file.resize(before))
         error += QStringLiteral("; the part written could not be cut off");
     return false;
+}
+
+bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QString &)
+{
+    // The user's own %LOCALAPPDATA% is no other user's to write in; its folder is made where missing.
+    if (stationOwn && write)
+        QDir().mkpath(QFileInfo(path).absolutePath());
+    return true;
 }

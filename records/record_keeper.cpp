@@ -259,11 +259,11 @@ qint64 RecordKeeper::finish(bool now, bool allTheWay)
                 sender.endedWake.wait(lock, hasEnded);
             } else if (!sender.endedWake.wait_for(lock, kLastPassLimit, hasEnded)) {
                 lock.unlock();
+                // One pass: a % in the address is no place for the others.
                 m_say(QStringLiteral("records: %1 did not take the waiting records within %2 s of the end; they "
                                      "wait in %3")
-                          .arg(m_address.shown())
-                          .arg(std::chrono::seconds(kLastPassLimit).count())
-                          .arg(m_fileAddress.path));
+                          .arg(m_address.shown(), QString::number(std::chrono::seconds(kLastPassLimit).count()),
+                               m_fileAddress.path));
                 now = true;
             }
         }
@@ -431,9 +431,8 @@ void RecordKeeper::sendLoop(const std::shared_ptr<Sender> &sender)
         if (!failed && s.away && server.isOpen()) {
             s.away = false;
             s.tell(QStringLiteral("records: %1 is back; %2 waiting record%3 sent")
-                       .arg(s.address.shown())
-                       .arg(sentSinceAway)
-                       .arg(sentSinceAway == 1 ? QString() : QStringLiteral("s")));
+                       .arg(s.address.shown(), QString::number(sentSinceAway),
+                            sentSinceAway == 1 ? QString() : QStringLiteral("s")));
         }
         if (!s.away)
             sentSinceAway = 0;

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QHelpEvent>
 #include <QPainter>
+#include <QTextDocument>
 #include <QToolTip>
 #include <qdrawutil.h>
 
@@ -71,15 +72,26 @@ Panel::Fitted Panel::fitted() const
     return result;
 }
 
+namespace {
+
+// A panel's texts are plain text, tooltips included: a tooltip that Qt would take for rich text (a program's
+// name such as "<h1>BIG</h1>" on its first line) is shown as it is written, each line on a line of its own.
+QString plainToolTip(const QString &text)
+{
+    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text, Qt::WhiteSpacePre) : text;
+}
+
+} // namespace
+
 bool Panel::event(QEvent *event)
 {
     // A caption cut short is shown whole in the tooltip, above whatever tooltip the panel has of its own.
     if (event->type() == QEvent::ToolTip) {
-        const Fitted shown = fitted();
-        if (shown.elided) {
-            const QString own = toolTip();
-            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(),
-                               own.isEmpty() ? text() : text() + QLatin1Char('\n') + own, this);
+        const QString own = toolTip();
+        const QString tip = !fitted().elided ? own : own.isEmpty() ? text() : text() + QLatin1Char('\n') + own;
+        if (!tip.isEmpty()) {
+            QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), plainToolTip(tip), this, QRect(),
+                               toolTipDuration());
             return true;
         }
     }

@@ -192,6 +192,11 @@ int main(int argc, char *argv[])
     const double listOrder = bound + kTimeoutMs - wireMs(kSerialReply);
     std::printf("    %-72s %9.2f  (%.3f x)\n", "the same after COM1..COM15's last time-out (the list order's answer)",
                 listOrder, listOrder / bound);
+    // COM16 opens for its information read and makes the first pause while COM1..COM15 wait out their last
+    // requests.
+    const double overlapped = listOrder - std::min<double>(kPauseMs, kTimeoutMs - wireMs(kSerialReply));
+    std::printf("    %-72s %9.2f  (%.3f x)\n", "less the first pause, made while they end", overlapped,
+                overlapped / bound);
 
     std::vector<double> parallelMs;
     std::vector<double> parallelCpuMs;

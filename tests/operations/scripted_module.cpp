@@ -209,7 +209,9 @@ void ScriptedModule::requestComplete()
     requests << command;
     requestTimes.append({m_requestStart, m_clock.milliseconds()});
     m_log << QStringLiteral("send ") + QString::fromLatin1(command);
-    if (const auto reply = answer(command))
+    const auto reply = answer(command);
+    requestsAnswered.append(reply.has_value());
+    if (reply)
         m_input.append(frame(*reply));
 }
 

@@ -87,6 +87,7 @@ public:
     QList<QByteArray> requests;
     // For each request: the clock when its start byte went out, and when the pause after its end byte was over.
     QList<QPair<std::uint32_t, std::uint32_t>> requestTimes;
+    QList<bool> requestsAnswered;
     int count(const QByteArray &command) const;
     int portNumber() const { return m_port; } // of the last open
 

@@ -9,7 +9,9 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -332,10 +334,20 @@ DeviceHolder::~DeviceHolder()
 
 bool DeviceHolder::start()
 {
+    QString program = QStringLiteral(MB_PORT_HOLDER_PATH);
+    if (!m_name.isEmpty()) {
+        const QByteArray link = QFile::encodeName(m_linkDir.path()) + '/' + m_name;
+        if (::symlink(MB_PORT_HOLDER_PATH, link.constData()) != 0) {
+            m_error = QStringLiteral("no link to the holder: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        ::chmod(QFile::encodeName(m_linkDir.path()).constData(), 0755);
+        program = QFile::decodeName(link);
+    }
     if (m_asNobody)
-        m_process.start(QStringLiteral("setpriv"), asNobody(QStringLiteral(MB_PORT_HOLDER_PATH)) + m_args);
+        m_process.start(QStringLiteral("setpriv"), asNobody(program) + m_args);
     else
-        m_process.start(QStringLiteral(MB_PORT_HOLDER_PATH), m_args);
+        m_process.start(program, m_args);
     QElapsedTimer timer;
     timer.start();
     while (!m_process.canReadLine() && timer.elapsed() < kStartTimeoutMs) {

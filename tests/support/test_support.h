@@ -123,6 +123,8 @@ public:
     DeviceHolder(const DeviceHolder &) = delete;
     DeviceHolder &operator=(const DeviceHolder &) = delete;
 
+    // The holder runs under this name (a link to it so named), as the system then reports it; before start().
+    void setProgramName(const QByteArray &name) { m_name = name; }
     // Waits up to 5 s until it holds; false with errorOutput() when it could not.
     bool start();
     qint64 pid() const { return m_pid; }
@@ -133,6 +135,8 @@ public:
 private:
     QStringList m_args;
     bool m_asNobody = false;
+    QByteArray m_name;
+    QTemporaryDir m_linkDir;
     TestProcess m_process;
     qint64 m_pid = 0;
     QString m_error;

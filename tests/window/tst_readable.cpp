@@ -27,6 +27,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolTip>
 
 #include <memory>
@@ -198,6 +199,7 @@ private slots:
     void tooLongEvenAtNinePixels();
     void toolTipReads_data();
     void toolTipReads();
+    void toolTipShowsAProgramsNameAsWritten();
     void busyCaptionsRecede_data();
     void busyCaptionsRecede();
     void accessibleTexts();
@@ -626,6 +628,39 @@ void TestReadable::tooLongEvenAtNinePixels()
     window.setPanelText(InfoPanel::Msg, message(18, 0));
     QVERIFY(!pnMsg->fitted().elided);
     QCOMPARE(pnMsg->fitted().font.pixelSize(), 16);
+}
+
+void TestReadable::toolTipShowsAProgramsNameAsWritten()
+{
+    // Another program's name is no markup: the scan report's tooltip shows it as it is, each line on its own.
+    TfrmModule &window = showWindow(QStringLiteral("style"), 0);
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *pnMsg = window.findChild<Panel *>(QStringLiteral("pnMsg"));
+    const QString report = QStringLiteral("COM1 (/dev/ttyS0): held by another program (<h1>BIG</h1>, process 4711)\n"
+                                          "COM2 (no device): no such port & <b>none</b>");
+    pnMsg->setToolTip(report);
+    const QPoint at = pnMsg->rect().center();
+    QHelpEvent help(QEvent::ToolTip, at, pnMsg->mapToGlobal(at));
+    QApplication::sendEvent(pnMsg, &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QLabel *tip = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QTipLabel") && widget->isVisible())
+            tip = qobject_cast<QLabel *>(widget);
+    }
+    QVERIFY(tip);
+    // What the label shows: its text as plain text, or the text its markup stands for.
+    const bool rich = tip->textFormat() == Qt::RichText
+                      || (tip->textFormat() == Qt::AutoText && Qt::mightBeRichText(tip->text()));
+    QTextDocument shown;
+    if (rich)
+        shown.setHtml(tip->text());
+    else
+        shown.setPlainText(tip->text());
+    QToolTip::hideText();
+    QCOMPARE(shown.toPlainText(), report);
+    QCOMPARE(pnMsg->toolTip(), report); // kept as the report has it
 }
 
 void TestReadable::toolTipReads_data()
