@@ -366,7 +366,8 @@ ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray>
     options.dbUrl = parser.value(QStringLiteral("db"));
     options.oncePerModule = parser.isSet(QStringLiteral("once-per-module"));
     options.oncePerModuleStrict = parser.value(QStringLiteral("once-per-module")) == QLatin1String("strict");
-    if (options.oncePerModule && !options.oncePerModuleStrict && !parser.value(QStringLiteral("once-per-module")).isEmpty())
+    if (options.oncePerModule && !options.oncePerModuleStrict
+        && !parser.value(QStringLiteral("once-per-module")).isEmpty())
         return usage(QStringLiteral("--once-per-module takes nothing or =strict, not \"%1\"")
                          .arg(parser.value(QStringLiteral("once-per-module"))));
     const bool readsRecords = options.command == CliCommand::History || options.command == CliCommand::RecordsSummary

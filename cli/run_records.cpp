@@ -65,9 +65,8 @@ void finishRecords(RecordKeeper &keeper, ConsoleOutput &output, QJsonObject &fin
     if (setAside > 0)
         output.diagnostic(QStringLiteral("records: %1 turned away by %2 %3 set aside in %4; modulebench-cli records "
                                          "sync --db URL sends them again")
-                              .arg(setAside)
-                              .arg(keeper.address().shown(), setAside == 1 ? QStringLiteral("is") : QStringLiteral("are"),
-                                   keeper.stationFile()));
+                              .arg(QString::number(setAside), keeper.address().shown(),
+                                   setAside == 1 ? QStringLiteral("is") : QStringLiteral("are"), keeper.stationFile()));
     if (waiting > 0)
         output.diagnostic(QStringLiteral("records: %1 wait%2 in %3 for %4; modulebench-cli records sync --db URL "
                                          "sends them")

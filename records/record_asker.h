@@ -12,9 +12,10 @@
 
 // The questions fixtures ask a server (whether a module was set up before), on one connection kept by a
 // thread of its own and made again when it breaks. A fixture never waits on the server for longer than a
-// question's limit: a server that does not answer in time is no answer, and the fixture goes on with the station's own records; while it is known to be away, a
-// question goes to it now and then without a fixture waiting for the answer. Standard error hears each time the
-// server can no longer be asked, and each time it can again.
+// question's limit: a server that does not answer in time is no answer, and the fixture goes on with the
+// station's own records; while it is known to be away, a question goes to it now and then without a fixture
+// waiting for the answer. Standard error hears each time the server can no longer be asked, and each time it
+// can again.
 class RecordAsker {
 public:
     RecordAsker(const DatabaseAddress &address, std::function<void(const QString &)> say);

@@ -203,7 +203,9 @@ std::optional<bool> RecordKeeper::succeededBefore(const QString &serialNumber)
         asker = m_asker.get();
     }
     const std::optional<bool> there = asker->succeededBefore(serialNumber);
-    return there.value_or(false) ? std::optional<bool>(true) : (there && here ? std::optional<bool>(false) : std::nullopt);
+    if (there.value_or(false))
+        return true;
+    return there && here ? std::optional<bool>(false) : std::nullopt;
 }
 
 qint64 RecordKeeper::waiting()
@@ -331,7 +333,8 @@ int RecordKeeper::sendWaiting(Sender &sender, RecordDatabase &file, RecordDataba
         } else {
             // On the server now; a record sent again after a crash here is one the server has, and keeps once.
             if (!file.markSent(*batch, key, error))
-                sender.tell(QStringLiteral("records: %1 could not be updated (%2)").arg(sender.fileAddress.path, error));
+                sender.tell(
+                    QStringLiteral("records: %1 could not be updated (%2)").arg(sender.fileAddress.path, error));
             sent += int(batch->size());
             sender.sentTotal += batch->size();
             continue;
@@ -371,7 +374,8 @@ int RecordKeeper::sendSingly(Sender &sender, RecordDatabase &file, RecordDatabas
         QString error;
         if (server.insert({record}, error)) {
             if (!file.markSent({record}, key, error))
-                sender.tell(QStringLiteral("records: %1 could not be updated (%2)").arg(sender.fileAddress.path, error));
+                sender.tell(
+                    QStringLiteral("records: %1 could not be updated (%2)").arg(sender.fileAddress.path, error));
             ++sent;
             ++sender.sentTotal;
             continue;

@@ -208,8 +208,8 @@ std::optional<QList<ModuleRecord>> RecordDatabase::waitingFor(const QString &ser
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT %1 FROM record_outbox o JOIN module_record r ON r.id = o.id "
-                                 "WHERE o.server = ? OR o.server IN (SELECT address FROM record_server WHERE identity = ?) "
-                                 "ORDER BY o.rowid LIMIT ?")
+                                 "WHERE o.server = ? OR o.server IN "
+                                 "(SELECT address FROM record_server WHERE identity = ?) ORDER BY o.rowid LIMIT ?")
                       .arg(tableColumnList(QStringLiteral("r."))));
     // Under the key, and under an address of the same server (a record kept as the server was identified).
     query.addBindValue(server);

@@ -77,8 +77,8 @@ bool RecordDatabase::tryWrite(QString &error)
 
 namespace {
 
-// An ODBC connection string in a normal form, without its password: its pairs with their keys in capitals, in
-// the order of their keys.
+// An ODBC connection string in a normal form, without its password (masked before, braces and all): its pairs
+// with their keys in capitals, in the order of their keys.
 QString normalOdbcString(const QString &connectionString)
 {
     QStringList pairs;
@@ -105,7 +105,8 @@ QString RecordDatabase::serverIdentity()
         // A role that may not read the control data: the address, as given.
     }
     if (m_address.kind == DatabaseAddress::Kind::Odbc)
-        return QStringLiteral("odbc:") + normalOdbcString(m_address.connectionString);
+        return QStringLiteral("odbc:")
+               + normalOdbcString(DatabaseAddress::shownConnectionString(m_address.connectionString));
     return m_address.shown();
 }
 
