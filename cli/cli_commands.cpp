@@ -62,7 +62,8 @@ public:
     {
         if (!m_keeper)
             return outcome;
-        finishRecords(*m_keeper, m_output, fields);
+        finishRecords(*m_keeper, m_output, fields,
+                      outcome == Outcome::Interrupted || outcome == Outcome::TimedOut);
         return m_failed && isSuccess(outcome) ? Outcome::Failure : outcome;
     }
 

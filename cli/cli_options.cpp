@@ -42,7 +42,7 @@ const Option kOptions[] = {
     {"timeout", "SECONDS", kScanning},
     {"db", "URL", kRecording},
     {"since", "TIME", {CliCommand::RecordsSummary}},
-    {"once-per-module", nullptr, {CliCommand::Watch}},
+    {"once-per-module", "strict", {CliCommand::Watch}},
 };
 
 // The highest COM number the tool maps.
@@ -168,13 +168,19 @@ bool parsePortList(const QString &text, QList<int> &ports)
 }
 
 // --db may come without its value (the station's own file): then the next word is an option, a command or
-// nothing. Such a --db becomes --db= here, which the parser takes as set and empty.
+// nothing. Such a --db becomes --db= here, which the parser takes as set and empty; so does a bare
+// --once-per-module.
 static QStringList withDbValues(QStringList arguments)
 {
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &word = arguments.at(i);
         if (word == QLatin1String("--"))
             break;
+        // --once-per-module takes its value (strict) only after '='.
+        if (word == QLatin1String("--once-per-module") || word == QLatin1String("-once-per-module")) {
+            arguments[i] = QStringLiteral("--once-per-module=");
+            continue;
+        }
         if (word != QLatin1String("--db") && word != QLatin1String("-db"))
             continue;
         CliCommand command;
@@ -359,6 +365,11 @@ ParsedArguments parseWords(const QStringList &arguments, const QList<QByteArray>
     options.db = parser.isSet(QStringLiteral("db"));
     options.dbUrl = parser.value(QStringLiteral("db"));
     options.oncePerModule = parser.isSet(QStringLiteral("once-per-module"));
+    options.oncePerModuleStrict = parser.value(QStringLiteral("once-per-module")) == QLatin1String("strict");
+    if (options.oncePerModule && !options.oncePerModuleStrict
+        && !parser.value(QStringLiteral("once-per-module")).isEmpty())
+        return usage(QStringLiteral("--once-per-module takes nothing or =strict, not \"%1\"")
+                         .arg(parser.value(QStringLiteral("once-per-module"))));
     const bool readsRecords = options.command == CliCommand::History || options.command == CliCommand::RecordsSummary
                               || options.command == CliCommand::RecordsSync;
     if (readsRecords && !options.db)

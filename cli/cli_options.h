@@ -33,6 +33,7 @@ struct CliOptions {
     bool db = false;              // --db: each module's record goes to a database
     QString dbUrl;                // its address; empty: the station's own SQLite file
     bool oncePerModule = false;   // watch --once-per-module: a module recorded ok before is not changed
+    bool oncePerModuleStrict = false; // =strict: nor one whose records could not be asked
     QString historySerial;        // history SERIAL
     QDateTime since;              // records summary --since; not valid: every record
 };

@@ -6,6 +6,7 @@
 #include "console_platform.h"
 #include "final_object.h"
 #include "outcomes.h"
+#include "record_keeper.h"
 #include "run_limit.h"
 #include "stop_token.h"
 
@@ -17,6 +18,7 @@
 #include <QtGlobal>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
@@ -102,6 +104,10 @@ int main(int argc, char *argv[])
     try {
         const int status = runCommand(parsed.options, output, stop);
         markFinished();
+        // A records sender still inside the server's client library: its output written, the process ends
+        // without the exit handlers that would pull Qt from under it.
+        if (RecordKeeper::senderLeftBehind())
+            std::_Exit(status);
         return status;
     } catch (const std::exception &error) {
         output.diagnostic(QString::fromLocal8Bit(error.what()));

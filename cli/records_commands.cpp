@@ -60,7 +60,19 @@ std::optional<qint64> waitingHere(const DatabaseAddress &server)
     QString error;
     if (file.open(RecordDatabase::Use::Read, error) != DatabaseProblem::None)
         return std::nullopt;
-    return file.waitingCount(server.shown(), error);
+    return file.waitingCount(file.waitingKey(server.shown()), error);
+}
+
+// What waits in this station's file for other servers than the key's, by server.
+QList<QPair<QString, qint64>> waitingElsewhere(const QString &key)
+{
+    DatabaseAddress fileAddress;
+    fileAddress.path = DatabaseAddress::defaultSqlitePath();
+    RecordDatabase file(fileAddress);
+    QString error;
+    if (!QFileInfo::exists(fileAddress.path) || file.open(RecordDatabase::Use::Read, error) != DatabaseProblem::None)
+        return {};
+    return file.waitingElsewhere(key, error).value_or(QList<QPair<QString, qint64>>());
 }
 
 } // namespace
@@ -163,20 +175,35 @@ int runRecordsSync(const CliOptions &options, ConsoleOutput &output)
         output.result(finalObject(options.command, Outcome::Ok, said, final), {said});
         return exitStatusOf(Outcome::Ok);
     }
-    const std::optional<qint64> before = waitingHere(*address);
     RecordKeeper keeper([&output](const QString &text) { output.diagnostic(text); });
-    const DatabaseProblem problem = keeper.open(*address, error);
+    // What the server turned away before is sent again, after what waits: its cause may be mended.
+    const DatabaseProblem problem = keeper.open(*address, error, true);
     if (problem != DatabaseProblem::None)
         return refuse(options, output, outcomeOf(problem), QStringLiteral("--db %1: %2").arg(address->shown(), error));
-    const qint64 waiting = keeper.finish();
-    const qint64 sent = std::max<qint64>(0, before.value_or(0) - waiting);
-    const Outcome outcome = waiting > 0 ? Outcome::DbUnreachable : Outcome::Ok;
+    const qint64 waiting = keeper.finish(false, true);
+    const qint64 setAside = keeper.setAside();
+    const qint64 sent = keeper.sentCount();
+    // Records that wait say the server could not take them; records only set aside, that it turned them away.
+    const Outcome outcome = waiting > 0 ? Outcome::DbUnreachable : setAside > 0 ? Outcome::DbRefused : Outcome::Ok;
     final.insert(QStringLiteral("sent_count"), sent);
     final.insert(QStringLiteral("records_waiting"), waiting);
+    final.insert(QStringLiteral("records_set_aside"), setAside);
     // One pass: a % in the address is no place for a count.
-    const QString said = QStringLiteral("%1 record%2 sent to %3; %4 wait%5")
-                             .arg(QString::number(sent), sent == 1 ? QString() : QStringLiteral("s"), address->shown(),
-                                  QString::number(waiting), waiting == 1 ? QStringLiteral("s") : QString());
+    QString said = QStringLiteral("%1 record%2 sent to %3; %4 wait%5")
+                       .arg(QString::number(sent), sent == 1 ? QString() : QStringLiteral("s"), address->shown(),
+                            QString::number(waiting), waiting == 1 ? QStringLiteral("s") : QString());
+    if (setAside > 0)
+        said += QStringLiteral("; %1 turned away, set aside").arg(setAside);
+    // A station whose server's address changed, or that served another server before.
+    QJsonArray elsewhere;
+    QStringList others;
+    for (const auto &[server, count] : waitingElsewhere(keeper.waitingKey())) {
+        elsewhere.append(QJsonObject{{QStringLiteral("server"), server}, {QStringLiteral("count"), count}});
+        others << QStringLiteral("%1 for %2").arg(QString::number(count), server);
+    }
+    final.insert(QStringLiteral("waiting_for_other_servers"), elsewhere);
+    if (!others.isEmpty())
+        said += QStringLiteral("; waiting for other servers: ") + others.join(QStringLiteral(", "));
     output.result(finalObject(options.command, outcome, said, final), {said});
     return exitStatusOf(outcome);
 }

@@ -17,6 +17,8 @@ Outcome outcomeOf(DatabaseProblem problem)
         return Outcome::DbReadOnly;
     case DatabaseProblem::Unreachable:
         return Outcome::DbUnreachable;
+    case DatabaseProblem::Rejected:
+        return Outcome::DbRefused;
     }
     return Outcome::Failure;
 }
@@ -52,12 +54,19 @@ bool keepModuleRecord(RecordKeeper &keeper, const ModuleRecord &record, ConsoleO
     return false;
 }
 
-void finishRecords(RecordKeeper &keeper, ConsoleOutput &output, QJsonObject &finalObject)
+void finishRecords(RecordKeeper &keeper, ConsoleOutput &output, QJsonObject &finalObject, bool stopped)
 {
-    const qint64 waiting = keeper.finish();
+    const qint64 waiting = keeper.finish(stopped);
     if (!keeper.address().isServer())
         return;
     finalObject.insert(QStringLiteral("records_waiting"), waiting);
+    const qint64 setAside = keeper.setAside();
+    finalObject.insert(QStringLiteral("records_set_aside"), setAside);
+    if (setAside > 0)
+        output.diagnostic(QStringLiteral("records: %1 turned away by %2 %3 set aside in %4; modulebench-cli records "
+                                         "sync --db URL sends them again")
+                              .arg(QString::number(setAside), keeper.address().shown(),
+                                   setAside == 1 ? QStringLiteral("is") : QStringLiteral("are"), keeper.stationFile()));
     if (waiting > 0)
         output.diagnostic(QStringLiteral("records: %1 wait%2 in %3 for %4; modulebench-cli records sync --db URL "
                                          "sends them")

@@ -24,6 +24,6 @@ std::optional<Outcome> openRecords(const CliOptions &options, ConsoleOutput &out
 bool keepModuleRecord(RecordKeeper &keeper, const ModuleRecord &record, ConsoleOutput &output, QJsonObject &object,
                       const QString &then = {});
 
-// The end of a run with records: what still waits for the server is tried once more, said when some still
-// wait, and counted in the run's final object.
-void finishRecords(RecordKeeper &keeper, ConsoleOutput &output, QJsonObject &finalObject);
+// The end of a run with records: what still waits for the server is tried once more (not when the run was
+// stopped: then the sending ends at once), said when some still wait, and counted in the run's final object.
+void finishRecords(RecordKeeper &keeper, ConsoleOutput &output, QJsonObject &finalObject, bool stopped = false);

@@ -110,9 +110,17 @@ ModuleFate handleModule(ProductionLine &line, ConsoleTool &tool, const CliOption
         return module;
     }
     // A module the line has set up before (here or at another station) is read and recorded, never changed.
-    if (options.oncePerModule && line.records->succeededBefore(QString::fromLatin1(scan.serialNumber))) {
-        module.outcome = Outcome::SeenBefore;
-        return module;
+    if (options.oncePerModule) {
+        const std::optional<bool> before = line.records->succeededBefore(QString::fromLatin1(scan.serialNumber));
+        if (before.value_or(false)) {
+            module.outcome = Outcome::SeenBefore;
+            return module;
+        }
+        // A line that must never change a module twice changes none whose history could not be had.
+        if (!before && options.oncePerModuleStrict) {
+            module.outcome = Outcome::HistoryUnknown;
+            return module;
+        }
     }
     if (options.clear) {
         const ChangeReport cleared = tool.clearCustomerRegister();
@@ -348,7 +356,7 @@ int runWatch(const CliOptions &options, ConsoleOutput &output, StopToken &stop)
     output.diagnostic(summary);
     QJsonObject record;
     if (line.records)
-        finishRecords(*line.records, output, record);
+        finishRecords(*line.records, output, record, stop.requested());
     int total = 0;
     QJsonObject counts;
     for (const auto &[each, count] : line.outcomes) {

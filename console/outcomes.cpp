@@ -36,6 +36,9 @@ const QList<OutcomeInfo> &outcomeTable()
          "scan --all: a port could not be searched (busy, permission denied...); a module there was missed"},
         {Outcome::SeenBefore, "seen-before", kExitSeenBefore,
          "watch --once-per-module: the module was recorded ok before; read, not changed"},
+        {Outcome::HistoryUnknown, "history-unknown", kExitSeenBefore,
+         "watch --once-per-module=strict: the server could not be asked whether the module was set up before; "
+         "read, not changed"},
         {Outcome::DbBadUrl, "db-bad-url", kExitDbBadUrl,
          "--db: the address is not understood, or Qt's driver for it is not installed; no port touched"},
         {Outcome::DbRefused, "db-refused", kExitDbRefused,

@@ -23,6 +23,7 @@ enum class Outcome {
     WrongModule,
     PortsUnsearched,
     SeenBefore,
+    HistoryUnknown,
     DbBadUrl,
     DbRefused,
     DbReadOnly,

@@ -1,5 +1,7 @@
 #include "record_database.h"
 
+#include "driver_library.h"
+#include "odbc_state.h"
 #include "record_file.h"
 #include "record_tables.h"
 
@@ -9,6 +11,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlResult>
 #include <QUuid>
 #include <QVariant>
 
@@ -16,6 +19,85 @@ namespace {
 
 // How long a SQLite file another connection is writing is waited for.
 constexpr int kBusyTimeoutMs = 10000;
+// How long an ODBC driver gets to make a connection, and to answer on one.
+constexpr int kOdbcLoginTimeoutSeconds = 5;
+constexpr int kOdbcConnectionTimeoutSeconds = kServerAnswerLimitMs / 1000;
+
+// The connection string's KEY=value pairs; a value in braces may hold a ';'.
+QStringList odbcPairs(const QString &text)
+{
+    QStringList pairs;
+    QString pair;
+    bool braced = false;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('{'))
+            braced = true;
+        else if (c == QLatin1Char('}'))
+            braced = false;
+        if (c == QLatin1Char(';') && !braced) {
+            if (!pair.trimmed().isEmpty())
+                pairs << pair;
+            pair.clear();
+        } else {
+            pair += c;
+        }
+    }
+    if (!pair.trimmed().isEmpty())
+        pairs << pair;
+    return pairs;
+}
+
+// libpq's notices (a server's WARNING as it shuts down...) go nowhere: they would reach standard error in
+// libpq's own words, without the program's prefix, and the error that follows says what became of the server.
+void quietNotices(const QVariant &handle)
+{
+    using Processor = void (*)(void *, const char *);
+    using SetProcessor = Processor (*)(void *, Processor, void *);
+    const auto setProcessor = reinterpret_cast<SetProcessor>(libpqFunction("PQsetNoticeProcessor"));
+    if (void *connection = libpqConnection(handle); connection && setProcessor)
+        setProcessor(connection, [](void *, const char *) {}, nullptr);
+}
+
+// Whether Qt's ODBC driver hands the connection string on as it is: it names a driver or a server, or a file DSN.
+bool odbcTakenAsItIs(const QString &connectionString)
+{
+    return connectionString.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive)
+           || connectionString.contains(QLatin1String("SERVER="), Qt::CaseInsensitive)
+           || connectionString.contains(QLatin1String(".dsn"), Qt::CaseInsensitive);
+}
+
+// The connection string as Qt's ODBC driver is to be given it. Qt puts "DSN=" in front of any other string,
+// as if it were a data source's name alone: a string that names its data source itself (DSN=line;UID=...)
+// goes with that name first and without its key, so that the driver manager gets it once.
+QString odbcDatabaseName(const QString &connectionString)
+{
+    if (odbcTakenAsItIs(connectionString))
+        return connectionString;
+    QStringList pairs = odbcPairs(connectionString);
+    for (int i = 0; i < pairs.size(); ++i) {
+        const QString key = pairs.at(i).section(QLatin1Char('='), 0, 0).trimmed();
+        if (key.compare(QLatin1String("DSN"), Qt::CaseInsensitive) == 0) {
+            const QString name = pairs.takeAt(i).section(QLatin1Char('='), 1);
+            pairs.prepend(name);
+            return pairs.join(QLatin1Char(';'));
+        }
+    }
+    return connectionString;
+}
+
+// The string the driver manager gets from Qt for it.
+QString odbcDriverString(const QString &connectionString)
+{
+    const QString name = odbcDatabaseName(connectionString);
+    return odbcTakenAsItIs(name) ? name : QStringLiteral("DSN=") + name;
+}
+
+// A connection the server itself turned away (credentials, no such database or role) holds the server's FATAL
+// report in libpq's words; one starting up or shutting down only asks to come back.
+bool turnedAwayByServer(const QString &text)
+{
+    return text.contains(QLatin1String("FATAL")) && !text.contains(QLatin1String("the database system is"));
+}
 
 QString driverOf(DatabaseAddress::Kind kind)
 {
@@ -30,17 +112,28 @@ QString driverOf(DatabaseAddress::Kind kind)
 QString errorText(const QSqlError &error)
 {
     QString text = error.databaseText().trimmed();
+    // Qt's PostgreSQL driver puts the code after a statement's message, "()" when there is none.
+    const QString code = QLatin1Char('(') + error.nativeErrorCode() + QLatin1Char(')');
+    if (text.endsWith(code))
+        text.chop(code.size());
     if (text.isEmpty())
         text = error.driverText().trimmed();
-    // libpq's messages run over several lines.
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text.simplified();
+    // libpq's messages run over several lines: one sentence each.
+    QStringList lines;
+    for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QString simple = line.simplified();
+        if (!simple.isEmpty())
+            lines << simple;
+    }
+    return lines.join(QStringLiteral("; "));
 }
 
 } // namespace
 
-RecordDatabase::RecordDatabase(const DatabaseAddress &address)
-    : m_address(address), m_connection(QStringLiteral("records-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
+RecordDatabase::RecordDatabase(const DatabaseAddress &address, std::shared_ptr<ConnectionGuard> guard)
+    : m_address(address),
+      m_guard(guard || !address.isServer() ? std::move(guard) : std::make_shared<ConnectionGuard>()),
+      m_connection(QStringLiteral("records-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
 }
 
@@ -53,6 +146,8 @@ void RecordDatabase::close()
 {
     if (!QSqlDatabase::contains(m_connection))
         return;
+    if (m_guard)
+        m_guard->detach();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         db.close();
@@ -60,9 +155,31 @@ void RecordDatabase::close()
     QSqlDatabase::removeDatabase(m_connection);
 }
 
-QString RecordDatabase::noteError(const QSqlError &error)
+QString RecordDatabase::noteError(const QSqlError &error, const QSqlQuery *query)
 {
     m_failure = error;
+    m_odbcState.clear();
+    m_odbcText.clear();
+    if (m_address.kind == DatabaseAddress::Kind::Odbc) {
+        std::optional<OdbcDiagnostic> said;
+        if (query && query->result())
+            said = odbcStatementDiagnostic(query->result()->handle());
+        if (!said && isOpen())
+            said = odbcConnectionDiagnostic(QSqlDatabase::database(m_connection, false).driver()->handle());
+        if (said) {
+            m_odbcState = said->state;
+            m_odbcText = said->text;
+        }
+    }
+    if (m_guard && m_guard->timedOut()) {
+        // Cut off for its time: the broken connection's own words would only say it broke.
+        m_failure = QSqlError(error.driverText(), QString(), QSqlError::ConnectionError);
+        return QStringLiteral("no answer within %1 s").arg(m_answerLimit.count() / 1000.0);
+    }
+    if (m_guard && m_guard->isCutForGood()) {
+        m_failure = QSqlError(error.driverText(), QString(), QSqlError::ConnectionError);
+        return QStringLiteral("the program is ending");
+    }
     return errorText(error);
 }
 
@@ -74,30 +191,54 @@ bool RecordDatabase::isOpen() const
 DatabaseProblem RecordDatabase::problemOf(const QSqlError &error) const
 {
     const QString code = error.nativeErrorCode();
-    const QString text = errorText(error);
+    if (code == QLatin1String(kSwallowedCode))
+        return DatabaseProblem::Rejected;
     switch (m_address.kind) {
     case DatabaseAddress::Kind::SQLite:
-        // SQLITE_READONLY, and SQLITE_CANTOPEN for a file opened to read only.
-        return code == QLatin1String("8") ? DatabaseProblem::ReadOnly : DatabaseProblem::Refused;
+        // SQLITE_READONLY, and SQLITE_CANTOPEN for a file opened to read only; SQLITE_CONSTRAINT (a check, a
+        // trigger's RAISE(ABORT)) turns the record away.
+        if (code == QLatin1String("8"))
+            return DatabaseProblem::ReadOnly;
+        return code == QLatin1String("19") ? DatabaseProblem::Rejected : DatabaseProblem::Refused;
     case DatabaseAddress::Kind::PostgreSQL:
-        // No privilege to insert; a read-only transaction (a standby, default_transaction_read_only).
-        if (code == QLatin1String("42501") || code == QLatin1String("25006"))
-            return DatabaseProblem::ReadOnly;
-        // Turned away by the server itself (credentials, no such database or role) comes as a FATAL
-        // message; a server starting up or shutting down only asks to come back.
-        if (text.contains(QLatin1String("FATAL")) && !text.contains(QLatin1String("the database system is")))
-            return DatabaseProblem::Refused;
-        if (error.type() == QSqlError::ConnectionError || code.isEmpty() || code.startsWith(QLatin1String("08"))
-            || code.startsWith(QLatin1String("57P")))
-            return DatabaseProblem::Unreachable;
-        return DatabaseProblem::Refused;
+        if (!code.isEmpty())
+            return problemOfState(code);
+        // A connection libpq could not make carries no code of the server's: turned away by the server itself
+        // (credentials, no such database or role), it holds the server's FATAL report; a server starting up
+        // or shutting down only asks to come back.
+        if (error.type() == QSqlError::ConnectionError)
+            return turnedAwayByServer(errorText(error)) ? DatabaseProblem::Refused : DatabaseProblem::Unreachable;
+        // A statement without a code: the connection broke under it.
+        return DatabaseProblem::Unreachable;
     case DatabaseAddress::Kind::Odbc:
-        if (text.contains(QLatin1String("28000")))
+        // The PostgreSQL ODBC driver says 08001 of every connection it could not make, the server's own refusal
+        // among them, with libpq's words.
+        if (m_odbcState == QLatin1String("08001") && turnedAwayByServer(m_odbcText))
             return DatabaseProblem::Refused;
-        if (text.contains(QLatin1String("42000")) || text.contains(QLatin1String("25000")))
-            return DatabaseProblem::ReadOnly;
+        if (!m_odbcState.isEmpty())
+            return problemOfState(m_odbcState);
         return error.type() == QSqlError::ConnectionError ? DatabaseProblem::Unreachable : DatabaseProblem::Refused;
     }
+    return DatabaseProblem::Refused;
+}
+
+DatabaseProblem problemOfState(const QString &state)
+{
+    const auto is = [&state](const char *code) { return state == QLatin1String(code); };
+    const auto inClass = [&state](const char *prefix) { return state.startsWith(QLatin1String(prefix)); };
+    // Credentials and authorization; no such database or catalog; a data source or driver that is not there.
+    if (inClass("28") || is("3D000") || is("IM002") || is("IM003") || is("IM004") || is("IM006"))
+        return DatabaseProblem::Refused;
+    // No privilege to insert; a read-only transaction (a standby, default_transaction_read_only).
+    if (is("42501") || is("25006"))
+        return DatabaseProblem::ReadOnly;
+    // Connection failures; the server shutting down or starting up; out of resources (too many connections);
+    // a time-out.
+    if (inClass("08") || is("57P01") || is("57P02") || is("57P03") || inClass("53") || is("HYT00") || is("HYT01"))
+        return DatabaseProblem::Unreachable;
+    // The record itself: data exceptions, integrity constraints, a trigger's own error (RAISE EXCEPTION).
+    if (inClass("22") || inClass("23") || is("P0001") || is("27000"))
+        return DatabaseProblem::Rejected;
     return DatabaseProblem::Refused;
 }
 
@@ -142,18 +283,36 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
         db.setConnectOptions(m_address.connectOptions);
         break;
     case DatabaseAddress::Kind::Odbc:
-        db.setDatabaseName(m_address.connectionString);
+        db.setDatabaseName(odbcDatabaseName(m_address.connectionString));
+        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1;SQL_ATTR_CONNECTION_TIMEOUT=%2")
+                                 .arg(kOdbcLoginTimeoutSeconds)
+                                 .arg(kOdbcConnectionTimeoutSeconds));
         break;
     }
     if (!db.open()) {
         error = noteError(db.lastError());
+        if (m_address.kind == DatabaseAddress::Kind::Odbc) {
+            // Qt has freed the connection's handles: asked again, on a connection of our own, for its code.
+            if (const std::optional<OdbcDiagnostic> said =
+                    odbcConnectDiagnostic(odbcDriverString(m_address.connectionString), kOdbcLoginTimeoutSeconds)) {
+                m_odbcState = said->state;
+                m_odbcText = said->text;
+                error = said->text;
+            }
+        }
         return problemOf(m_failure);
     }
+    if (m_guard)
+        m_guard->attach(db.driver()->handle());
+    if (m_address.kind == DatabaseAddress::Kind::PostgreSQL)
+        quietNotices(db.driver()->handle());
+    // The connection is made (within its connect time-out); what follows is held to the answer limit.
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     if (m_address.kind == DatabaseAddress::Kind::SQLite) {
         QSqlQuery pragma(db);
         // A file that is no SQLite database (a text file, a CSV file given by mistake) says so here.
         if (!pragma.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-            error = noteError(pragma.lastError());
+            error = noteError(pragma.lastError(), &pragma);
             return DatabaseProblem::Refused;
         }
         // Each commit on the disk before it counts, as the CSV file's records are.
@@ -170,7 +329,9 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
         }
         return DatabaseProblem::None;
     }
-    const bool needsOutbox = m_address.kind == DatabaseAddress::Kind::SQLite && !tables.contains(kOutboxTable);
+    const bool needsOutbox = m_address.kind == DatabaseAddress::Kind::SQLite
+                             && (!tables.contains(kOutboxTable) || !tables.contains(kSetAsideTable)
+                                 || !tables.contains(kServerTable));
     if (!m_hasTable || !tables.contains(kSchemaTable) || needsOutbox) {
         if (m_hasTable && !tables.contains(kSchemaTable)) {
             error = QStringLiteral("it has a table %1 of another program's (no %2 beside it)").arg(kRecordTable, kSchemaTable);
@@ -187,7 +348,7 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
     {
         QSqlQuery version(db);
         if (!version.exec(QStringLiteral("SELECT MAX(version) FROM ") + kSchemaTable) || !version.next()) {
-            error = noteError(version.lastError());
+            error = noteError(version.lastError(), &version);
             return problemOf(m_failure);
         }
         schema = version.value(0).toInt();
@@ -220,7 +381,7 @@ bool RecordDatabase::begin(QString &error)
     QSqlQuery query(db);
     if (query.exec(QStringLiteral("BEGIN IMMEDIATE")))
         return true;
-    error = noteError(query.lastError());
+    error = noteError(query.lastError(), &query);
     return false;
 }
 

@@ -76,7 +76,7 @@ bool RecordDatabase::insertOne(const ModuleRecord &record, QString &error)
         there.prepare(QStringLiteral("SELECT COUNT(*) FROM module_record WHERE id = ?"));
         there.addBindValue(record.id);
         if (!there.exec() || !there.next()) {
-            error = noteError(there.lastError());
+            error = noteError(there.lastError(), &there);
             return false;
         }
         if (there.value(0).toLongLong() > 0)
@@ -92,14 +92,34 @@ bool RecordDatabase::insertOne(const ModuleRecord &record, QString &error)
     for (const RecordField field : tableRecordFields())
         query.addBindValue(boundValue(record, field));
     if (!query.exec()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return false;
     }
-    return true;
+    const int changed = query.numRowsAffected();
+    if (changed == 1)
+        return true;
+    // None: a record with its id is there already (sent before), or a trigger or a rule took the record in
+    // without keeping it, which is no record kept.
+    QSqlQuery there(db);
+    there.prepare(QStringLiteral("SELECT COUNT(*) FROM module_record WHERE id = ?"));
+    there.addBindValue(record.id);
+    if (!there.exec() || !there.next()) {
+        error = noteError(there.lastError(), &there);
+        return false;
+    }
+    if (changed == 0 && there.value(0).toLongLong() == 1)
+        return true;
+    error = QStringLiteral("the database took the record in without keeping it (%1 rows changed): a trigger or a "
+                           "rule there swallows it")
+                .arg(changed);
+    m_failure = QSqlError(error, error, QSqlError::StatementError, QLatin1String(kSwallowedCode));
+    m_odbcState.clear();
+    return false;
 }
 
 bool RecordDatabase::insert(const QList<ModuleRecord> &records, QString &error)
 {
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     return inTransaction([&] {
         for (const ModuleRecord &record : records) {
             if (!insertOne(record, error))
@@ -111,6 +131,7 @@ bool RecordDatabase::insert(const QList<ModuleRecord> &records, QString &error)
 
 std::optional<QList<ModuleRecord>> RecordDatabase::history(const QString &serialNumber, QString &error)
 {
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     QList<ModuleRecord> records;
     if (!m_hasTable)
         return records;
@@ -119,7 +140,7 @@ std::optional<QList<ModuleRecord>> RecordDatabase::history(const QString &serial
     query.prepare(QStringLiteral("SELECT %1 FROM module_record WHERE serial_number = ? ORDER BY time").arg(tableColumnList()));
     query.addBindValue(serialNumber);
     if (!query.exec()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     while (query.next())
@@ -129,6 +150,7 @@ std::optional<QList<ModuleRecord>> RecordDatabase::history(const QString &serial
 
 std::optional<QList<RecordCount>> RecordDatabase::summary(const QDateTime &since, QString &error)
 {
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     QList<RecordCount> counts;
     if (!m_hasTable)
         return counts;
@@ -140,7 +162,7 @@ std::optional<QList<RecordCount>> RecordDatabase::summary(const QDateTime &since
     if (since.isValid())
         query.addBindValue(ModuleRecord::timeText(since));
     if (!query.exec()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     while (query.next())
@@ -150,6 +172,7 @@ std::optional<QList<RecordCount>> RecordDatabase::summary(const QDateTime &since
 
 std::optional<bool> RecordDatabase::succeededBefore(const QString &serialNumber, QString &error)
 {
+    const GuardedStatement limited(m_guard.get(), m_answerLimit);
     if (!m_hasTable)
         return false;
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
@@ -157,7 +180,7 @@ std::optional<bool> RecordDatabase::succeededBefore(const QString &serialNumber,
                                  "AND outcome IN ('ok', 'already-set')"));
     query.addBindValue(serialNumber);
     if (!query.exec() || !query.next()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     return query.value(0).toLongLong() > 0;
@@ -173,7 +196,7 @@ bool RecordDatabase::keepForServer(const ModuleRecord &record, const QString &se
         waiting.addBindValue(record.id);
         waiting.addBindValue(server);
         if (!waiting.exec()) {
-            error = noteError(waiting.lastError());
+            error = noteError(waiting.lastError(), &waiting);
             return false;
         }
         return true;
@@ -185,12 +208,15 @@ std::optional<QList<ModuleRecord>> RecordDatabase::waitingFor(const QString &ser
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT %1 FROM record_outbox o JOIN module_record r ON r.id = o.id "
-                                 "WHERE o.server = ? ORDER BY o.rowid LIMIT ?")
+                                 "WHERE o.server = ? OR o.server IN "
+                                 "(SELECT address FROM record_server WHERE identity = ?) ORDER BY o.rowid LIMIT ?")
                       .arg(tableColumnList(QStringLiteral("r."))));
+    // Under the key, and under an address of the same server (a record kept as the server was identified).
+    query.addBindValue(server);
     query.addBindValue(server);
     query.addBindValue(limit);
     if (!query.exec()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     QList<ModuleRecord> records;
@@ -204,11 +230,13 @@ bool RecordDatabase::markSent(const QList<ModuleRecord> &records, const QString 
     return inTransaction([&] {
         for (const ModuleRecord &record : records) {
             QSqlQuery query(QSqlDatabase::database(m_connection, false));
-            query.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND server = ?"));
+            query.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND (server = ? OR server IN "
+                                         "(SELECT address FROM record_server WHERE identity = ?))"));
             query.addBindValue(record.id);
             query.addBindValue(server);
+            query.addBindValue(server);
             if (!query.exec()) {
-                error = noteError(query.lastError());
+                error = noteError(query.lastError(), &query);
                 return false;
             }
         }
@@ -219,11 +247,78 @@ bool RecordDatabase::markSent(const QList<ModuleRecord> &records, const QString 
 std::optional<qint64> RecordDatabase::waitingCount(const QString &server, QString &error)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_outbox WHERE server = ?"));
+    // Under the key, and under any address of the same server not yet moved to it.
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_outbox WHERE server = ? "
+                                 "OR server IN (SELECT address FROM record_server WHERE identity = ?)"));
+    query.addBindValue(server);
     query.addBindValue(server);
     if (!query.exec() || !query.next()) {
-        error = noteError(query.lastError());
+        error = noteError(query.lastError(), &query);
         return std::nullopt;
     }
     return query.value(0).toLongLong();
+}
+
+bool RecordDatabase::setAside(const ModuleRecord &record, const QString &server, const QString &reason, QString &error)
+{
+    return inTransaction([&] {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        QSqlQuery aside(db);
+        aside.prepare(QStringLiteral("INSERT OR REPLACE INTO record_set_aside (id, server, reason) VALUES (?, ?, ?)"));
+        aside.addBindValue(record.id);
+        aside.addBindValue(server);
+        aside.addBindValue(reason);
+        QSqlQuery waiting(db);
+        waiting.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND (server = ? OR server IN "
+                                       "(SELECT address FROM record_server WHERE identity = ?))"));
+        waiting.addBindValue(record.id);
+        waiting.addBindValue(server);
+        waiting.addBindValue(server);
+        if (!aside.exec()) {
+            error = noteError(aside.lastError(), &aside);
+            return false;
+        }
+        if (!waiting.exec()) {
+            error = noteError(waiting.lastError(), &waiting);
+            return false;
+        }
+        return true;
+    }, error);
+}
+
+std::optional<qint64> RecordDatabase::setAsideCount(const QString &server, QString &error)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_set_aside WHERE server = ? "
+                                 "OR server IN (SELECT address FROM record_server WHERE identity = ?)"));
+    query.addBindValue(server);
+    query.addBindValue(server);
+    if (!query.exec() || !query.next()) {
+        error = noteError(query.lastError(), &query);
+        return std::nullopt;
+    }
+    return query.value(0).toLongLong();
+}
+
+bool RecordDatabase::waitAgain(const QString &server, QString &error)
+{
+    return inTransaction([&] {
+        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        QSqlQuery again(db);
+        again.prepare(QStringLiteral("INSERT OR IGNORE INTO record_outbox (id, server) "
+                                     "SELECT id, server FROM record_set_aside WHERE server = ? ORDER BY rowid"));
+        again.addBindValue(server);
+        QSqlQuery gone(db);
+        gone.prepare(QStringLiteral("DELETE FROM record_set_aside WHERE server = ?"));
+        gone.addBindValue(server);
+        if (!again.exec()) {
+            error = noteError(again.lastError(), &again);
+            return false;
+        }
+        if (!gone.exec()) {
+            error = noteError(gone.lastError(), &gone);
+            return false;
+        }
+        return true;
+    }, error);
 }

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -17,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QUuid>
 #include <QtTest>
+
+#include <csignal>
 
 #include <sys/stat.h>
 
@@ -216,8 +219,19 @@ private slots:
                                      "customer_register TEXT, outcome TEXT, duration_ms INTEGER, tool_version TEXT)",
                                      "CREATE TABLE modulebench_schema (version INTEGER NOT NULL)",
                                      "INSERT INTO modulebench_schema VALUES (2)"}));
+        // A trigger that lets every insert pass without keeping its row.
+        const QString swallowing = data.filePath(QStringLiteral("swallowing.sqlite"));
+        QVERIFY(makeDatabase(swallowing, {"CREATE TABLE module_record (id TEXT PRIMARY KEY, time TEXT, station TEXT, "
+                                          "port TEXT, line_settings TEXT, serial_number TEXT, version TEXT, "
+                                          "customer_register TEXT, outcome TEXT, duration_ms INTEGER, "
+                                          "tool_version TEXT)",
+                                          "CREATE TABLE modulebench_schema (version INTEGER NOT NULL)",
+                                          "INSERT INTO modulebench_schema VALUES (1)",
+                                          "CREATE TRIGGER swallow BEFORE INSERT ON module_record "
+                                          "BEGIN SELECT RAISE(IGNORE); END"}));
         const QList<QPair<QStringList, int>> cases{
             {{"scan", "--db", "mysql://line/records"}, 12},
+            {{"scan", "--db", "sqlite:" + swallowing}, 13},
             {{"watch", "--db", "postgresql://station@line-server/"}, 12},
             {{"clear", "--db", "sqlite:" + text}, 13},
             {{"watch", "--db", "sqlite:" + fifo}, 13},
@@ -354,6 +368,374 @@ private slots:
         QVERIFY2(once.finished, once.describe());
         QCOMPARE(once.records().first().value("outcome").toString(), QStringLiteral("seen-before"));
         QVERIFY(!requestsHeard(*again).contains("F06" + QByteArray(32, '*')));
+    }
+
+    // A server whose processes all stop (a server or a network that no longer answers, without a reset) holds
+    // no stop up: Ctrl-C ends watch within a few seconds, whether its sender waits for a statement on an open
+    // connection or for a connection being made; the record not sent waits in the station's file, counted in
+    // the final object, and reaches the server once the server goes on.
+    void ctrlCEndsWatchWhileTheServerHangs()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QTemporaryDir data;
+        const QString open = data.filePath(QStringLiteral("open"));
+        const QString connecting = data.filePath(QStringLiteral("connecting"));
+        const auto kept = [&](const QString &home) {
+            return rowsOf(home + QStringLiteral("/KAVOR/ModuleBench/records.sqlite")).size();
+        };
+        const auto stopped = [&](CliProcess &cli, const char *what) {
+            QElapsedTimer took;
+            took.start();
+            cli.signal(SIGINT);
+            const CliRun run = cli.wait(10000);
+            const qint64 ms = took.elapsed();
+            qInfo("%s: ended %lld ms after Ctrl-C", what, ms);
+            return std::make_pair(run, ms);
+        };
+
+        CliProcess first;
+        {
+            const ScopedVariable dataHome("XDG_DATA_HOME", open);
+            QVERIFY(r->addModule(3, module("KV001101", "FIRST")));
+            QVERIFY(first.start({"watch", "--db", station, "--station", "S1", "-p", "3", "--clear", "--json"}));
+        }
+        QVERIFY(waitFor([&] { return onServer(server) == 1; }, 15000));
+        QVERIFY2(server.pause(&error), qPrintable(error));
+        r->unplug(3);
+        QVERIFY(r->addModule(3, module("KV001102", "SECOND")));
+        QVERIFY(waitFor([&] { return kept(open) == 2; }, 15000));
+        // Its sender has sent the record's transaction on the open connection by now, and waits for an answer.
+        QThread::msleep(1000);
+        const auto [run, ms] = stopped(first, "a statement waited for");
+        QVERIFY2(run.finished && run.exitCode == 0 && ms < 5000, run.describe());
+        QCOMPARE(run.records().last().value("records_waiting").toInt(-1), 1);
+        // Cut off at the server, the sender ended with the program: not left behind.
+        QVERIFY2(!run.errors().contains(QLatin1String("was still being connected to")), run.err);
+
+        // Started while the server hangs: its sender tries connection after connection, each waited for until
+        // the connect time-out.
+        CliProcess second;
+        {
+            const ScopedVariable dataHome("XDG_DATA_HOME", connecting);
+            QVERIFY(r->addModule(4, module("KV001103", "THIRD")));
+            QVERIFY(second.start({"watch", "--db", station, "--station", "S2", "-p", "4", "--clear", "--json"}));
+        }
+        QVERIFY(waitFor([&] { return kept(connecting) == 1; }, 30000));
+        QThread::msleep(1000);
+        const auto [late, lateMs] = stopped(second, "a connection being made");
+        // Ended by the program itself (no crash under the sender left in libpq), in its own time.
+        QVERIFY2(late.finished && late.exitCode == 0 && lateMs < 5000, late.describe());
+        QVERIFY2(late.errors().contains(QLatin1String("was still being connected to")), late.err);
+        QCOMPARE(late.records().last().value("records_waiting").toInt(-1), 1);
+
+        server.resume();
+        for (const QString &home : {open, connecting}) {
+            const ScopedVariable dataHome("XDG_DATA_HOME", home);
+            const CliRun sync = runCli({"records", "sync", "--db", station, "--json"});
+            QVERIFY2(sync.finished && sync.exitCode == 0, sync.describe());
+        }
+        QCOMPARE(onServer(server), 3);
+    }
+
+    // A server stopped at once (an immediate shutdown: its processes tell each client so) while a station is
+    // connected: each line on standard error is the program's own, the server's words cleaned up.
+    void aServerStoppedAtOnceIsSaidInTheProgramsOwnLines()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", station, "--station", "S", "-p", "3", "--json"}));
+        QVERIFY(r->addModule(3, module("KV001701", "FIRST")));
+        QVERIFY(waitFor([&] { return onServer(server) == 1; }, 15000));
+        r->unplug(3);
+        QVERIFY2(server.stopAtOnce(&error), qPrintable(error));
+        QVERIFY(r->addModule(3, module("KV001702", "SECOND")));
+        QVERIFY(waitFor([&] { return rowsOf(file).size() == 2; }, 15000));
+        // The sender has tried the broken connection by now.
+        QThread::msleep(1500);
+        cli.signal(SIGINT);
+        const CliRun run = cli.wait(15000);
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        QVERIFY2(run.errors().contains(QLatin1String("cannot be reached")), run.err);
+        for (const QString &line : run.errors().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            QVERIFY2(line.startsWith(QLatin1String("modulebench-cli: ")), qPrintable(line));
+            QVERIFY2(!line.contains(QLatin1String("()")), qPrintable(line));
+        }
+    }
+
+    // With --once-per-module, a server that hangs holds no fixture up: each module's question gets a second at
+    // most, the station's own records answer meanwhile, and standard error says each time the server can no
+    // longer be asked and each time it can again. Every module recorded reaches the server once.
+    void fixturesNeverWaitOnAHungServer()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", station, "--station", "S", "-p", "3", "--once-per-module", "--clear",
+                           "--json"}));
+        // Paused (true) or going on while each module is served.
+        const QList<bool> hung{false, true, true, false, true};
+        for (int i = 0; i < hung.size(); ++i) {
+            if (hung.at(i) != server.isPaused()) {
+                if (hung.at(i))
+                    QVERIFY2(server.pause(&error), qPrintable(error));
+                else
+                    server.resume();
+            }
+            QVERIFY(r->addModule(3, module(QStringLiteral("KV00140%1").arg(i + 1), "LINE")));
+            QVERIFY(waitFor([&] { return rowsOf(file).size() == i + 1; }, 20000));
+            if (i == 3)
+                QVERIFY(waitFor([&] { return onServer(server) == 4; }, 20000));
+            r->unplug(3);
+        }
+        server.resume();
+        cli.signal(SIGINT);
+        const CliRun run = cli.wait(20000);
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        const QList<QJsonObject> modules = run.records().mid(0, hung.size());
+        QCOMPARE(modules.size(), hung.size());
+        for (int i = 0; i < hung.size(); ++i) {
+            const qint64 took = modules.at(i).value("duration_ms").toInteger();
+            qInfo("module %d (server %s): %lld ms", i + 1, hung.at(i) ? "stopped" : "going", took);
+            QCOMPARE(modules.at(i).value("outcome").toString(), QStringLiteral("ok"));
+            // A question's second and the module's own time; asked on a new connection each time, as before,
+            // a stopped server held each module up for the whole connect time-out (5 s) at least.
+            QVERIFY2(took < 4000, qPrintable(QString::number(took)));
+        }
+        QCOMPARE(run.errors().count(QLatin1String("could not be asked whether a module was set up before")), 2);
+        QCOMPARE(run.errors().count(QLatin1String("can be asked again")), 1);
+        const CliRun sync = runCli({"records", "sync", "--db", station, "--json"});
+        QVERIFY2(sync.finished && sync.exitCode == 0, sync.describe());
+        QString rows;
+        QVERIFY(server.sql(QStringLiteral("SELECT serial_number, count(*) FROM module_record GROUP BY serial_number "
+                                          "ORDER BY serial_number"),
+                           &error, &rows));
+        QCOMPARE(rows.trimmed().split(QLatin1Char('\n')),
+                 QStringList({"KV001401|1", "KV001402|1", "KV001403|1", "KV001404|1", "KV001405|1"}));
+    }
+
+    // --once-per-module=strict: while the server cannot be asked, a module is read and recorded with its own
+    // outcome, and nothing is sent to change it.
+    void strictOncePerModuleChangesNothingTheServerCannotBeAskedAbout()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", station, "--station", "S", "-p", "3", "--once-per-module=strict",
+                           "--clear", "--count", "2", "--json"}));
+        SimProcess *asked = r->addModule(3, module("KV001501", "ASKED"));
+        QVERIFY(asked);
+        QVERIFY(waitFor([&] { return rowsOf(file).size() == 1; }, 20000));
+        // Its log goes with it: the next module at COM3 logs under the same name.
+        QVERIFY(requestsHeard(*asked).contains("F06" + QByteArray(32, '*')));
+        r->unplug(3);
+        QVERIFY2(server.pause(&error), qPrintable(error));
+        SimProcess *unasked = r->addModule(3, module("KV001502", "NOT ASKED"));
+        QVERIFY(unasked);
+        QVERIFY(waitFor([&] { return rowsOf(file).size() == 2; }, 20000));
+        // Going on again, the server takes the last record at the run's end.
+        server.resume();
+        const CliRun run = cli.wait(30000);
+        QVERIFY2(run.finished && run.exitCode == 15, run.describe());
+        QCOMPARE(run.records().last().value("outcome_counts").toObject(),
+                 QJsonObject({{"ok", 1}, {"history-unknown", 1}}));
+        const QList<QByteArray> heard = requestsHeard(*unasked);
+        QVERIFY(!heard.isEmpty());
+        for (const QByteArray &request : heard)
+            QVERIFY2(!request.startsWith("F06") && !request.startsWith("E01"), request.constData());
+        QCOMPARE(rowsOf(file).last().value(QStringLiteral("outcome")).toString(), QStringLiteral("history-unknown"));
+    }
+
+    // A record the server turns away for what it holds (a trigger raising an error on one serial number) is set
+    // aside in the station's file with the server's reason, said once and counted, and the records after it
+    // reach the server; once the cause is mended, records sync sends it.
+    void aRecordTheServerTurnsAwayIsSetAsideAndTheNextGoOn()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString station = lineRole(server);
+        QVERIFY(!station.isEmpty());
+        QVERIFY2(server.sql(QStringLiteral(
+                                "CREATE FUNCTION blocked() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                                "IF NEW.serial_number = 'KV001302' THEN RAISE EXCEPTION 'module % is blocked', "
+                                "NEW.serial_number; END IF; RETURN NEW; END $$; "
+                                "CREATE TRIGGER blocked BEFORE INSERT ON module_record FOR EACH ROW "
+                                "EXECUTE FUNCTION blocked()"),
+                            &error),
+                 qPrintable(error));
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        CliProcess cli;
+        QVERIFY(cli.start({"watch", "--db", station, "--station", "S", "-p", "3", "--count", "3", "--json"}));
+        const QStringList serials{"KV001301", "KV001302", "KV001303"};
+        for (int i = 0; i < serials.size(); ++i) {
+            QVERIFY(r->addModule(3, module(serials.at(i), "LINE")));
+            QVERIFY(waitFor([&] { return rowsOf(file).size() == i + 1; }, 15000));
+            r->unplug(3);
+        }
+        const CliRun run = cli.wait(30000);
+        QVERIFY2(run.finished && run.exitCode == 0, run.describe());
+        QCOMPARE(run.records().last().value("records_waiting").toInt(-1), 0);
+        QCOMPARE(run.records().last().value("records_set_aside").toInt(-1), 1);
+        QVERIFY2(run.errors().count(QLatin1String("module KV001302 is blocked")) == 1, run.err);
+        QVERIFY2(!run.errors().contains(QLatin1String("cannot be reached")), run.err);
+        QString rows;
+        QVERIFY(server.sql(QStringLiteral("SELECT serial_number FROM module_record ORDER BY time"), &error, &rows));
+        QCOMPARE(rows.trimmed().split(QLatin1Char('\n')), QStringList({"KV001301", "KV001303"}));
+
+        // Still turned away: set aside again, its own outcome.
+        const CliRun refused = runCli({"records", "sync", "--db", station, "--json"});
+        QVERIFY2(refused.finished && refused.exitCode == 13, refused.describe());
+        QCOMPARE(refused.records().last().value("records_set_aside").toInt(-1), 1);
+        QVERIFY(server.sql(QStringLiteral("DROP TRIGGER blocked ON module_record"), &error));
+        const CliRun sync = runCli({"records", "sync", "--db", station, "--json"});
+        QVERIFY2(sync.finished && sync.exitCode == 0, sync.describe());
+        QCOMPARE(sync.records().last().value("sent_count").toInt(-1), 1);
+        QCOMPARE(sync.records().last().value("records_set_aside").toInt(-1), 0);
+        QCOMPARE(onServer(server), 3);
+    }
+
+    // Records wait for a server, not for the text of its address: a record kept while the server was away,
+    // under its socket address, is sent by records sync through its TCP address; what waits for another server
+    // is said and counted.
+    void recordsWaitForTheServerNotItsAddress()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        server.setTcp(true);
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QString socket = lineRole(server);
+        QVERIFY(!socket.isEmpty());
+        const QString tcp = server.tcpUrl("station", "station-secret", PostgresServer::databaseName());
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+        QVERIFY(r->addModule(3, module("KV001601", "FIRST")));
+        const CliRun first = runCli({"scan", "--db", socket, "-p", "3", "--no-store", "--json"});
+        QVERIFY2(first.finished && first.exitCode == 0, first.describe());
+        QCOMPARE(onServer(server), 1);
+        QVERIFY2(server.stop(&error), qPrintable(error));
+        const CliRun second = runCli({"scan", "--db", socket, "-p", "3", "--no-store", "--json"});
+        QVERIFY2(second.finished && second.exitCode == 0, second.describe());
+        QCOMPARE(second.records().last().value("records_waiting").toInt(-1), 1);
+        QVERIFY2(server.startAgain(&error), qPrintable(error));
+        // A record of another server's, waiting in the same file.
+        const QString file = data.filePath(QStringLiteral("KAVOR/ModuleBench/records.sqlite"));
+        QVERIFY(makeDatabase(file, {"INSERT INTO record_outbox (id, server) SELECT id, "
+                                    "'postgresql://station@other-line/records' FROM module_record LIMIT 1"}));
+
+        const CliRun sync = runCli({"records", "sync", "--db", tcp, "--json"});
+        QVERIFY2(sync.finished && sync.exitCode == 0, sync.describe());
+        QCOMPARE(sync.records().last().value("sent_count").toInt(-1), 1);
+        QCOMPARE(sync.records().last().value("records_waiting").toInt(-1), 0);
+        QCOMPARE(sync.records().last().value("waiting_for_other_servers").toArray(),
+                 QJsonArray({QJsonObject{{"server", "postgresql://station@other-line/records"}, {"count", 1}}}));
+        QVERIFY2(sync.text().contains(QLatin1String("waiting for other servers")), sync.out);
+        QCOMPARE(onServer(server), 2);
+    }
+
+    // The README's ODBC form, odbc:DSN=...;UID=...;PWD=..., reaches the line's server through unixODBC and the
+    // PostgreSQL ODBC driver (a data source of the test's own, ODBCSYSINI and ODBCINI); a data source that is
+    // not there and a wrong password are refusals said before any port is touched, never records that wait.
+    void odbcInTheReadmesFormSendsRecords()
+    {
+        const QString reason = PostgresServer::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable(reason));
+        QString odbcDriver;
+        for (const QString &folder : QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString candidate = QStringLiteral("/usr/lib/%1/odbc/psqlodbcw.so").arg(folder);
+            if (QFileInfo::exists(candidate))
+                odbcDriver = candidate;
+        }
+        if (odbcDriver.isEmpty() || !QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
+            QSKIP("no PostgreSQL ODBC driver or no Qt ODBC driver (Debian: odbc-postgresql, libqt6sql6-odbc)");
+        r = std::make_unique<WindowRig>();
+        PostgresServer server;
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        QVERIFY(!lineRole(server).isEmpty());
+        QTemporaryDir odbc;
+        writeFile(odbc.filePath(QStringLiteral("odbcinst.ini")),
+                  QStringLiteral("[PostgreSQL Unicode]\nDriver=%1\n").arg(odbcDriver).toUtf8());
+        writeFile(odbc.filePath(QStringLiteral("odbc.ini")),
+                  QStringLiteral("[line]\nDriver=PostgreSQL Unicode\nServername=%1\nPort=5432\nDatabase=%2\n")
+                      .arg(server.socketFolder(), PostgresServer::databaseName())
+                      .toUtf8());
+        const ScopedVariable systemIni("ODBCSYSINI", odbc.path());
+        const ScopedVariable userIni("ODBCINI", odbc.filePath(QStringLiteral("odbc.ini")));
+        QTemporaryDir data;
+        const ScopedVariable dataHome("XDG_DATA_HOME", data.path());
+
+        SimProcess *sim = r->addModule(3, module("KV001201", "THROUGH ODBC"));
+        QVERIFY(sim);
+        const CliRun scan = runCli({"scan", "--db", "odbc:DSN=line;UID=station;PWD=station-secret", "-p", "3",
+                                    "--no-store", "--json"});
+        QVERIFY2(scan.finished && scan.exitCode == 0, scan.describe());
+        QCOMPARE(scan.records().last().value("records_waiting").toInt(-1), 0);
+        QCOMPARE(onServer(server), 1);
+        const int heard = requestsHeard(*sim).size();
+
+        const QList<QPair<QString, int>> cases{
+            {QStringLiteral("odbc:DSN=line;UID=station;PWD=not-the-password"), 13},
+            {QStringLiteral("odbc:DSN=no-such-line;UID=station;PWD=station-secret"), 13},
+        };
+        for (const auto &[url, status] : cases) {
+            const CliRun run = runCli({"scan", "--db", url, "-p", "3", "--no-store", "--json"}, 30000);
+            QVERIFY2(run.finished && run.exitCode == status, run.describe());
+            QCOMPARE(run.errors().count('\n'), 1);
+            QVERIFY2(!run.errors().contains(QLatin1String("secret")), run.err);
+            QVERIFY2(!run.errors().contains(QLatin1String("not-the")), run.err);
+        }
+        QCOMPARE(requestsHeard(*sim).size(), heard);
+        QCOMPARE(onServer(server), 1);
     }
 
     // Wrong credentials, a database that is not there, a role that may only read and a server that is away

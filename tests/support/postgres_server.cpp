@@ -12,11 +12,14 @@
 #include <QUrl>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -54,6 +57,7 @@ while IFS= read -r command; do
     case $command in
     start) run "$bin/pg_ctl" start -w -t 60 -D "$data" -l "$folder/server.log"; echo "start $?" ;;
     stop) run "$bin/pg_ctl" stop -w -t 60 -D "$data" -m fast; echo "stop $?" ;;
+    crash) run "$bin/pg_ctl" stop -w -t 60 -D "$data" -m immediate; echo "crash $?" ;;
     *) echo "$command 2" ;;
     esac
 done
@@ -116,6 +120,8 @@ PostgresServer::PostgresServer() = default;
 
 PostgresServer::~PostgresServer()
 {
+    // A server left stopped would hold its keeper's immediate stop up.
+    resume();
     if (m_commands >= 0) {
         // No more commands: the keeper stops the server and removes the folder; its side of the socket
         // closes when it has done so.
@@ -212,7 +218,16 @@ QString PostgresServer::url(const QString &user, const QString &password, const 
         text += QLatin1Char('@');
     }
     return text + QLatin1Char('/') + QString::fromLatin1(QUrl::toPercentEncoding(database))
-        + QStringLiteral("?host=") + QString::fromLatin1(QUrl::toPercentEncoding(m_folder, "/"));
+        + QStringLiteral("?host=") + QString::fromLatin1(QUrl::toPercentEncoding(m_folder, "/"))
+        + (m_tcpPort > 0 ? QStringLiteral("&port=%1").arg(m_tcpPort) : QString());
+}
+
+QString PostgresServer::tcpUrl(const QString &user, const QString &password, const QString &database) const
+{
+    return QStringLiteral("postgresql://%1:%2@127.0.0.1:%3/%4")
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(user)), QString::fromLatin1(QUrl::toPercentEncoding(password)))
+        .arg(m_tcpPort)
+        .arg(QString::fromLatin1(QUrl::toPercentEncoding(database)));
 }
 
 QString PostgresServer::url() const
@@ -501,14 +516,33 @@ bool PostgresServer::configure(QString *error)
                                       : QStringLiteral("fsync = off\n"
                                                       "synchronous_commit = off\n"
                                                       "full_page_writes = off\n");
+    QString listen = QStringLiteral("listen_addresses = ''\n");
+    if (m_tcp) {
+        // A port free now: bound to and let go, for the server to take.
+        const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (probe < 0 || ::bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+            || ::getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+            if (probe >= 0)
+                ::close(probe);
+            *error = QStringLiteral("no free TCP port");
+            return false;
+        }
+        m_tcpPort = ntohs(address.sin_port);
+        ::close(probe);
+        listen = QStringLiteral("listen_addresses = '127.0.0.1'\nport = %1\n").arg(m_tcpPort);
+    }
     QFile config(dataFolder() + QStringLiteral("/postgresql.conf"));
     if (!config.open(QIODevice::Append | QIODevice::Text)
         || config.write(QStringLiteral("\n# The test's own server.\n"
-                                       "listen_addresses = ''\n"
+                                       "%3"
                                        "unix_socket_directories = '%1'\n"
                                        "unix_socket_permissions = 0700\n"
                                        "%2")
-                            .arg(folder, syncing)
+                            .arg(folder, syncing, listen)
                             .toUtf8())
             <= 0) {
         *error = QStringLiteral("cannot write ") + config.fileName();
@@ -533,11 +567,21 @@ bool PostgresServer::startAgain(QString *error)
 
 bool PostgresServer::stop(QString *error)
 {
+    return stopWith("stop", error);
+}
+
+bool PostgresServer::stopAtOnce(QString *error)
+{
+    return stopWith("crash", error);
+}
+
+bool PostgresServer::stopWith(const QByteArray &command, QString *error)
+{
     if (!m_running)
         return true;
     const qint64 pid = serverPid();
     QString why;
-    if (!askKeeper("stop", kKeeperTimeoutMs, &why)) {
+    if (!askKeeper(command, kKeeperTimeoutMs, &why)) {
         if (error)
             *error = why;
         return false;
@@ -577,11 +621,13 @@ bool PostgresServer::sql(const QString &statement, QString *error, QString *outp
     TestProcess process;
     process.setProcessEnvironment(environment);
     // -X: no ~/.psqlrc; the whole text in one go, its first error ends it with a non-zero status.
-    process.start(binFolder() + QStringLiteral("/psql"),
-                  {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
-                   QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), m_folder,
-                   QStringLiteral("-U"), superuser(), QStringLiteral("-d"),
-                   database.isEmpty() ? databaseName() : database, QStringLiteral("-c"), statement});
+    QStringList arguments{QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-A"), QStringLiteral("-t"),
+                          QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-h"), m_folder,
+                          QStringLiteral("-U"), superuser(), QStringLiteral("-d"),
+                          database.isEmpty() ? databaseName() : database, QStringLiteral("-c"), statement};
+    if (m_tcpPort > 0)
+        arguments << QStringLiteral("-p") << QString::number(m_tcpPort);
+    process.start(binFolder() + QStringLiteral("/psql"), arguments);
     const bool finished = process.waitForFinished(kProgramTimeoutMs);
     const QString out = QString::fromUtf8(process.readAllStandardOutput());
     const QString err = QString::fromUtf8(process.readAllStandardError()).trimmed();
@@ -592,4 +638,50 @@ bool PostgresServer::sql(const QString &statement, QString *error, QString *outp
     if (output)
         *output = out;
     return true;
+}
+
+namespace {
+
+// The parent of a process, from /proc/PID/stat (the field after the name, which is in parentheses and may hold
+// any character); 0 when it cannot be read.
+qint64 parentOf(const QString &pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const int end = text.lastIndexOf(')');
+    if (end < 0)
+        return 0;
+    const QList<QByteArray> fields = text.mid(end + 2).split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() : 0;
+}
+
+} // namespace
+
+bool PostgresServer::pause(QString *error)
+{
+    const qint64 postmaster = serverPid();
+    if (postmaster <= 0 || ::kill(pid_t(postmaster), SIGSTOP) != 0) {
+        *error = QStringLiteral("no server to stop");
+        return false;
+    }
+    // The postmaster first: stopped, it starts no new process while its children are looked for.
+    m_paused << postmaster;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        if (isPid && parentOf(entry) == postmaster && ::kill(pid_t(pid), SIGSTOP) == 0)
+            m_paused << pid;
+    }
+    return true;
+}
+
+void PostgresServer::resume()
+{
+    // The children first, so that the postmaster finds them going on.
+    for (auto pid = m_paused.crbegin(); pid != m_paused.crend(); ++pid)
+        ::kill(pid_t(*pid), SIGCONT);
+    m_paused.clear();
 }
