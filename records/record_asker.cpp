@@ -114,6 +114,9 @@ void RecordAsker::serve(const std::shared_ptr<State> &state)
     State &s = *state;
     RecordDatabase server(s.address, s.guard);
     server.setAnswerLimit(kAskLimit);
+    // Connected before the first question, so that it waits for no login.
+    QString unused;
+    server.open(RecordDatabase::Use::Read, unused);
     for (;;) {
         std::pair<quint64, QString> question;
         {
