@@ -6,6 +6,7 @@
 #include "record_tables.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -180,6 +181,12 @@ QString RecordDatabase::noteError(const QSqlError &error, const QSqlQuery *query
         m_failure = QSqlError(error.driverText(), QString(), QSqlError::ConnectionError);
         return QStringLiteral("the program is ending");
     }
+    // SQLITE_FULL: the words SQLite has for it leave open which of the two is full. Qt's driver gives no code
+    // for a commit that failed, only SQLite's words for it.
+    if (m_address.kind == DatabaseAddress::Kind::SQLite
+        && (error.nativeErrorCode() == QLatin1String("13")
+            || error.databaseText().contains(QLatin1String("database or disk is full"))))
+        return QStringLiteral("its disk is full");
     return errorText(error);
 }
 
@@ -244,6 +251,19 @@ DatabaseProblem problemOfState(const QString &state)
 
 DatabaseProblem RecordDatabase::open(Use use, QString &error)
 {
+    m_madeFile = false;
+    const DatabaseProblem problem = openConnection(use, error);
+    // A records file this open made and could not make a database of (a full disk) leaves nothing behind.
+    if (problem != DatabaseProblem::None && m_madeFile) {
+        close();
+        for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+            QFile::remove(m_address.path + QLatin1String(suffix));
+    }
+    return problem;
+}
+
+DatabaseProblem RecordDatabase::openConnection(Use use, QString &error)
+{
     close();
     const QString driver = driverOf(m_address.kind);
     if (!QSqlDatabase::isDriverAvailable(driver)) {
@@ -264,7 +284,7 @@ DatabaseProblem RecordDatabase::open(Use use, QString &error)
             return DatabaseProblem::Refused;
         }
         if (!prepareDatabaseFile(m_address.path, use == Use::Write,
-                                 m_address.path == DatabaseAddress::defaultSqlitePath(), error))
+                                 m_address.path == DatabaseAddress::defaultSqlitePath(), error, &m_madeFile))
             return DatabaseProblem::Refused;
         db.setDatabaseName(m_address.path);
         QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);

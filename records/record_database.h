@@ -98,6 +98,7 @@ public:
     std::optional<QList<QPair<QString, qint64>>> waitingElsewhere(const QString &key, QString &error);
 
 private:
+    DatabaseProblem openConnection(Use use, QString &error);
     // Begins a transaction that will write.
     bool begin(QString &error);
     // Runs work in one transaction: committed when it returns true, taken back otherwise.
@@ -118,6 +119,7 @@ private:
     std::chrono::milliseconds m_answerLimit{kServerAnswerLimitMs};
     QString m_connection;
     bool m_hasTable = false;
+    bool m_madeFile = false; // the SQLite file was made by this open
     QSqlError m_failure; // the last error a statement or the connection gave
     QString m_odbcState; // its SQLSTATE and words, from an ODBC driver
     QString m_odbcText;

@@ -43,5 +43,5 @@ private:
 // to be written and is not there yet is made here, through no link, so that no one can plant one meanwhile.
 // stationOwn, for the station's own file: nothing of it (its folders, the file, a link's target) may belong to
 // another user, root's runs included, and the folders it needs are made 0700, the file 0600, whatever the
-// umask. False with the reason in error.
-bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QString &error);
+// umask. False with the reason in error; made, when given, says whether the file was made here.
+bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QString &error, bool *made = nullptr);

@@ -261,7 +261,7 @@ bool prepareStationFolder(const QByteArray &dataFolder, const QByteArray &folder
 
 } // namespace
 
-bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QString &error)
+bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QString &error, bool *made)
 {
     const QByteArray name = QFile::encodeName(path);
     const int slash = name.lastIndexOf('/');
@@ -318,6 +318,8 @@ bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QStri
             if (stationOwn)
                 ::fchmod(fd, 0600);
             ::close(fd);
+            if (made)
+                *made = true;
             return true;
         }
         if (errno != EEXIST) {

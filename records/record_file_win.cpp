@@ -138,10 +138,14 @@ bool RecordFile::appendWhole(const QByteArray &bytes, QString &error)
     return false;
 }
 
-bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QString &)
+bool prepareDatabaseFile(const QString &path, bool write, bool stationOwn, QString &, bool *made)
 {
     // The user's own %LOCALAPPDATA% is no other user's to write in; its folder is made where missing.
     if (stationOwn && write)
         QDir().mkpath(QFileInfo(path).absolutePath());
+    // A file that is not there yet is made here, so that it is known to be this run's own.
+    QFile file(path);
+    if (write && !file.exists() && file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && made)
+        *made = true;
     return true;
 }

@@ -271,6 +271,25 @@ private slots:
                      odbc.describe());
         }
         QVERIFY2(!away.err.contains("line-secret"), away.err);
+        // A full disk is said as such, and the file the run began leaves nothing behind: a small file system of
+        // its own, filled up, in a mount namespace of the run's own (where the test may make one).
+        const QString full = data.filePath(QStringLiteral("full"));
+        QVERIFY(QDir().mkpath(full));
+        CliProcess fullDisk;
+        QVERIFY(fullDisk.startShell(
+            QStringLiteral("exec unshare --mount sh -c 'mount -t tmpfs -o size=64k none \"$1\" || exit 77; "
+                           "dd if=/dev/zero of=\"$1/fill\" bs=1k count=64 2>/dev/null; "
+                           "\"$2\" scan --db \"sqlite:$1/r.sqlite\" -p 3 --json; status=$?; ls -A \"$1\"; "
+                           "exit $status' sh %1 \"$0\"")
+                .arg(full)));
+        const CliRun onFull = fullDisk.wait(20000);
+        if (onFull.finished && onFull.exitCode == 77) {
+            qInfo("full disk: no file system of its own can be mounted here");
+        } else {
+            QVERIFY2(onFull.finished && onFull.exitCode == 13, onFull.describe());
+            QVERIFY2(onFull.errors().contains(QLatin1String("its disk is full")), onFull.err);
+            QCOMPARE(onFull.text().split(QLatin1Char('\n'), Qt::SkipEmptyParts).last(), QStringLiteral("fill"));
+        }
         QVERIFY2(requestsHeard(*untouched).isEmpty(), qPrintable(untouched->log()));
     }
 
