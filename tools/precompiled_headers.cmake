@@ -1,13 +1,12 @@
 # Precompiled headers: the Qt and standard headers most sources include, parsed once for every target that
-# can share them instead of once per source. GCC takes a precompiled header only where each macro the headers
-# test is defined as it was when the header was made (-Winvalid-pch says when not, and fails the Windows
-# build, which turns warnings into errors), hence one header per kind:
-#   core     Qt Core, for the libraries and programs without Qt Gui (made by the first, mb_link);
-#   widgets  Qt Core, Gui and Widgets, for the libraries that link Widgets (made by mb_ui);
-#   fuzz     Qt Core with the replays' bounds checks and sanitizers (tests/fuzz).
-# The tests take core or widgets too. Qt Test's own headers stay out: they test the folder's
-# QT_TESTCASE_BUILDDIR and QT_TESTCASE_SOURCEDIR, so a header with them would be one per test folder, and
-# making one costs more than the few tests of a folder save by it.
+# can share them instead of once per source. GCC takes a precompiled header only where every macro defined
+# when it was made is defined the same way (-Winvalid-pch says when not, and fails the Windows build, which
+# turns warnings into errors), so each is made by a target of its own with the fewest definitions:
+#   core     Qt Core (mb_pch_core), for every library, program, test and benchmark;
+#   widgets  Qt Core, Gui and Widgets (mb_pch_widgets), for those that link Widgets;
+#   fuzz     Qt Core with the replays' bounds checks and sanitizers (tests/fuzz; the first replay makes it).
+# Qt Test's own headers stay out: they depend on each folder's QT_TESTCASE_BUILDDIR and QT_TESTCASE_SOURCEDIR,
+# so a header with them would be one per test folder, and making one costs more than a folder's tests save.
 # Programs built as Windows GUI programs get none (their QT_NEEDS_QMAIN changes Qt Gui's headers).
 # -DMB_PRECOMPILED_HEADERS=OFF builds without any.
 option(MB_PRECOMPILED_HEADERS "Precompile the Qt headers most sources include" ON)
@@ -21,7 +20,18 @@ set(MB_PCH_WIDGETS_HEADERS ${MB_PCH_CORE_HEADERS}
   <QApplication> <QCheckBox> <QColor> <QComboBox> <QImage> <QLabel> <QPainter> <QPalette> <QPushButton> <QStyle>
   <QWidget>)
 
-# mb_precompiled_headers(KIND TARGET...): the first target of a kind makes the header, the others reuse it.
+if(MB_PRECOMPILED_HEADERS)
+  add_library(mb_pch_core OBJECT ${CMAKE_CURRENT_LIST_DIR}/precompiled_headers.cpp)
+  target_link_libraries(mb_pch_core PRIVATE Qt6::Core)
+  target_precompile_headers(mb_pch_core PRIVATE ${MB_PCH_CORE_HEADERS})
+  add_library(mb_pch_widgets OBJECT ${CMAKE_CURRENT_LIST_DIR}/precompiled_headers.cpp)
+  target_link_libraries(mb_pch_widgets PRIVATE Qt6::Widgets)
+  target_precompile_headers(mb_pch_widgets PRIVATE ${MB_PCH_WIDGETS_HEADERS})
+  set_property(GLOBAL PROPERTY MB_PCH_MAKER_core mb_pch_core)
+  set_property(GLOBAL PROPERTY MB_PCH_MAKER_widgets mb_pch_widgets)
+endif()
+
+# mb_precompiled_headers(KIND TARGET...): the targets reuse the kind's header (the first of kind fuzz makes it).
 function(mb_precompiled_headers kind)
   if(NOT MB_PRECOMPILED_HEADERS)
     return()
