@@ -144,5 +144,8 @@ QByteArray CsvLog::line(const QStringList &values)
     QStringList fields;
     for (const QString &value : values)
         fields << quoted(value);
-    return fields.join(QLatin1Char(',')).toUtf8() + "\n";
+    const QByteArray text = fields.join(QLatin1Char(',')).toUtf8();
+    // A record of one empty cell is written as "": a blank line is skipped by spreadsheets and readers alike,
+    // and the record would be lost.
+    return (text.isEmpty() ? QByteArray("\"\"") : text) + "\n";
 }
