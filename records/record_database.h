@@ -107,6 +107,10 @@ private:
     bool tryWrite(QString &error);
     DatabaseProblem problemOf(const QSqlError &error) const;
     bool insertOne(const ModuleRecord &record, QString &error);
+    // The record's place in the outbox for the server (under its key or an address of the same server), gone.
+    bool removeWaiting(const QString &id, const QString &server, QString &error);
+    // The rows of the table kept for the server, under its key or an address of the same server.
+    std::optional<qint64> countFor(const QString &table, const QString &server, QString &error);
     // The error's text, kept for problemOf; query: the statement that failed, when one did (an ODBC driver's
     // SQLSTATE is read from its handle).
     QString noteError(const QSqlError &error, const QSqlQuery *query = nullptr);

@@ -229,27 +229,34 @@ bool RecordDatabase::markSent(const QList<ModuleRecord> &records, const QString 
 {
     return inTransaction([&] {
         for (const ModuleRecord &record : records) {
-            QSqlQuery query(QSqlDatabase::database(m_connection, false));
-            query.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND (server = ? OR server IN "
-                                         "(SELECT address FROM record_server WHERE identity = ?))"));
-            query.addBindValue(record.id);
-            query.addBindValue(server);
-            query.addBindValue(server);
-            if (!query.exec()) {
-                error = noteError(query.lastError(), &query);
+            if (!removeWaiting(record.id, server, error))
                 return false;
-            }
         }
         return true;
     }, error);
 }
 
-std::optional<qint64> RecordDatabase::waitingCount(const QString &server, QString &error)
+bool RecordDatabase::removeWaiting(const QString &id, const QString &server, QString &error)
+{
+    QSqlQuery query(QSqlDatabase::database(m_connection, false));
+    query.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND (server = ? OR server IN "
+                                 "(SELECT address FROM record_server WHERE identity = ?))"));
+    query.addBindValue(id);
+    query.addBindValue(server);
+    query.addBindValue(server);
+    if (query.exec())
+        return true;
+    error = noteError(query.lastError(), &query);
+    return false;
+}
+
+std::optional<qint64> RecordDatabase::countFor(const QString &table, const QString &server, QString &error)
 {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     // Under the key, and under any address of the same server not yet moved to it.
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_outbox WHERE server = ? "
-                                 "OR server IN (SELECT address FROM record_server WHERE identity = ?)"));
+    query.prepare(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE server = ? "
+                                 "OR server IN (SELECT address FROM record_server WHERE identity = ?)")
+                      .arg(table));
     query.addBindValue(server);
     query.addBindValue(server);
     if (!query.exec() || !query.next()) {
@@ -257,47 +264,32 @@ std::optional<qint64> RecordDatabase::waitingCount(const QString &server, QStrin
         return std::nullopt;
     }
     return query.value(0).toLongLong();
+}
+
+std::optional<qint64> RecordDatabase::waitingCount(const QString &server, QString &error)
+{
+    return countFor(QStringLiteral("record_outbox"), server, error);
 }
 
 bool RecordDatabase::setAside(const ModuleRecord &record, const QString &server, const QString &reason, QString &error)
 {
     return inTransaction([&] {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        QSqlQuery aside(db);
+        QSqlQuery aside(QSqlDatabase::database(m_connection, false));
         aside.prepare(QStringLiteral("INSERT OR REPLACE INTO record_set_aside (id, server, reason) VALUES (?, ?, ?)"));
         aside.addBindValue(record.id);
         aside.addBindValue(server);
         aside.addBindValue(reason);
-        QSqlQuery waiting(db);
-        waiting.prepare(QStringLiteral("DELETE FROM record_outbox WHERE id = ? AND (server = ? OR server IN "
-                                       "(SELECT address FROM record_server WHERE identity = ?))"));
-        waiting.addBindValue(record.id);
-        waiting.addBindValue(server);
-        waiting.addBindValue(server);
         if (!aside.exec()) {
             error = noteError(aside.lastError(), &aside);
             return false;
         }
-        if (!waiting.exec()) {
-            error = noteError(waiting.lastError(), &waiting);
-            return false;
-        }
-        return true;
+        return removeWaiting(record.id, server, error);
     }, error);
 }
 
 std::optional<qint64> RecordDatabase::setAsideCount(const QString &server, QString &error)
 {
-    QSqlQuery query(QSqlDatabase::database(m_connection, false));
-    query.prepare(QStringLiteral("SELECT COUNT(*) FROM record_set_aside WHERE server = ? "
-                                 "OR server IN (SELECT address FROM record_server WHERE identity = ?)"));
-    query.addBindValue(server);
-    query.addBindValue(server);
-    if (!query.exec() || !query.next()) {
-        error = noteError(query.lastError(), &query);
-        return std::nullopt;
-    }
-    return query.value(0).toLongLong();
+    return countFor(QStringLiteral("record_set_aside"), server, error);
 }
 
 bool RecordDatabase::waitAgain(const QString &server, QString &error)
