@@ -596,35 +596,63 @@ private slots:
         QVERIFY2(first && second && module, qPrintable(r->lastError()));
         const QList<SimProcess *> ports{first, second, module};
 
-        const CliRun serial = runCli({"scan", "--all-line-settings"});
-        QVERIFY2(serial.finished && serial.exitCode == 0, serial.describe());
-        QList<QList<QByteArray>> serialRequests;
-        QList<QStringList> serialNotes;
-        for (SimProcess *port : ports) {
-            serialRequests << requestsHeard(*port);
-            serialNotes << unansweredNotes(*port);
-        }
-        // Every line setting in the list's order, two requests at each, on every port.
-        QCOMPARE(serialRequests.at(0).size(), 24);
-        QCOMPARE(serialRequests.at(2).size(), 21 + 2);
-        QCOMPARE(serialNotes.at(0).first(), QStringLiteral("no answer: line at 4800 baud, module at 115200"));
-        QCOMPARE(serialNotes.at(0).last(), QStringLiteral("no answer: silent"));
+        // The module reads the line's baud rate when a request reaches it, and a pseudo-terminal hands the tool's
+        // bytes on through a kernel worker of ordinary priority. Beside a disk writer that syncs, that worker
+        // has held every port's bytes at once for about 270 ms, while the modules waited for them, so that a
+        // request written at 57600 baud arrived after the port had closed, and was noted at the baud rate the
+        // close puts back. Such a run shows as a request read whole (see requestsReadWhole) and is made again,
+        // at most three times; the comparison is always made, on the last run.
+        constexpr int kRuns = 3;
+        for (int run = 1; run <= kRuns; ++run) {
+            QList<int> requestsBefore, notesBefore, wholeBefore;
+            for (SimProcess *port : ports) {
+                requestsBefore << int(requestsHeard(*port).size());
+                notesBefore << int(unansweredNotes(*port).size());
+                wholeBefore << requestsReadWhole(*port);
+            }
+            // Nothing stored: both searches start from the first port and line setting.
+            QFile::remove(r->settingsFile());
+            const CliRun serial = runCli({"scan", "--all-line-settings"});
+            QVERIFY2(serial.finished && serial.exitCode == 0, serial.describe());
+            QList<QList<QByteArray>> serialRequests;
+            QList<QStringList> serialNotes;
+            for (int i = 0; i < ports.size(); ++i) {
+                serialRequests << requestsHeard(*ports[i]).mid(requestsBefore[i]);
+                serialNotes << unansweredNotes(*ports[i]).mid(notesBefore[i]);
+            }
 
-        // Afresh, nothing stored: all three at once, each to its end.
-        QVERIFY(QFile::remove(r->settingsFile()));
-        const CliRun parallel = runCli({"scan", "--all-line-settings", "--all", "--json"});
-        QVERIFY2(parallel.finished && parallel.exitCode == 0, parallel.describe());
-        for (int i = 0; i < ports.size(); ++i) {
-            QCOMPARE(requestsHeard(*ports[i]).mid(serialRequests.at(i).size()), serialRequests.at(i));
-            QCOMPARE(unansweredNotes(*ports[i]).mid(serialNotes.at(i).size()), serialNotes.at(i));
+            // Afresh: all three at once, each to its end.
+            QVERIFY(QFile::remove(r->settingsFile()));
+            const CliRun parallel = runCli({"scan", "--all-line-settings", "--all", "--json"});
+            QVERIFY2(parallel.finished && parallel.exitCode == 0, parallel.describe());
+            bool heldUp = false;
+            for (int i = 0; i < ports.size(); ++i)
+                heldUp = heldUp || requestsReadWhole(*ports[i]) > wholeBefore[i];
+            if (heldUp && run < kRuns) {
+                qWarning("run %d: the pseudo-terminals held a request back; searching again", run);
+                continue;
+            }
+
+            // Every line setting in the list's order, two requests at each, on every port.
+            QCOMPARE(serialRequests.at(0).size(), 24);
+            QCOMPARE(serialRequests.at(2).size(), 21 + 2);
+            QCOMPARE(serialNotes.at(0).first(), QStringLiteral("no answer: line at 4800 baud, module at 115200"));
+            QCOMPARE(serialNotes.at(0).last(), QStringLiteral("no answer: silent"));
+            for (int i = 0; i < ports.size(); ++i) {
+                const qsizetype heard = requestsBefore[i] + serialRequests.at(i).size();
+                const qsizetype noted = notesBefore[i] + serialNotes.at(i).size();
+                QCOMPARE(requestsHeard(*ports[i]).mid(heard), serialRequests.at(i));
+                QCOMPARE(unansweredNotes(*ports[i]).mid(noted), serialNotes.at(i));
+            }
+            QCOMPARE(parallel.records().size(), 1 + 1);
+            QCOMPARE(parallel.records().last().value("command").toString(), QStringLiteral("scan"));
+            QCOMPARE(parallel.records().first().value("port").toString(), QStringLiteral("COM3"));
+            QCOMPARE(parallel.records().first().value("serial_number").toString(), kSerial);
+            QCOMPARE(r->storedValues().value("ScanCommNo"), QStringLiteral("3"));
+            QCOMPARE(r->storedValues().value("ScanBaudRate"), QStringLiteral("115200,n,8,1"));
+            QCOMPARE(r->storedValues().value("ScanBaudRateNo"), QStringLiteral("10"));
+            break;
         }
-        QCOMPARE(parallel.records().size(), 1 + 1);
-        QCOMPARE(parallel.records().last().value("command").toString(), QStringLiteral("scan"));
-        QCOMPARE(parallel.records().first().value("port").toString(), QStringLiteral("COM3"));
-        QCOMPARE(parallel.records().first().value("serial_number").toString(), kSerial);
-        QCOMPARE(r->storedValues().value("ScanCommNo"), QStringLiteral("3"));
-        QCOMPARE(r->storedValues().value("ScanBaudRate"), QStringLiteral("115200,n,8,1"));
-        QCOMPARE(r->storedValues().value("ScanBaudRateNo"), QStringLiteral("10"));
     }
 
     void parallelScanFindsEveryModuleWithAllAndTheFirstWithout()

@@ -191,6 +191,22 @@ QList<QByteArray> requestsHeard(const SimProcess &module)
     return requests;
 }
 
+int requestsReadWhole(const SimProcess &module)
+{
+    int whole = 0;
+    for (const QString &line : module.log().split(QLatin1Char('\n'))) {
+        const int rx = line.indexOf(QLatin1String(" rx "));
+        const int bar = line.indexOf(QLatin1String(" |"), rx);
+        if (rx < 0 || bar < 0)
+            continue;
+        const QByteArray bytes = QByteArray::fromHex(line.mid(rx + 4, bar - rx - 4).toLatin1());
+        const int start = bytes.indexOf(FrameLayer::kStartByte);
+        if (start >= 0 && bytes.indexOf(FrameLayer::kEndByte, start) > start)
+            ++whole;
+    }
+    return whole;
+}
+
 void WindowRig::writeStoredPlace(int port, int index, const char *lineSettings)
 {
     SettingsStore store;

@@ -78,3 +78,7 @@ private:
 
 // The command texts a virtual module heard (frames with a good check), in order, from its traffic log.
 QList<QByteArray> requestsHeard(const SimProcess &module);
+// How many of the module's reads held a whole request. The tool writes a request in five pieces with pauses
+// between them and the test's module reads each piece as it comes, at a real-time priority: a request read
+// whole waited in the kernel's pseudo-terminal before the module could have it.
+int requestsReadWhole(const SimProcess &module);
