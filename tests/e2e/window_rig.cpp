@@ -159,19 +159,27 @@ QMap<QString, QString> WindowRig::storedValues() const
     return values;
 }
 
-QList<QByteArray> requestsHeard(const SimProcess &module)
+namespace {
+
+// What each read of the line returned, in order: an "rx" line carries it in hexadecimal before the " |".
+QList<QByteArray> readsOf(const SimProcess &module)
 {
-    // Each "rx" line carries what one read of the line returned, in hexadecimal before the " |".
-    QByteArray received;
-    const QStringList lines = module.log().split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
+    QList<QByteArray> reads;
+    for (const QString &line : module.log().split(QLatin1Char('\n'))) {
         const int rx = line.indexOf(QLatin1String(" rx "));
         if (rx < 0)
             continue;
         const int bar = line.indexOf(QLatin1String(" |"), rx);
-        const QString hex = line.mid(rx + 4, bar < 0 ? -1 : bar - rx - 4);
-        received += QByteArray::fromHex(hex.toLatin1());
+        reads << QByteArray::fromHex(line.mid(rx + 4, bar < 0 ? -1 : bar - rx - 4).toLatin1());
     }
+    return reads;
+}
+
+} // namespace
+
+QList<QByteArray> requestsHeard(const SimProcess &module)
+{
+    const QByteArray received = readsOf(module).join();
     QList<QByteArray> requests;
     int start = received.indexOf(FrameLayer::kStartByte);
     while (start >= 0) {
@@ -194,14 +202,9 @@ QList<QByteArray> requestsHeard(const SimProcess &module)
 int requestsReadWhole(const SimProcess &module)
 {
     int whole = 0;
-    for (const QString &line : module.log().split(QLatin1Char('\n'))) {
-        const int rx = line.indexOf(QLatin1String(" rx "));
-        const int bar = line.indexOf(QLatin1String(" |"), rx);
-        if (rx < 0 || bar < 0)
-            continue;
-        const QByteArray bytes = QByteArray::fromHex(line.mid(rx + 4, bar - rx - 4).toLatin1());
-        const int start = bytes.indexOf(FrameLayer::kStartByte);
-        if (start >= 0 && bytes.indexOf(FrameLayer::kEndByte, start) > start)
+    for (const QByteArray &read : readsOf(module)) {
+        const int start = read.indexOf(FrameLayer::kStartByte);
+        if (start >= 0 && read.indexOf(FrameLayer::kEndByte, start) > start)
             ++whole;
     }
     return whole;
